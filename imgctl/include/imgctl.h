@@ -1,0 +1,200 @@
+/*
+ * imgctl — an image library for BMP, JPEG and PNG files.
+ *
+ * Images live inside the library as device-independent bitmaps (DIBs) and are
+ * named by integer handles. A loaded image holds what a BMP file can hold:
+ * a 1, 4 or 8-bit palette, 16-bit 5-5-5, 24-bit, or 32-bit with alpha.
+ *
+ * Handles
+ *   Positive, issued from 1 upward and never reused while the process lives,
+ *   so a stale handle never names a newer image. Every function given 0, a
+ *   negative, an unknown or a released handle fails without effect; DeleteDIB
+ *   of such a value does nothing. The handle table may be used from several
+ *   threads at once; calls on the same handle are serialised.
+ *
+ * Ownership
+ *   A function that returns an image consumes its input when it succeeds. It
+ *   returns the same handle (the work is done in place) and the caller goes on
+ *   with the returned value. When it fails it returns 0 and leaves its input
+ *   valid and unchanged, so the caller can still release it.
+ *
+ * Results
+ *   Image functions return a handle or 0. HeadDIB, DIBtoDCex2, DeleteDIB and
+ *   the four saves return 1 on success and 0 on failure. After any failure,
+ *   ImgctlLastError() names the cause.
+ *
+ * Paths
+ *   Zero-terminated UTF-8 (the platform's narrow encoding).
+ *
+ * Limits
+ *   An image whose width or height passes IMGCTL_MAX_DIMENSION, or whose
+ *   pixels would take more than IMGCTL_MAX_PIXEL_BYTES, is refused before any
+ *   large allocation.
+ *
+ * Saves
+ *   Each save writes a temporary file in the target's folder, flushes it to
+ *   disk and renames it over the target only when the whole file is written.
+ *   A failed save leaves no partial file and an existing target untouched.
+ */
+#ifndef IMGCTL_H
+#define IMGCTL_H
+
+#include <stdint.h>
+
+#if defined(IMGCTL_BUILDING)
+#define IMGCTL_API __attribute__((visibility("default")))
+#else
+#define IMGCTL_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define IMGCTL_MAX_DIMENSION 65535
+#define IMGCTL_MAX_PIXEL_BYTES (1024u * 1024u * 1024u)
+
+/* The raster operation DIBtoDCex2 accepts: copy the source. */
+#define IMGCTL_SRCCOPY 0x00CC0020u
+
+/* biCompression values. */
+#define IMGCTL_BI_RGB 0u
+#define IMGCTL_BI_RLE8 1u
+#define IMGCTL_BI_RLE4 2u
+
+/* PngOptions.flags: Adam7 interlacing. */
+#define IMGCTL_PNG_INTERLACED 128u
+
+#pragma pack(push, 1)
+
+/* The 40-byte Windows bitmap information header, little-endian fields. */
+typedef struct BITMAPINFOHEADER {
+    uint32_t biSize;          /* 40 */
+    int32_t biWidth;          /* pixels */
+    int32_t biHeight;         /* pixels, always positive here */
+    uint16_t biPlanes;        /* 1 */
+    uint16_t biBitCount;      /* 1, 4, 8, 16, 24 or 32 */
+    uint32_t biCompression;   /* IMGCTL_BI_RGB, IMGCTL_BI_RLE8 or IMGCTL_BI_RLE4 */
+    uint32_t biSizeImage;     /* bytes of pixel data as a BMP file would hold them */
+    int32_t biXPelsPerMeter;  /* resolution, 0 when unknown */
+    int32_t biYPelsPerMeter;
+    uint32_t biClrUsed;       /* palette entries, 0 above 8 bits */
+    uint32_t biClrImportant;  /* 0 */
+} BITMAPINFOHEADER;
+
+/* Options of DIBtoPNGex, 36 bytes. Zero every byte, then set what is wanted. */
+typedef struct PngOptions {
+    uint32_t flags;      /* IMGCTL_PNG_INTERLACED for Adam7, no other bit is used */
+    int16_t level;       /* zlib level, clamped to 0..9 */
+    uint8_t reserved[30];
+} PngOptions;
+
+#pragma pack(pop)
+
+/* Where DIBtoDCex2 draws: caller-owned pixels, each 0xFFRRGGBB in a native
+ * 32-bit word (what QImage::Format_RGB32 holds). */
+typedef struct ImgctlSurface {
+    uint32_t *pixels;
+    int32_t width;
+    int32_t height;
+    int32_t stride_bytes;
+} ImgctlSurface;
+
+#ifdef __cplusplus
+static_assert(sizeof(BITMAPINFOHEADER) == 40, "BITMAPINFOHEADER is 40 bytes");
+static_assert(sizeof(PngOptions) == 36, "PngOptions is 36 bytes");
+#else
+_Static_assert(sizeof(BITMAPINFOHEADER) == 40, "BITMAPINFOHEADER is 40 bytes");
+_Static_assert(sizeof(PngOptions) == 36, "PngOptions is 36 bytes");
+#endif
+
+/* Loads a BMP, JPEG or PNG file; the format is told from the content, not the
+ * name. JPEG EXIF orientation is applied, so the image comes out upright.
+ * 16-bit PNG samples are reduced to 8 bits. An RLE BMP stays compressed
+ * (biCompression RLE8/RLE4) until RLEtoDIB; every other function accepts it.
+ * Returns a new handle, or 0. */
+IMGCTL_API int32_t ToDIB(const char *path);
+
+/* Fills *header with the image's description (biHeight positive). Returns 1,
+ * or 0 for a bad handle or a null header. */
+IMGCTL_API int32_t HeadDIB(int32_t image, BITMAPINFOHEADER *header);
+
+/* Draws the source rectangle (sx, sy, sw, sh; y counted from the top) scaled
+ * into the destination rectangle (dx, dy, dw, dh) of the surface, clipped to
+ * the surface. rop must be IMGCTL_SRCCOPY. mode 4 resamples by area
+ * averaging; modes 1 to 3 pick the nearest pixel. Alpha is composited over
+ * white. Returns 1, or 0 on a bad handle, surface, rectangle, rop or mode. */
+IMGCTL_API int32_t DIBtoDCex2(ImgctlSurface *dc, int32_t dx, int32_t dy, int32_t dw, int32_t dh,
+                              int32_t image, int32_t sx, int32_t sy, int32_t sw, int32_t sh,
+                              uint32_t rop, int32_t mode);
+
+/* Releases an image. Returns 1, or 0 (doing nothing) for a value that names no
+ * live image. */
+IMGCTL_API int32_t DeleteDIB(int32_t image);
+
+/* Expands RLE4/RLE8 to the same depth, uncompressed. An image that is not
+ * compressed comes back as it is. Returns the image's handle, or 0. */
+IMGCTL_API int32_t RLEtoDIB(int32_t image);
+
+/* Converts any image to 24 bits; alpha is composited over white. Returns the
+ * image's handle, or 0. */
+IMGCTL_API int32_t DIBto24Bit(int32_t image);
+
+/* Converts any image to 16-bit 5-5-5 (BI_RGB); alpha is composited over white.
+ * *flag selects the channel reduction: 1 rounds each channel to the nearest
+ * of its 32 levels, 0 truncates (keeps the top five bits). A null flag or any
+ * other value fails. Returns the image's handle, or 0. */
+IMGCTL_API int32_t DIBto16Bit(int32_t image, int32_t *flag);
+
+/* Converts any image to an 8-bit palette. An image of at most 256 colours
+ * keeps exactly its colours (no dithering). Otherwise an adaptive palette is
+ * made: with a = 0, b = 0 the pixels are error-diffusion dithered; with
+ * a = 0, b = 1 they are mapped to the nearest palette colour. Other argument
+ * values fail. Returns the image's handle, or 0. */
+IMGCTL_API int32_t DIBto8Bit(int32_t image, int32_t a, int32_t b);
+
+/* Compresses an 8-bit image to RLE8 or a 4-bit image to RLE4. Every row ends
+ * with end-of-line, the image with end-of-bitmap, absolute runs are padded to
+ * 16 bits and no delta codes are written. Other depths fail and leave the
+ * input intact. An image already compressed comes back as it is. Returns the
+ * image's handle, or 0. */
+IMGCTL_API int32_t DIBtoRLE(int32_t image);
+
+/* Moves every colour toward its luminance (0.299 R + 0.587 G + 0.114 B) by
+ * L/255, where L is the low 16 bits of level read as a signed number and
+ * clamped to 0..255: 0 changes nothing, 255 gives pure gray. A palette image
+ * changes only its palette (keeping depth and compression); other images keep
+ * their depth. Returns the image's handle, or 0. */
+IMGCTL_API int32_t GrayDIB(int32_t image, int32_t level);
+
+/* Writes the image as a BMP exactly as HeadDIB describes it: a 40-byte header
+ * (a V5 header with an alpha mask for 32-bit images with some pixel not
+ * opaque), rows bottom-up, 4-byte aligned. Returns 1, or 0. */
+IMGCTL_API int32_t DIBtoBMP(const char *path, int32_t image);
+
+/* Writes a baseline (progressive when non-zero) JPEG with optimised Huffman
+ * tables. quality is clamped to 1..100; 4:2:0 below 90, 4:4:4 from 90 up; a
+ * gray image gives a grayscale JPEG; alpha is composited over white.
+ * Returns 1, or 0. */
+IMGCTL_API int32_t DIBtoJPG(const char *path, int32_t image, int32_t quality, int32_t progressive);
+
+/* Writes a PNG at zlib level 6, not interlaced. zero must be 0. The colour
+ * type is chosen without loss (palette, gray, RGB, or RGBA when some pixel is
+ * not opaque). Returns 1, or 0. */
+IMGCTL_API int32_t DIBtoPNG(const char *path, int32_t image, int32_t zero);
+
+/* Like DIBtoPNG, with the level from options->level (clamped to 0..9) and
+ * Adam7 interlacing when options->flags has IMGCTL_PNG_INTERLACED. A null
+ * options pointer fails. Returns 1, or 0. */
+IMGCTL_API int32_t DIBtoPNGex(const char *path, int32_t image, const PngOptions *options);
+
+/* The message of the calling thread's last failure, naming its cause; "" when
+ * nothing has failed yet on this thread. The pointer stays valid until the
+ * thread's next call into the library. */
+IMGCTL_API const char *ImgctlLastError(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* IMGCTL_H */

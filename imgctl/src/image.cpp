@@ -1,0 +1,90 @@
+#include "image.h"
+
+#include <new>
+#include <string>
+
+namespace imgctl {
+
+const char *errorName(Error e) {
+    switch (e) {
+    case Error::None: return "no error";
+    case Error::BadHandle: return "bad handle";
+    case Error::BadArgument: return "bad argument";
+    case Error::NotFound: return "file not found";
+    case Error::CannotRead: return "cannot read";
+    case Error::NotImage: return "not an image";
+    case Error::Unsupported: return "unsupported variant";
+    case Error::Corrupt: return "corrupt data";
+    case Error::TooLarge: return "image too large";
+    case Error::OutOfMemory: return "out of memory";
+    case Error::CannotWrite: return "cannot write";
+    }
+    return "error";
+}
+
+bool PixelBuffer::allocate(size_t size) {
+    std::unique_ptr<uint8_t[]> fresh(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
+    if (!fresh) return false;
+    data_ = std::move(fresh);
+    size_ = size;
+    return true;
+}
+
+Result<size_t> checkImageSize(uint64_t width, uint64_t height, uint16_t bitCount) {
+    if (width == 0 || height == 0)
+        return {Error::Corrupt, "image has zero width or height"};
+    if (width > kMaxDimension || height > kMaxDimension)
+        return {Error::TooLarge, std::to_string(width) + "x" + std::to_string(height) +
+                                     " passes the limit of " + std::to_string(kMaxDimension) +
+                                     " pixels a side"};
+    // width, height <= 65535 and bitCount <= 32: the products stay far below 2^64.
+    uint64_t stride = ((width * bitCount + 31) / 32) * 4;
+    uint64_t bytes = stride * height;
+    if (bytes > kMaxPixelBytes)
+        return {Error::TooLarge, std::to_string(width) + "x" + std::to_string(height) + " at " +
+                                     std::to_string(bitCount) +
+                                     " bits needs more than 1 GiB of pixels"};
+    return static_cast<size_t>(bytes);
+}
+
+Result<Image> makeImage(uint32_t width, uint32_t height, uint16_t bitCount) {
+    switch (bitCount) {
+    case 1: case 4: case 8: case 16: case 24: case 32: break;
+    default: return {Error::BadArgument, "bit count " + std::to_string(bitCount)};
+    }
+    auto bytes = checkImageSize(width, height, bitCount);
+    if (!bytes) return bytes.status();
+    Image image;
+    image.width = width;
+    image.height = height;
+    image.bitCount = bitCount;
+    image.stride = strideFor(width, bitCount);
+    if (!image.pixels.allocate(bytes.value()))
+        return {Error::OutOfMemory, "cannot allocate " + std::to_string(bytes.value()) +
+                                        " bytes of pixels"};
+    return image;
+}
+
+bool hasGrayPalette(const Image &image) {
+    if (!image.isPalette() || image.palette.empty()) return false;
+    for (const PaletteEntry &e : image.palette)
+        if (e.r != e.g || e.g != e.b || e.a != 255) return false;
+    return true;
+}
+
+bool hasTransparency(const Image &image) {
+    if (image.isPalette()) {
+        for (const PaletteEntry &e : image.palette)
+            if (e.a != 255) return true;
+        return false;
+    }
+    if (image.bitCount != 32) return false;
+    for (uint32_t y = 0; y < image.height; ++y) {
+        const uint8_t *p = image.row(y);
+        for (uint32_t x = 0; x < image.width; ++x)
+            if (p[4 * x + 3] != 255) return true;
+    }
+    return false;
+}
+
+} // namespace imgctl

@@ -1,0 +1,40 @@
+// Where the test images are, and small file helpers for tests.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// The shared corpus folder (bmpsuite/, pngsuite/, jpeg/, bad/). Fails the
+// calling test when it is missing.
+std::filesystem::path corpusDir();
+
+// corpusDir() / relative.
+std::filesystem::path corpus(const std::string &relative);
+
+// Whole file contents; empty when it cannot be read.
+std::vector<uint8_t> readFile(const std::filesystem::path &path);
+
+// Rows of a tab-separated file, each split into its columns. Blank lines and
+// lines starting with '#' are skipped.
+std::vector<std::vector<std::string>> readTsv(const std::filesystem::path &path);
+
+// A fresh empty folder under the system's temporary folder, removed when the
+// object goes away.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::filesystem::path &path() const { return path_; }
+    std::filesystem::path operator/(const std::string &name) const { return path_ / name; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+} // namespace testing_support
