@@ -1,0 +1,61 @@
+// Browse, Convert and the menu commands that run them, over the image
+// library, the file dialog, the message box and the window (ports.h). The
+// window's slots call these:
+//   Command1_Click -> browse()   Open_Click -> open()
+//   Command3_Click -> convert()  An_Click   -> convertAndExit()
+#pragma once
+
+#include "chain.h"
+#include "image_library.h"
+#include "ports.h"
+#include "settings/conversion_settings.h"
+
+namespace convert {
+
+// The open dialog's three entries.
+inline constexpr const char *kOpenFilter =
+    "BMPファイル(*.bmp)|*.bmp|JPEGファイル(*.jpg,*.jpe,*.jpeg)|*.jpg;*.jpe;*.jpeg|"
+    "PINGファイル(*.png)|*.png";
+
+// The save dialog's flags: overwrite prompt, explorer look, long names.
+inline constexpr int32_t kSaveFlags = 0x280002;
+
+// DIBtoDCex2's drawing mode for the preview (area averaging).
+inline constexpr int32_t kPreviewMode = 4;
+
+class ConversionCommands {
+  public:
+    ConversionCommands(imagelib::ImageLibrary &lib, FileDialog &dialog, MessageBox &box,
+                       ConvertView &view, ConversionSettings &settings)
+        : lib_(lib), dialog_(dialog), box_(box), view_(view), settings_(settings) {}
+
+    // Picks the source in the open dialog and draws its preview. A cancelled
+    // dialog changes nothing. A library that cannot be reached is named in an
+    // error box, and sourcePath, filterIndex and Text1 go back to what they
+    // were. Returns false after such a failure.
+    bool browse();
+
+    // Converts Text1's file into a name asked for in the save dialog. Every
+    // failure after the empty-Text1 test is handled here: silently before the
+    // output name is known, else in the error box with the stage's text.
+    void convert();
+
+    // The menu's "対象ファイル名(&O)": the same as browse().
+    void open() { browse(); }
+
+    // The menu's "変換して終了(&A)": Browse first when Text1 is empty, then
+    // Convert, then unload the window, also after a reported conversion
+    // failure. A failure reported by Browse keeps the window open.
+    void convertAndExit();
+
+  private:
+    void preview(const std::string &path);
+
+    imagelib::ImageLibrary &lib_;
+    FileDialog &dialog_;
+    MessageBox &box_;
+    ConvertView &view_;
+    ConversionSettings &settings_;
+};
+
+} // namespace convert

@@ -1,0 +1,37 @@
+// The error message box: the given title, no icon, one OK button, the text
+// shown as plain text exactly as given.
+#pragma once
+
+#include "ports.h"
+
+#include <QMessageBox>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+
+namespace convert {
+
+class ErrorBox final : public MessageBox {
+  public:
+    // Runs the prepared box; the default runs it modally with exec().
+    using Runner = std::function<void(QMessageBox &)>;
+
+    explicit ErrorBox(QWidget *parent = nullptr);
+    void setRunner(Runner runner) { runner_ = std::move(runner); }
+
+    void show(const std::string &text, const std::string &title) override;
+
+  private:
+    QPointer<QWidget> parent_;
+    Runner runner_;
+};
+
+// Loads Qt's own Japanese texts (file dialog and message box buttons and
+// prompts) into the application. Returns false when they are not installed.
+bool installJapaneseQtTranslations();
+
+// The wait cursor over the whole application, on or off.
+void setWaitCursor(bool on);
+
+} // namespace convert

@@ -1,0 +1,68 @@
+// The commands wired to the recording library and the scripted window parts,
+// with the settings as the window sets them at start-up.
+#pragma once
+
+#include "commands.h"
+#include "fakes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+
+namespace convert_test {
+
+inline ConversionSettings startupSettings() {
+    ConversionSettings s;
+    s.extensions = {"bmp", "jpg", "png"};
+    s.filterIndex = 0;
+    s.bitDepthIndex = 0;
+    s.jpegQuality = 60;
+    s.grayLevel = 0;
+    s.progressive = kFalse;
+    s.detailsShown = kFalse;
+    s.pngLevel = 5;
+    return s;
+}
+
+class CommandsTest : public ::testing::Test {
+  protected:
+    CommandsTest() {
+        dialog.Flags = 2; // as start-up leaves it
+        box.lib = &lib;
+        box.log = &log;
+        dialog.log = &log;
+        view.log = &log;
+    }
+
+    // No image left alive, none released twice, none used after it was gone.
+    void expectCleanHandles() {
+        EXPECT_TRUE(lib.liveImages.empty()) << "leaked images";
+        EXPECT_TRUE(lib.badReleases.empty()) << "released twice";
+        EXPECT_TRUE(lib.staleUses.empty()) << "used after release";
+        EXPECT_EQ(view.busyDepth, 0) << "wait cursor left on";
+    }
+
+    imagelib::RecordingLibrary lib;
+    ScriptedDialog dialog;
+    RecordingBox box;
+    FakeView view;
+    ConversionSettings settings = startupSettings();
+    std::vector<std::string> log;
+    convert::ConversionCommands commands{lib, dialog, box, view, settings};
+};
+
+inline std::string pngRecord(uint8_t flags, uint8_t level) {
+    std::string s = "{";
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02X", flags);
+    s += hex;
+    s += " 00 00 00";
+    std::snprintf(hex, sizeof hex, " %02X", level);
+    s += hex;
+    for (int i = 5; i < 36; ++i)
+        s += " 00";
+    return s + "}";
+}
+
+} // namespace convert_test

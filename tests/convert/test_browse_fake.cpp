@@ -1,0 +1,239 @@
+// Browse and the menu commands against the recording library: the open
+// dialog's presets, the preview calls, cancels and library failures.
+#include "fixture.h"
+
+using namespace convert_test;
+
+namespace {
+
+const std::string kOpenFilter = "BMPファイル(*.bmp)|*.bmp|JPEGファイル(*.jpg,*.jpe,*.jpeg)|"
+                                "*.jpg;*.jpe;*.jpeg|PINGファイル(*.png)|*.png";
+
+TEST_F(CommandsTest, BrowsePresetsFollowTheLastPickedEntry) {
+    struct Step {
+        DialogAnswer answer;
+        int16_t expectIndex; // FilterIndex the dialog opened with
+        std::string expectExt;
+        std::string expectName;
+    };
+    const std::vector<Step> steps = {
+        {{true, "/p/one.png", 3}, 0, "bmp", ""},
+        {{true, "/p/two.jpg", 2}, 3, "png", "/p/one.png"},
+        {{true, "/p/three.bmp", 1}, 2, "jpg", "/p/two.jpg"},
+        {{false, "", 3}, 1, "bmp", "/p/three.bmp"}, // cancelled
+        {{true, "/p/four.bmp", 1}, 1, "bmp", "/p/three.bmp"},
+    };
+    for (const Step &s : steps)
+        dialog.answers.push_back(s.answer);
+    for (size_t i = 0; i < steps.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_TRUE(commands.browse());
+        const DialogShown &d = dialog.shown.at(i);
+        EXPECT_FALSE(d.save);
+        EXPECT_EQ(d.flags, 2) << "Browse leaves the flags alone";
+        EXPECT_EQ(d.filter, kOpenFilter);
+        EXPECT_EQ(d.filterIndex, steps[i].expectIndex);
+        EXPECT_EQ(d.defaultExt, steps[i].expectExt);
+        EXPECT_EQ(d.fileName, steps[i].expectName);
+    }
+    EXPECT_EQ(settings.sourcePath, "/p/four.bmp");
+    EXPECT_EQ(settings.filterIndex, 1);
+    EXPECT_EQ(view.text, "/p/four.bmp");
+    expectCleanHandles();
+}
+
+TEST_F(CommandsTest, BrowseAfterConvertStartsWithTheOutputName) {
+    dialog.answers.push_back({true, "/p/src.jpg", 2});
+    commands.browse();
+    settings.formatIndex = 2;
+    dialog.answers.push_back({true, "/out/result.png", 1});
+    commands.convert();
+    dialog.answers.push_back({false, "", 1});
+    commands.browse();
+
+    ASSERT_EQ(dialog.shown.size(), 3u);
+    const DialogShown &again = dialog.shown[2];
+    EXPECT_EQ(again.fileName, "/out/result.png");
+    EXPECT_EQ(again.flags, 0x280002) << "the save dialog's flags stay";
+    EXPECT_EQ(again.filter, kOpenFilter);
+    EXPECT_EQ(again.filterIndex, 2);
+    EXPECT_EQ(again.defaultExt, "jpg");
+
+    // After a cancelled save dialog the name box is empty.
+    dialog.answers.push_back({false, "", 1});
+    commands.convert();
+    dialog.answers.push_back({false, "", 1});
+    commands.browse();
+    EXPECT_EQ(dialog.shown.back().fileName, "");
+    EXPECT_EQ(settings.sourcePath, "/p/src.jpg");
+    expectCleanHandles();
+}
+
+TEST_F(CommandsTest, PreviewOf640x480DrawsIntoTheWholeBox) {
+    dialog.answers.push_back({true, "/p/日本 語.bmp", 1});
+    commands.browse();
+    const std::vector<std::string> expected = {
+        "ToDIB(/p/日本 語.bmp)", "HeadDIB(11)",
+        "DIBtoDCex2(33x33,0,0,33,33,11,0,0,640,480,0xCC0020,4)", "DeleteDIB(11)"};
+    EXPECT_EQ(lib.texts(), expected);
+    EXPECT_EQ(view.refreshes, 1);
+    EXPECT_EQ(view.text, "/p/日本 語.bmp");
+    EXPECT_TRUE(box.shown.empty());
+    expectCleanHandles();
+}
+
+TEST_F(CommandsTest, PreviewUsesTheBoxSizeAndImageSize) {
+    view.width = 50;
+    view.height = 20;
+    view.pixels.assign(50 * 20, 0);
+    lib.imageWidth = 7;
+    lib.imageHeight = 3000;
+    dialog.answers.push_back({true, "/p/tall.png", 3});
+    commands.browse();
+    ASSERT_EQ(lib.calls.size(), 4u);
+    EXPECT_EQ(lib.calls[2].text, "DIBtoDCex2(50x20,0,0,50,20,11,0,0,7,3000,0xCC0020,4)");
+}
+
+TEST_F(CommandsTest, UnreadableSourceIsTakenWithoutPreviewOrMessage) {
+    for (int32_t bad : {0, -1}) {
+        SCOPED_TRACE(bad);
+        lib.calls.clear();
+        lib.results["ToDIB"] = {bad};
+        dialog.answers.push_back({true, "/p/broken.bmp", 1});
+        EXPECT_TRUE(commands.browse());
+        const std::vector<std::string> expected = {"ToDIB(/p/broken.bmp)",
+                                                   "DeleteDIB(" + std::to_string(bad) + ")"};
+        EXPECT_EQ(lib.texts(), expected);
+    }
+    EXPECT_EQ(view.refreshes, 0);
+    EXPECT_EQ(view.text, "/p/broken.bmp");
+    EXPECT_EQ(settings.sourcePath, "/p/broken.bmp");
+    EXPECT_TRUE(box.shown.empty());
+    expectCleanHandles();
+}
+
+TEST_F(CommandsTest, CancelledOpenDialogChangesNothing) {
+    settings.sourcePath = "/kept.png";
+    settings.filterIndex = 3;
+    view.text = "/kept.png";
+    dialog.answers.push_back({false, "", 1});
+    EXPECT_TRUE(commands.browse());
+    EXPECT_EQ(settings.sourcePath, "/kept.png");
+    EXPECT_EQ(settings.filterIndex, 3);
+    EXPECT_EQ(view.text, "/kept.png");
+    EXPECT_EQ(view.setTextCalls, 0);
+    EXPECT_TRUE(lib.calls.empty());
+    EXPECT_EQ(view.refreshes, 0);
+}
+
+struct BrowseFailure {
+    const char *name;
+    std::function<void(imagelib::RecordingLibrary &)> set;
+    std::string named; // what the box must name
+    std::vector<std::string> calls;
+};
+
+const BrowseFailure kBrowseFailures[] = {
+    {"LibraryMissing", [](auto &l) { l.libraryMissing = true; }, "imgctl", {}},
+    {"LoadMissing", [](auto &l) { l.missingFunctions = {"ToDIB"}; }, "ToDIB", {}},
+    {"HeadMissing",
+     [](auto &l) { l.missingFunctions = {"HeadDIB"}; },
+     "HeadDIB",
+     {"ToDIB(/p/new.bmp)", "DeleteDIB(11)"}},
+    {"DrawMissing",
+     [](auto &l) { l.missingFunctions = {"DIBtoDCex2"}; },
+     "DIBtoDCex2",
+     {"ToDIB(/p/new.bmp)", "HeadDIB(11)", "DeleteDIB(11)"}},
+    {"ReleaseMissing",
+     [](auto &l) { l.missingFunctions = {"DeleteDIB"}; },
+     "DeleteDIB",
+     {"ToDIB(/p/new.bmp)", "HeadDIB(11)", "DIBtoDCex2(33x33,0,0,33,33,11,0,0,640,480,0xCC0020,4)"}},
+};
+
+class BrowseFails : public CommandsTest, public ::testing::WithParamInterface<BrowseFailure> {};
+
+// The failure is named in a box and the window stays as it was.
+TEST_P(BrowseFails, NamesTheFailureAndRestores) {
+    const BrowseFailure &c = GetParam();
+    c.set(lib);
+    settings.sourcePath = "/old.bmp";
+    settings.filterIndex = 2;
+    view.text = "/old.bmp";
+    dialog.answers.push_back({true, "/p/new.bmp", 1});
+
+    EXPECT_FALSE(commands.browse());
+
+    ASSERT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown[0].title, "エラー");
+    EXPECT_NE(box.shown[0].text.find(c.named), std::string::npos) << box.shown[0].text;
+    EXPECT_EQ(box.shown[0].text.rfind("エラーが発生しました。症状は以下のとおりです。\n", 0), 0u);
+    EXPECT_EQ(lib.texts(), c.calls);
+    EXPECT_EQ(settings.sourcePath, "/old.bmp");
+    EXPECT_EQ(settings.filterIndex, 2);
+    EXPECT_EQ(view.text, "/old.bmp");
+    if (c.named != "DIBtoDCex2" && c.named != "DeleteDIB") {
+        EXPECT_EQ(view.refreshes, 0);
+        EXPECT_TRUE(lib.liveImages.empty());
+    }
+    EXPECT_EQ(view.busyDepth, 0);
+    EXPECT_EQ(view.unloads, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Library, BrowseFails, ::testing::ValuesIn(kBrowseFailures),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(CommandsTest, OpenRunsBrowse) {
+    dialog.answers.push_back({true, "/p/a.png", 3});
+    commands.open();
+    EXPECT_EQ(view.text, "/p/a.png");
+    EXPECT_EQ(settings.filterIndex, 3);
+    EXPECT_EQ(lib.calls.size(), 4u);
+}
+
+TEST_F(CommandsTest, ConvertAndExitWithEmptyText1BrowsesFirst) {
+    dialog.answers.push_back({true, "/p/a.png", 3});
+    dialog.answers.push_back({true, "/o/a.bmp", 1});
+    commands.convertAndExit();
+    const std::vector<std::string> order = {"ShowOpen", "ShowSave", "Unload"};
+    EXPECT_EQ(log, order);
+    EXPECT_EQ(lib.calls.back().text, "DeleteDIB(15)");
+    EXPECT_EQ(lib.calls[4].text, "ToDIB(/p/a.png)");
+    expectCleanHandles();
+}
+
+TEST_F(CommandsTest, ConvertAndExitWhenBrowseIsCancelledStillUnloads) {
+    commands.convertAndExit();
+    const std::vector<std::string> order = {"ShowOpen", "Unload"};
+    EXPECT_EQ(log, order) << "Convert with an empty Text1 does nothing";
+    EXPECT_TRUE(lib.calls.empty());
+}
+
+TEST_F(CommandsTest, ConvertAndExitWithText1SkipsBrowse) {
+    view.text = "/p/already.jpg";
+    dialog.answers.push_back({true, "/o/a.bmp", 1});
+    commands.convertAndExit();
+    const std::vector<std::string> order = {"ShowSave", "Unload"};
+    EXPECT_EQ(log, order);
+    EXPECT_EQ(lib.calls.front().text, "ToDIB(/p/already.jpg)");
+}
+
+TEST_F(CommandsTest, ConvertAndExitUnloadsAfterTheFailureBox) {
+    view.text = "/p/missing.jpg";
+    lib.results["ToDIB"] = {0};
+    dialog.answers.push_back({true, "/o/a.bmp", 1});
+    commands.convertAndExit();
+    const std::vector<std::string> order = {"ShowSave", "Box", "Unload"};
+    EXPECT_EQ(log, order);
+}
+
+TEST_F(CommandsTest, ConvertAndExitKeepsRunningWhenBrowseFails) {
+    lib.libraryMissing = true;
+    dialog.answers.push_back({true, "/p/a.png", 3});
+    commands.convertAndExit();
+    const std::vector<std::string> order = {"ShowOpen", "Box"};
+    EXPECT_EQ(log, order);
+    EXPECT_EQ(view.unloads, 0);
+    EXPECT_EQ(view.text, "");
+}
+
+} // namespace

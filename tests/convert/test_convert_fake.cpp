@@ -1,0 +1,425 @@
+// Convert against the recording library: the save dialog, the exact call
+// sequence per format and option, the failure boxes and the handles.
+#include "fixture.h"
+
+#include <cstring>
+#include <functional>
+
+using namespace convert_test;
+
+namespace {
+
+const std::string kHeader = "エラーが発生しました。症状は以下のとおりです。";
+const std::string kLoadBox = kHeader +
+                             "\nファイルを読み込み出来ませんでした。フォーマットが違うか、"
+                             "ファイルが存在しません。\n";
+const std::string kConvertBox = kHeader +
+                                "\nファイルを変換することが出来ませんでした。このエラーが続くよう"
+                                "でしたら作者にご連絡ください。\n";
+const std::string kReleaseBox = kHeader + "\n\n";
+
+struct ChainCase {
+    const char *name;
+    std::function<void(ConversionSettings &)> set;
+    int check1;
+    std::string output;
+    std::string filter, defaultExt;
+    std::vector<std::string> calls;
+};
+
+// Handles: ToDIB gives 11, each replacing step the next number.
+const ChainCase kChainCases[] = {
+    {"Bmp24",
+     [](ConversionSettings &) {},
+     0,
+     "/o/a.bmp",
+     "BMPファイル|*.bmp",
+     "bmp",
+     {"ToDIB(/s/src.png)", "RLEtoDIB(11)", "DIBto24Bit(12)", "GrayDIB(13,0)",
+      "DIBtoBMP(/o/a.bmp,14)", "DeleteDIB(14)"}},
+    {"Bmp16PassesReferenceToOne",
+     [](ConversionSettings &s) { s.bitDepthIndex = 1; },
+     0,
+     "/o/a.bmp",
+     "BMPファイル|*.bmp",
+     "bmp",
+     {"ToDIB(/s/src.png)", "RLEtoDIB(11)", "DIBto16Bit(12,&1)", "GrayDIB(13,0)",
+      "DIBtoBMP(/o/a.bmp,14)", "DeleteDIB(14)"}},
+    {"Bmp8WithoutRle",
+     [](ConversionSettings &s) { s.bitDepthIndex = 2; },
+     0,
+     "/o/a.bmp",
+     "BMPファイル|*.bmp",
+     "bmp",
+     {"ToDIB(/s/src.png)", "RLEtoDIB(11)", "DIBto8Bit(12,0,0)", "GrayDIB(13,0)",
+      "DIBtoBMP(/o/a.bmp,14)", "DeleteDIB(14)"}},
+    {"Bmp8WithRleAndGray",
+     [](ConversionSettings &s) {
+         s.bitDepthIndex = 2;
+         s.grayLevel = 200;
+     },
+     1,
+     "/o/a.bmp",
+     "BMPファイル|*.bmp",
+     "bmp",
+     {"ToDIB(/s/src.png)", "RLEtoDIB(11)", "DIBto8Bit(12,0,0)", "DIBtoRLE(13)", "GrayDIB(14,200)",
+      "DIBtoBMP(/o/a.bmp,15)", "DeleteDIB(15)"}},
+    {"Bmp8RleBoxGrayedCountsAsUnticked",
+     [](ConversionSettings &s) { s.bitDepthIndex = 2; },
+     2,
+     "/o/a.bmp",
+     "BMPファイル|*.bmp",
+     "bmp",
+     {"ToDIB(/s/src.png)", "RLEtoDIB(11)", "DIBto8Bit(12,0,0)", "GrayDIB(13,0)",
+      "DIBtoBMP(/o/a.bmp,14)", "DeleteDIB(14)"}},
+    {"Bmp24RleTickedIsIgnored",
+     [](ConversionSettings &) {},
+     1,
+     "/o/a.bmp",
+     "BMPファイル|*.bmp",
+     "bmp",
+     {"ToDIB(/s/src.png)", "RLEtoDIB(11)", "DIBto24Bit(12)", "GrayDIB(13,0)",
+      "DIBtoBMP(/o/a.bmp,14)", "DeleteDIB(14)"}},
+    {"Bmp16RleTickedIsIgnored",
+     [](ConversionSettings &s) { s.bitDepthIndex = 1; },
+     1,
+     "/o/a.bmp",
+     "BMPファイル|*.bmp",
+     "bmp",
+     {"ToDIB(/s/src.png)", "RLEtoDIB(11)", "DIBto16Bit(12,&1)", "GrayDIB(13,0)",
+      "DIBtoBMP(/o/a.bmp,14)", "DeleteDIB(14)"}},
+    {"BmpGrayLevelNegativeKeepsSign",
+     [](ConversionSettings &s) { s.grayLevel = -5; },
+     0,
+     "/o/a.bmp",
+     "BMPファイル|*.bmp",
+     "bmp",
+     {"ToDIB(/s/src.png)", "RLEtoDIB(11)", "DIBto24Bit(12)", "GrayDIB(13,-5)",
+      "DIBtoBMP(/o/a.bmp,14)", "DeleteDIB(14)"}},
+    {"JpegProgressiveDefaultQuality",
+     [](ConversionSettings &s) {
+         s.formatIndex = 1;
+         s.progressive = kTrue;
+     },
+     0,
+     "/o/b.jpg",
+     "JPEGファイル|*.jpg;*.jpe;*.jpeg",
+     "jpg",
+     {"ToDIB(/s/src.png)", "DIBtoJPG(/o/b.jpg,11,60,-1)", "DeleteDIB(11)"}},
+    {"JpegBaselineWithDetailsShown",
+     [](ConversionSettings &s) {
+         s.formatIndex = 1;
+         s.jpegQuality = 100;
+         s.detailsShown = kTrue;
+     },
+     1,
+     "/o/b.jpg",
+     "JPEGファイル|*.jpg;*.jpe;*.jpeg",
+     "jpg",
+     {"ToDIB(/s/src.png)", "DIBtoJPG(/o/b.jpg,11,100,0)", "DeleteDIB(11)"}},
+    {"PngDetailsHiddenIgnoresLevelAndInterlace",
+     [](ConversionSettings &s) {
+         s.formatIndex = 2;
+         s.pngLevel = 9;
+         s.interlaced = kTrue;
+     },
+     0,
+     "/o/c.png",
+     "PINGファイル|*.png",
+     "png",
+     {"ToDIB(/s/src.png)", "DIBtoPNG(/o/c.png,11,0)", "DeleteDIB(11)"}},
+    {"PngDetailsShownLevel5",
+     [](ConversionSettings &s) {
+         s.formatIndex = 2;
+         s.detailsShown = kTrue;
+     },
+     0,
+     "/o/c.png",
+     "PINGファイル|*.png",
+     "png",
+     {"ToDIB(/s/src.png)", "DIBtoPNGex(/o/c.png,11," + pngRecord(0x00, 5) + ")", "DeleteDIB(11)"}},
+    {"PngDetailsShownLevel5Interlaced",
+     [](ConversionSettings &s) {
+         s.formatIndex = 2;
+         s.detailsShown = kTrue;
+         s.interlaced = kTrue;
+     },
+     0,
+     "/o/c.png",
+     "PINGファイル|*.png",
+     "png",
+     {"ToDIB(/s/src.png)", "DIBtoPNGex(/o/c.png,11," + pngRecord(0x80, 5) + ")", "DeleteDIB(11)"}},
+    {"PngDetailsShownLevel0Interlaced",
+     [](ConversionSettings &s) {
+         s.formatIndex = 2;
+         s.detailsShown = kTrue;
+         s.interlaced = kTrue;
+         s.pngLevel = 0;
+     },
+     0,
+     "/o/c.png",
+     "PINGファイル|*.png",
+     "png",
+     {"ToDIB(/s/src.png)", "DIBtoPNGex(/o/c.png,11," + pngRecord(0x80, 0) + ")", "DeleteDIB(11)"}},
+};
+
+class ConvertChain : public CommandsTest, public ::testing::WithParamInterface<ChainCase> {};
+
+TEST_P(ConvertChain, CallsAndSaveDialog) {
+    const ChainCase &c = GetParam();
+    c.set(settings);
+    const ConversionSettings before = settings;
+    view.text = "/s/src.png";
+    view.check = c.check1;
+    dialog.FileName = "/previous/source.bmp";
+    dialog.answers.push_back({true, c.output, 1});
+
+    commands.convert();
+
+    ASSERT_EQ(dialog.shown.size(), 1u);
+    const DialogShown &d = dialog.shown[0];
+    EXPECT_TRUE(d.save);
+    EXPECT_EQ(d.flags, 0x280002);
+    EXPECT_EQ(d.filter, c.filter);
+    EXPECT_EQ(d.defaultExt, c.defaultExt);
+    EXPECT_EQ(d.fileName, "") << "the name box opens empty";
+    EXPECT_EQ(lib.texts(), c.calls);
+    EXPECT_TRUE(box.shown.empty());
+    EXPECT_EQ(view.text, "/s/src.png");
+    EXPECT_EQ(view.setTextCalls, 0);
+    EXPECT_EQ(settings.sourcePath, before.sourcePath);
+    EXPECT_EQ(view.refreshes, 0) << "Convert does not touch the preview";
+    EXPECT_GT(view.busyChanges, 0) << "no wait cursor while converting";
+    expectCleanHandles();
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, ConvertChain, ::testing::ValuesIn(kChainCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// The source is Text1 as it reads after the save dialog, not sourcePath.
+TEST_F(CommandsTest, ConvertReadsText1AgainAfterTheDialog) {
+    settings.sourcePath = "/stale/path.bmp";
+    view.text = "/first.bmp";
+    struct EditingDialog : convert::FileDialog {
+        FakeView *view;
+        bool ShowOpen() override { return false; }
+        bool ShowSave() override {
+            view->text = "/edited.bmp";
+            FileName = "/o/x.bmp";
+            return true;
+        }
+    } editing;
+    editing.view = &view;
+    convert::ConversionCommands c(lib, editing, box, view, settings);
+    c.convert();
+    ASSERT_FALSE(lib.calls.empty());
+    EXPECT_EQ(lib.calls[0].text, "ToDIB(/edited.bmp)");
+}
+
+TEST_F(CommandsTest, SilentEnds) {
+    // Empty Text1: nothing at all.
+    view.text = "";
+    commands.convert();
+    EXPECT_TRUE(dialog.shown.empty());
+
+    // Spaces are not empty: the dialog shows; a cancel ends silently and
+    // leaves the name empty for the next open dialog.
+    view.text = "   ";
+    dialog.FileName = "/old.bmp";
+    commands.convert();
+    ASSERT_EQ(dialog.shown.size(), 1u);
+    EXPECT_EQ(dialog.FileName, "");
+
+    // A confirmed but empty name ends silently too.
+    dialog.answers.push_back({true, "", 1});
+    commands.convert();
+    EXPECT_EQ(dialog.shown.size(), 2u);
+
+    EXPECT_TRUE(lib.calls.empty());
+    EXPECT_TRUE(box.shown.empty());
+    EXPECT_EQ(view.busyChanges, 0);
+}
+
+// A dialog that fails before the output name is known ends without a box.
+TEST_F(CommandsTest, DialogFailureBeforeTheNameIsSilent) {
+    struct ThrowingDialog : convert::FileDialog {
+        bool ShowOpen() override { throw std::runtime_error("no dialog"); }
+        bool ShowSave() override { throw std::runtime_error("no dialog"); }
+    } throwing;
+    convert::ConversionCommands c(lib, throwing, box, view, settings);
+    view.text = "/s.bmp";
+    c.convert();
+    EXPECT_TRUE(lib.calls.empty());
+    EXPECT_TRUE(box.shown.empty());
+}
+
+struct FailureCase {
+    const char *name;
+    std::function<void(ConversionSettings &, imagelib::RecordingLibrary &)> set;
+    int check1;
+    std::string boxText;
+    std::vector<std::string> callsBeforeBox;
+    std::vector<std::string> callsAfterBox;
+    bool leaks = false; // the release itself failed
+};
+
+const FailureCase kFailureCases[] = {
+    {"LoadReturnsZero",
+     [](auto &, auto &l) { l.results["ToDIB"] = {0}; },
+     0,
+     kLoadBox,
+     {"ToDIB(/s/src.bmp)"},
+     {}},
+    {"LoadReturnsNegative",
+     [](auto &, auto &l) { l.results["ToDIB"] = {-1}; },
+     0,
+     kLoadBox,
+     {"ToDIB(/s/src.bmp)"},
+     {}},
+    {"LibraryMissing", [](auto &, auto &l) { l.libraryMissing = true; }, 0, kLoadBox, {}, {}},
+    {"ToDIBMissing", [](auto &, auto &l) { l.missingFunctions = {"ToDIB"}; }, 0, kLoadBox, {}, {}},
+    {"RleExpandReturnsZero",
+     [](auto &, auto &l) { l.results["RLEtoDIB"] = {0}; },
+     0,
+     kConvertBox,
+     {"ToDIB(/s/src.bmp)", "RLEtoDIB(11)"},
+     {"DeleteDIB(11)"}},
+    {"DepthStepReturnsZero",
+     [](auto &s, auto &l) {
+         s.bitDepthIndex = 2;
+         l.results["DIBto8Bit"] = {0};
+     },
+     1,
+     kConvertBox,
+     {"ToDIB(/s/src.bmp)", "RLEtoDIB(11)", "DIBto8Bit(12,0,0)"},
+     {"DeleteDIB(12)"}},
+    {"RleMissing",
+     [](auto &s, auto &l) {
+         s.bitDepthIndex = 2;
+         l.missingFunctions = {"DIBtoRLE"};
+     },
+     1,
+     kConvertBox,
+     {"ToDIB(/s/src.bmp)", "RLEtoDIB(11)", "DIBto8Bit(12,0,0)"},
+     {"DeleteDIB(13)"}},
+    {"GrayReturnsZero",
+     [](auto &, auto &l) { l.results["GrayDIB"] = {0}; },
+     0,
+     kConvertBox,
+     {"ToDIB(/s/src.bmp)", "RLEtoDIB(11)", "DIBto24Bit(12)", "GrayDIB(13,0)"},
+     {"DeleteDIB(13)"}},
+    {"BmpSaveReturnsZero",
+     [](auto &, auto &l) { l.results["DIBtoBMP"] = {0}; },
+     0,
+     kConvertBox,
+     {"ToDIB(/s/src.bmp)", "RLEtoDIB(11)", "DIBto24Bit(12)", "GrayDIB(13,0)",
+      "DIBtoBMP(/o/out,14)"},
+     {"DeleteDIB(14)"}},
+    {"JpegSaveReturnsZero",
+     [](auto &s, auto &l) {
+         s.formatIndex = 1;
+         l.results["DIBtoJPG"] = {0};
+     },
+     0,
+     kConvertBox,
+     {"ToDIB(/s/src.bmp)", "DIBtoJPG(/o/out,11,60,0)"},
+     {"DeleteDIB(11)"}},
+    {"PngSaveMissing",
+     [](auto &s, auto &l) {
+         s.formatIndex = 2;
+         l.missingFunctions = {"DIBtoPNG"};
+     },
+     0,
+     kConvertBox,
+     {"ToDIB(/s/src.bmp)"},
+     {"DeleteDIB(11)"}},
+    {"PngExSaveReturnsZero",
+     [](auto &s, auto &l) {
+         s.formatIndex = 2;
+         s.detailsShown = kTrue;
+         l.results["DIBtoPNGex"] = {0};
+     },
+     0,
+     kConvertBox,
+     {"ToDIB(/s/src.bmp)", "DIBtoPNGex(/o/out,11," + pngRecord(0, 5) + ")"},
+     {"DeleteDIB(11)"}},
+    {"ReleaseMissing",
+     [](auto &s, auto &l) {
+         s.formatIndex = 1;
+         l.missingFunctions = {"DeleteDIB"};
+     },
+     0,
+     kReleaseBox,
+     {"ToDIB(/s/src.bmp)", "DIBtoJPG(/o/out,11,60,0)"},
+     {},
+     true},
+};
+
+class ConvertFailure : public CommandsTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(ConvertFailure, BoxTextAndRelease) {
+    const FailureCase &c = GetParam();
+    c.set(settings, lib);
+    view.text = "/s/src.bmp";
+    view.check = c.check1;
+    dialog.answers.push_back({true, "/o/out", 1});
+
+    commands.convert();
+
+    ASSERT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown[0].text, c.boxText);
+    EXPECT_EQ(box.shown[0].title, "エラー");
+    std::vector<std::string> calls = lib.texts();
+    const size_t split = box.shown[0].libraryCallsBefore;
+    ASSERT_LE(split, calls.size());
+    EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + split), c.callsBeforeBox);
+    EXPECT_EQ(std::vector<std::string>(calls.begin() + split, calls.end()), c.callsAfterBox);
+    if (!c.leaks) expectCleanHandles();
+    EXPECT_EQ(view.busyDepth, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stages, ConvertFailure, ::testing::ValuesIn(kFailureCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(ChainPieces, PngOptionsBytes) {
+    ConversionSettings s = startupSettings();
+    s.pngLevel = 5;
+    PngOptions o = convert::makePngOptions(s);
+    unsigned char raw[36];
+    std::memcpy(raw, &o, 36);
+    for (int i = 0; i < 36; ++i)
+        EXPECT_EQ(raw[i], i == 4 ? 5 : 0) << "byte " << i;
+    s.interlaced = kTrue;
+    s.pngLevel = 9;
+    o = convert::makePngOptions(s);
+    std::memcpy(raw, &o, 36);
+    for (int i = 0; i < 36; ++i) {
+        EXPECT_EQ(raw[i], i == 0 ? 0x80 : i == 4 ? 9 : 0) << "byte " << i;
+    }
+    // Only -1 counts as interlaced.
+    s.interlaced = 1;
+    EXPECT_EQ(convert::makePngOptions(s).flags, 0u);
+}
+
+// The chain alone, as another front end runs it: the result names the stage
+// and the cause.
+TEST(ChainPieces, RunChainReportsStageAndCause) {
+    imagelib::RecordingLibrary lib;
+    ConversionSettings s = startupSettings();
+    s.formatIndex = 1;
+    convert::ChainResult ok = convert::runChain(lib, s, false, "/a.bmp", "/b.jpg");
+    EXPECT_FALSE(ok.failed);
+    EXPECT_EQ(ok.stage, convert::Stage::Release);
+
+    lib.missingFunctions = {"DIBtoJPG"};
+    convert::ChainResult bad = convert::runChain(lib, s, false, "/a.bmp", "/b.jpg");
+    EXPECT_TRUE(bad.failed);
+    EXPECT_EQ(bad.stage, convert::Stage::Convert);
+    EXPECT_NE(bad.cause.find("DIBtoJPG"), std::string::npos) << bad.cause;
+    EXPECT_GT(bad.heldImage, 0);
+    convert::releaseHeldImage(lib, bad);
+    EXPECT_EQ(bad.heldImage, 0);
+    EXPECT_TRUE(lib.liveImages.empty());
+}
+
+} // namespace
