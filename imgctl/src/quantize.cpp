@@ -1,8 +1,638 @@
-// Placeholder until this module is written.
+// Reduction to an 8-bit palette.
+//
+// An image of at most 256 colours keeps exactly those colours. Any other
+// image gets an adaptive palette of 256 colours:
+//   1. a histogram of the pixels with 6 bits a channel, each cell keeping the
+//      exact mean of the colours that fell into it;
+//   2. variance-based median cut: the box with the largest squared error is
+//      split, along whichever axis and at whichever point leaves the least
+//      squared error, until there are 256 boxes;
+//   3. k-means refinement of the box means over the histogram cells;
+//   4. mapping each pixel to its nearest palette colour (plain RGB distance,
+//      which is what the error is measured in), through a cache of the
+//      nearest colour for every cell of a 7-bit-a-channel grid, filled on
+//      first use by a search over the palette sorted by green.
+// Dithering is Floyd-Steinberg error diffusion on a serpentine scan, with the
+// carried error damped and clamped so that it adds texture without the noise
+// that undamped diffusion leaves in flat areas. Large images are split into
+// two bands mapped on two threads, each with its own cache.
 #include "ops.h"
+#include "pixel_rows.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <numeric>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace imgctl {
 
-Status convertTo8(Image &, int32_t, int32_t) { return {Error::Unsupported, "not built yet"}; }
+namespace {
+
+// ---------------------------------------------------------------------------
+// Images of at most 256 colours
+
+// A small open-addressing set of colour keys that gives up past 256 keys.
+class ColourSet {
+  public:
+    ColourSet() : slots_(kSlots, 0) {}
+
+    // Adds key; false once more than 256 distinct keys have been seen.
+    bool add(uint32_t key) {
+        if (key == last_ && count_ > 0) return true;
+        last_ = key;
+        const uint64_t stored = (uint64_t{1} << 32) | key;
+        for (uint32_t i = hash(key);; i = (i + 1) & (kSlots - 1)) {
+            if (slots_[i] == stored) return true;
+            if (slots_[i] == 0) {
+                if (count_ == 256) return false;
+                slots_[i] = stored;
+                ++count_;
+                return true;
+            }
+        }
+    }
+
+    // The keys, in ascending order.
+    std::vector<uint32_t> keys() const {
+        std::vector<uint32_t> k;
+        for (uint64_t s : slots_)
+            if (s) k.push_back(static_cast<uint32_t>(s));
+        std::sort(k.begin(), k.end());
+        return k;
+    }
+
+    // Gives every key its position in keys() (call once, after adding).
+    void number() {
+        std::vector<uint32_t> k = keys();
+        indexOf_.assign(kSlots, 0);
+        for (uint32_t n = 0; n < k.size(); ++n)
+            indexOf_[find(k[n])] = static_cast<uint8_t>(n);
+    }
+
+    uint8_t indexOf(uint32_t key) const { return indexOf_[find(key)]; }
+
+  private:
+    static constexpr uint32_t kSlots = 1024;
+    static uint32_t hash(uint32_t key) { return (key * 2654435761u) >> 22; }
+    uint32_t find(uint32_t key) const {
+        const uint64_t stored = (uint64_t{1} << 32) | key;
+        uint32_t i = hash(key);
+        while (slots_[i] != stored)
+            i = (i + 1) & (kSlots - 1);
+        return i;
+    }
+
+    std::vector<uint64_t> slots_;
+    std::vector<uint8_t> indexOf_;
+    uint32_t count_ = 0;
+    uint32_t last_ = 0;
+};
+
+// The colour key of pixel x of a 16, 24 or 32-bit row: the 15-bit value,
+// B | G << 8 | R << 16, or that with A << 24.
+template <int Bits> inline uint32_t keyAt(const uint8_t *row, uint32_t x) {
+    if constexpr (Bits == 16) {
+        return (row[2 * x] | (uint32_t{row[2 * x + 1]} << 8)) & 0x7FFF;
+    } else if constexpr (Bits == 24) {
+        const uint8_t *p = row + size_t{3} * x;
+        return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16);
+    } else {
+        const uint8_t *p = row + size_t{4} * x;
+        return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+    }
+}
+
+template <int Bits> bool collectColours(const Image &image, ColourSet &set) {
+    for (uint32_t y = 0; y < image.height; ++y) {
+        const uint8_t *row = image.row(y);
+        for (uint32_t x = 0; x < image.width; ++x)
+            if (!set.add(keyAt<Bits>(row, x))) return false;
+    }
+    return true;
+}
+
+template <int Bits> void mapExact(const Image &image, const ColourSet &set, Image &out) {
+    for (uint32_t y = 0; y < image.height; ++y) {
+        const uint8_t *row = image.row(y);
+        uint8_t *dst = out.row(y);
+        uint32_t lastKey = keyAt<Bits>(row, 0);
+        uint8_t lastIndex = set.indexOf(lastKey);
+        for (uint32_t x = 0; x < image.width; ++x) {
+            uint32_t key = keyAt<Bits>(row, x);
+            if (key != lastKey) {
+                lastKey = key;
+                lastIndex = set.indexOf(key);
+            }
+            dst[x] = lastIndex;
+        }
+    }
+}
+
+PaletteEntry entryForKey(uint32_t key, uint16_t bitCount) {
+    PaletteEntry e;
+    if (bitCount == 16) {
+        e.b = kFiveToEight[key & 31];
+        e.g = kFiveToEight[(key >> 5) & 31];
+        e.r = kFiveToEight[(key >> 10) & 31];
+    } else {
+        e.b = static_cast<uint8_t>(key);
+        e.g = static_cast<uint8_t>(key >> 8);
+        e.r = static_cast<uint8_t>(key >> 16);
+        e.a = bitCount == 32 ? static_cast<uint8_t>(key >> 24) : 255;
+    }
+    return e;
+}
+
+// Fills out with the image's own colours when it has at most 256; false
+// (out untouched) otherwise.
+bool exactPalette(const Image &image, Image &out) {
+    ColourSet set;
+    bool few = image.bitCount == 16   ? collectColours<16>(image, set)
+               : image.bitCount == 24 ? collectColours<24>(image, set)
+                                      : collectColours<32>(image, set);
+    if (!few) return false;
+    set.number();
+    for (uint32_t key : set.keys())
+        out.palette.push_back(entryForKey(key, image.bitCount));
+    if (image.bitCount == 16)
+        mapExact<16>(image, set, out);
+    else if (image.bitCount == 24)
+        mapExact<24>(image, set, out);
+    else
+        mapExact<32>(image, set, out);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Histogram
+
+constexpr int kHistBits = 6;
+constexpr uint32_t kHistCells = 1u << (3 * kHistBits);
+
+// One histogram cell: its pixel count and the sums of the bits below the
+// cell's own 6 (so the sums stay small enough for 32 bits).
+struct Cell {
+    uint32_t n = 0, b = 0, g = 0, r = 0;
+};
+
+inline uint32_t cellOf(uint32_t b, uint32_t g, uint32_t r) {
+    return ((r >> 2) << 12) | ((g >> 2) << 6) | (b >> 2);
+}
+
+// A colour of the histogram with its weight (pixel count).
+struct Sample {
+    float c[3]; // B, G, R
+    float w;
+};
+
+void histogramRows(const BgrRows &rows, uint32_t width, uint32_t y0, uint32_t y1, uint32_t step,
+                   Cell *cells, uint8_t *scratch) {
+    for (uint32_t y = y0; y < y1; y += step) {
+        const uint8_t *p = rows.row(y, scratch);
+        for (uint32_t x = 0; x < width; ++x, p += 3) {
+            Cell &c = cells[cellOf(p[0], p[1], p[2])];
+            ++c.n;
+            c.b += p[0] & 3;
+            c.g += p[1] & 3;
+            c.r += p[2] & 3;
+        }
+    }
+}
+
+// Mean colours of the occupied cells, each weighted by its count.
+std::vector<Sample> samplesOf(const std::vector<Cell> &cells) {
+    std::vector<Sample> s;
+    for (uint32_t i = 0; i < kHistCells; ++i) {
+        const Cell &c = cells[i];
+        if (!c.n) continue;
+        float n = static_cast<float>(c.n);
+        s.push_back({{static_cast<float>((i & 63) << 2) + static_cast<float>(c.b) / n,
+                      static_cast<float>(((i >> 6) & 63) << 2) + static_cast<float>(c.g) / n,
+                      static_cast<float>((i >> 12) << 2) + static_cast<float>(c.r) / n},
+                     n});
+    }
+    return s;
+}
+
+// ---------------------------------------------------------------------------
+// Median cut
+
+struct Moments {
+    double w = 0, s[3] = {0, 0, 0}, ss = 0;
+    void add(const Sample &x) {
+        w += x.w;
+        for (int k = 0; k < 3; ++k) {
+            s[k] += double{x.w} * x.c[k];
+            ss += double{x.w} * x.c[k] * x.c[k];
+        }
+    }
+    void sub(const Moments &o) {
+        w -= o.w;
+        ss -= o.ss;
+        for (int k = 0; k < 3; ++k)
+            s[k] -= o.s[k];
+    }
+    // Weighted squared distance of the samples to their mean.
+    double error() const {
+        if (w <= 0) return 0;
+        return std::max(0.0, ss - (s[0] * s[0] + s[1] * s[1] + s[2] * s[2]) / w);
+    }
+};
+
+struct Box {
+    size_t begin, end;
+    Moments m;
+    bool solid = false; // every sample has the same colour
+};
+
+Moments momentsOf(const std::vector<Sample> &s, size_t begin, size_t end) {
+    Moments m;
+    for (size_t i = begin; i < end; ++i)
+        m.add(s[i]);
+    return m;
+}
+
+// Splits the samples into at most `colours` boxes and returns their means.
+std::vector<std::array<float, 3>> medianCut(std::vector<Sample> &s, size_t colours) {
+    std::vector<Box> boxes{{0, s.size(), momentsOf(s, 0, s.size())}};
+    while (boxes.size() < colours) {
+        // The box with the most squared error that can still be split.
+        size_t pick = boxes.size();
+        double worst = 0;
+        for (size_t i = 0; i < boxes.size(); ++i)
+            if (!boxes[i].solid && boxes[i].end - boxes[i].begin > 1 &&
+                boxes[i].m.error() > worst) {
+                worst = boxes[i].m.error();
+                pick = i;
+            }
+        if (pick == boxes.size()) break;
+        Box &box = boxes[pick];
+        const auto first = s.begin() + static_cast<ptrdiff_t>(box.begin);
+        const auto last = s.begin() + static_cast<ptrdiff_t>(box.end);
+
+        // Try each axis; keep the split leaving the least error.
+        double bestError = std::numeric_limits<double>::infinity();
+        int bestAxis = 0;
+        size_t bestAt = 0;
+        for (int axis = 0; axis < 3; ++axis) {
+            std::sort(first, last,
+                      [axis](const Sample &a, const Sample &b) { return a.c[axis] < b.c[axis]; });
+            Moments left;
+            for (size_t i = box.begin; i + 1 < box.end; ++i) {
+                left.add(s[i]);
+                if (s[i].c[axis] == s[i + 1].c[axis]) continue;
+                Moments right = box.m;
+                right.sub(left);
+                double e = left.error() + right.error();
+                if (e < bestError) {
+                    bestError = e;
+                    bestAxis = axis;
+                    bestAt = i + 1;
+                }
+            }
+        }
+        if (bestAt == 0) {
+            box.solid = true;
+            continue;
+        }
+        std::sort(first, last, [bestAxis](const Sample &a, const Sample &b) {
+            return a.c[bestAxis] < b.c[bestAxis];
+        });
+        Box right{bestAt, box.end, momentsOf(s, bestAt, box.end), false};
+        box.end = bestAt;
+        box.m = momentsOf(s, box.begin, bestAt);
+        boxes.push_back(right);
+    }
+    std::vector<std::array<float, 3>> means;
+    for (const Box &b : boxes) {
+        const double w = std::max(b.m.w, 1e-9);
+        means.push_back({static_cast<float>(b.m.s[0] / w), static_cast<float>(b.m.s[1] / w),
+                         static_cast<float>(b.m.s[2] / w)});
+    }
+    return means;
+}
+
+// ---------------------------------------------------------------------------
+// Nearest colour
+
+// Nearest-colour search over a palette sorted by green: from the entry
+// closest in green outward both ways, stopping a direction once the green
+// difference alone passes the best distance found.
+template <class T> class NearestSearch {
+  public:
+    explicit NearestSearch(const std::vector<std::array<T, 3>> &palette) {
+        order_.resize(palette.size());
+        std::iota(order_.begin(), order_.end(), 0);
+        std::sort(order_.begin(), order_.end(),
+                  [&](int a, int b) { return palette[a][1] < palette[b][1]; });
+        for (int i : order_)
+            sorted_.push_back(palette[i]);
+    }
+
+    // Index into the palette given to the constructor.
+    int find(T b, T g, T r) const {
+        const size_t n = sorted_.size();
+        size_t up = static_cast<size_t>(
+            std::lower_bound(sorted_.begin(), sorted_.end(), g,
+                             [](const std::array<T, 3> &e, T v) { return e[1] < v; }) -
+            sorted_.begin());
+        size_t down = up; // entries below `down` are still to look at
+        T best = std::numeric_limits<T>::max();
+        size_t bestAt = up < n ? up : n - 1;
+        bool goUp = up<n, goDown = down> 0;
+        while (goUp || goDown) {
+            if (goUp) {
+                const std::array<T, 3> &e = sorted_[up];
+                T dg = e[1] - g, d2 = dg * dg;
+                if (d2 >= best) {
+                    goUp = false;
+                } else {
+                    T db = e[0] - b, dr = e[2] - r;
+                    d2 += db * db + dr * dr;
+                    if (d2 < best) {
+                        best = d2;
+                        bestAt = up;
+                    }
+                    goUp = ++up < n;
+                }
+            }
+            if (goDown) {
+                const std::array<T, 3> &e = sorted_[down - 1];
+                T dg = g - e[1], d2 = dg * dg;
+                if (d2 >= best) {
+                    goDown = false;
+                } else {
+                    T db = e[0] - b, dr = e[2] - r;
+                    d2 += db * db + dr * dr;
+                    if (d2 < best) {
+                        best = d2;
+                        bestAt = down - 1;
+                    }
+                    goDown = --down > 0;
+                }
+            }
+        }
+        return order_[bestAt];
+    }
+
+  private:
+    std::vector<int> order_;
+    std::vector<std::array<T, 3>> sorted_;
+};
+
+// ---------------------------------------------------------------------------
+// k-means
+
+// Moves each palette colour to the mean of the samples nearest to it, a few
+// rounds or until the error stops falling. A colour left with no samples is
+// moved onto the sample that is worst served.
+void refine(const std::vector<Sample> &s, std::vector<std::array<float, 3>> &palette, int rounds) {
+    std::vector<Moments> sums(palette.size());
+    double previous = std::numeric_limits<double>::infinity();
+    for (int round = 0; round < rounds; ++round) {
+        NearestSearch<float> search(palette);
+        std::fill(sums.begin(), sums.end(), Moments{});
+        double total = 0, worst = -1;
+        size_t worstAt = 0;
+        for (size_t i = 0; i < s.size(); ++i) {
+            const Sample &x = s[i];
+            int k = search.find(x.c[0], x.c[1], x.c[2]);
+            sums[k].add(x);
+            float db = x.c[0] - palette[k][0], dg = x.c[1] - palette[k][1],
+                  dr = x.c[2] - palette[k][2];
+            double e = double{x.w} * (db * db + dg * dg + dr * dr);
+            total += e;
+            if (e > worst) {
+                worst = e;
+                worstAt = i;
+            }
+        }
+        for (size_t k = 0; k < palette.size(); ++k) {
+            if (sums[k].w > 0) {
+                for (int c = 0; c < 3; ++c)
+                    palette[k][c] = static_cast<float>(sums[k].s[c] / sums[k].w);
+            } else {
+                palette[k] = {s[worstAt].c[0], s[worstAt].c[1], s[worstAt].c[2]};
+            }
+        }
+        if (total > previous * 0.999) break;
+        previous = total;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Mapping
+
+// The nearest palette index for every cell of a grid of Bits bits a channel,
+// found on first use for the cell's centre. An entry holds the index in its
+// low byte and, for the dithering grid, the colour itself above it (B, G, R
+// from bit 8 up), which spares error diffusion a second dependent load.
+template <int Bits, class Entry> class MapCache {
+  public:
+    MapCache(const std::vector<std::array<int, 3>> &doubled,
+             const std::vector<PaletteEntry> &palette)
+        : search_(doubled), palette_(palette), index_(size_t{1} << (3 * Bits), kUnknown) {}
+
+    static constexpr bool kWithColour = sizeof(Entry) == 4;
+
+    uint32_t operator()(uint32_t b, uint32_t g, uint32_t r) {
+        const uint32_t cell =
+            ((r >> kShift) << (2 * Bits)) | ((g >> kShift) << Bits) | (b >> kShift);
+        const uint32_t v = index_[cell];
+        if (v != kUnknown) [[likely]]
+            return v;
+        return fill(cell, b >> kShift, g >> kShift, r >> kShift);
+    }
+
+  private:
+    static constexpr int kShift = 8 - Bits;
+    // Index 255 holding white packs to this too; such a cell is simply
+    // searched each time.
+    static constexpr Entry kUnknown = static_cast<Entry>(~Entry{0});
+
+    [[gnu::noinline]] uint32_t fill(uint32_t cell, uint32_t b, uint32_t g, uint32_t r) {
+        // The centre of the cell in doubled units: 2 * (c << kShift) + (1 << kShift) - 1.
+        constexpr int half = (1 << kShift) - 1;
+        const int k = search_.find(static_cast<int>(b << (kShift + 1)) + half,
+                                   static_cast<int>(g << (kShift + 1)) + half,
+                                   static_cast<int>(r << (kShift + 1)) + half);
+        const PaletteEntry &e = palette_[static_cast<size_t>(k)];
+        uint32_t v = static_cast<uint32_t>(k);
+        if constexpr (kWithColour)
+            v |= (uint32_t{e.b} << 8) | (uint32_t{e.g} << 16) | (uint32_t{e.r} << 24);
+        index_[cell] = static_cast<Entry>(v);
+        return v;
+    }
+
+    NearestSearch<int> search_;
+    const std::vector<PaletteEntry> &palette_;
+    std::vector<Entry> index_;
+};
+
+// Plain mapping uses a fine grid; dithering a coarser one, since the carried
+// error makes up for the grid's own error.
+using PlainCache = MapCache<7, uint16_t>;
+using DitherCache = MapCache<6, uint32_t>;
+
+void mapRows(const BgrRows &rows, PlainCache &cache, Image &out, uint32_t y0, uint32_t y1,
+             uint8_t *scratch) {
+    for (uint32_t y = y0; y < y1; ++y) {
+        const uint8_t *p = rows.row(y, scratch);
+        uint8_t *d = out.row(y);
+        for (uint32_t x = 0; x < out.width; ++x, p += 3)
+            d[x] = static_cast<uint8_t>(cache(p[0], p[1], p[2]));
+    }
+}
+
+// Error diffusion: of the error left at a pixel, 7/16 goes ahead, 3/16 to
+// the pixel below behind, 5/16 below, 1/16 below ahead, the direction
+// alternating each row. The error arriving at a pixel is scaled by
+// kCarry/16 and clamped to +-kClamp before it is added.
+constexpr int kCarry = 14;
+constexpr int kClamp = 40;
+
+inline int32_t carried(int32_t sixteenths) {
+    return std::clamp((sixteenths * kCarry) / 256, -kClamp, kClamp);
+}
+
+void ditherRows(const BgrRows &rows, DitherCache &cache, Image &out, uint32_t y0, uint32_t y1,
+                uint8_t *scratch, int32_t *errors) {
+    const int32_t w = static_cast<int32_t>(out.width);
+    // Two rows of errors in 1/16 units, with a guard pixel at each end.
+    int32_t *cur = errors, *next = errors + 3 * (w + 2);
+    std::fill(errors, errors + 6 * (w + 2), 0);
+    for (uint32_t y = y0; y < y1; ++y) {
+        const uint8_t *src = rows.row(y, scratch);
+        uint8_t *d = out.row(y);
+        const int32_t dir = ((y - y0) & 1) == 0 ? 1 : -1;
+        int32_t x = dir == 1 ? 0 : w - 1;
+        int32_t aheadB = 0, aheadG = 0, aheadR = 0; // error passed along the row
+        for (int32_t n = 0; n < w; ++n, x += dir) {
+            const uint8_t *p = src + 3 * x;
+            const int32_t *e = cur + 3 * (x + 1);
+            const int32_t vb = std::clamp(p[0] + carried(e[0] + aheadB), 0, 255);
+            const int32_t vg = std::clamp(p[1] + carried(e[1] + aheadG), 0, 255);
+            const int32_t vr = std::clamp(p[2] + carried(e[2] + aheadR), 0, 255);
+            const uint32_t q = cache(static_cast<uint32_t>(vb), static_cast<uint32_t>(vg),
+                                     static_cast<uint32_t>(vr));
+            d[x] = static_cast<uint8_t>(q);
+            const int32_t eb = vb - static_cast<int32_t>((q >> 8) & 255),
+                          eg = vg - static_cast<int32_t>((q >> 16) & 255),
+                          er = vr - static_cast<int32_t>(q >> 24);
+            aheadB = eb * 7;
+            aheadG = eg * 7;
+            aheadR = er * 7;
+            int32_t *below = next + 3 * (x + 1);
+            below[-3 * dir] += eb * 3;
+            below[-3 * dir + 1] += eg * 3;
+            below[-3 * dir + 2] += er * 3;
+            below[0] += eb * 5;
+            below[1] += eg * 5;
+            below[2] += er * 5;
+            below[3 * dir] += eb;
+            below[3 * dir + 1] += eg;
+            below[3 * dir + 2] += er;
+        }
+        std::swap(cur, next);
+        std::fill(next, next + 3 * (w + 2), 0);
+    }
+}
+
+Status quantize(const Image &image, bool dither, Image &out) {
+    const BgrRows rows(image);
+    const uint32_t width = image.width, height = image.height;
+    const uint64_t pixels = uint64_t{width} * height;
+    const bool twoThreads =
+        pixels >= (1u << 20) && height >= 2 && std::thread::hardware_concurrency() >= 2;
+
+    // Every row for images up to about 4 million pixels, every n-th row
+    // above: a sample that size settles the palette as well as all rows do.
+    const uint32_t step = static_cast<uint32_t>(std::max<uint64_t>(1, pixels >> 22));
+    std::vector<Cell> cells(kHistCells);
+    std::vector<uint8_t> scratch(size_t{3} * width * 2);
+    histogramRows(rows, width, 0, height, step, cells.data(), scratch.data());
+
+    std::vector<Sample> samples = samplesOf(cells);
+    cells = {};
+    std::vector<std::array<float, 3>> means = medianCut(samples, 256);
+    refine(samples, means, 12);
+
+    std::vector<std::array<int, 3>> doubled;
+    for (const auto &m : means) {
+        PaletteEntry e;
+        e.b = static_cast<uint8_t>(std::clamp(std::lround(m[0]), 0l, 255l));
+        e.g = static_cast<uint8_t>(std::clamp(std::lround(m[1]), 0l, 255l));
+        e.r = static_cast<uint8_t>(std::clamp(std::lround(m[2]), 0l, 255l));
+        out.palette.push_back(e);
+        doubled.push_back({2 * e.b, 2 * e.g, 2 * e.r});
+    }
+
+    const int bands = twoThreads ? 2 : 1;
+    const uint32_t split = bands == 2 ? height / 2 : height;
+    // Everything the bands need is allocated before any thread starts.
+    std::vector<PlainCache> plain;
+    std::vector<DitherCache> dithering;
+    for (int i = 0; i < bands; ++i) {
+        if (dither)
+            dithering.emplace_back(doubled, out.palette);
+        else
+            plain.emplace_back(doubled, out.palette);
+    }
+    std::vector<int32_t> errors(dither ? size_t{6} * (width + 2) * bands : 0);
+    auto band = [&](int i) {
+        const uint32_t y0 = i == 0 ? 0 : split, y1 = i == 0 ? split : height;
+        uint8_t *s = scratch.data() + size_t{3} * width * i;
+        if (dither)
+            ditherRows(rows, dithering[i], out, y0, y1, s,
+                       errors.data() + size_t{6} * (width + 2) * i);
+        else
+            mapRows(rows, plain[i], out, y0, y1, s);
+    };
+    if (bands == 2) {
+        std::thread second(band, 1);
+        band(0);
+        second.join();
+    } else {
+        band(0);
+    }
+    return Status::ok();
+}
+
+} // namespace
+
+Status convertTo8(Image &image, int32_t a, int32_t b) {
+    if (a != 0 || (b != 0 && b != 1))
+        return {Error::BadArgument, "DIBto8Bit takes (0, 0) to dither or (0, 1) not to, not (" +
+                                        std::to_string(a) + ", " + std::to_string(b) + ")"};
+    if (image.bitCount == 8) return Status::ok();
+
+    Result<Image> made = makeImage(image.width, image.height, 8);
+    if (!made) return made.status();
+    Image out = std::move(made).value();
+
+    if (image.isPalette()) {
+        // 1 or 4 bits: the same palette, one index a byte.
+        out.palette = image.palette;
+        for (uint32_t y = 0; y < image.height; ++y) {
+            const uint8_t *row = image.row(y);
+            uint8_t *d = out.row(y);
+            for (uint32_t x = 0; x < image.width; ++x)
+                d[x] = paletteIndex(row, x, image.bitCount);
+        }
+    } else if (!exactPalette(image, out)) {
+        out.palette.clear();
+        Status status = quantize(image, b == 0, out);
+        if (!status) return status;
+    }
+    out.xPelsPerMeter = image.xPelsPerMeter;
+    out.yPelsPerMeter = image.yPelsPerMeter;
+    image = std::move(out);
+    return Status::ok();
+}
 
 } // namespace imgctl

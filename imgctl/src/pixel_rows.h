@@ -1,0 +1,117 @@
+// Reading any image's pixels as 8-bit B, G, R triples, alpha composited over
+// white. The depth is looked at once per row, never per pixel.
+#pragma once
+
+#include "image.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+namespace imgctl {
+
+// round(x / 255) for 0 <= x <= 65535, without a division.
+inline uint32_t div255(uint32_t x) {
+    x += 128;
+    return (x + (x >> 8)) >> 8;
+}
+
+// One channel of a colour with alpha a laid over white, rounded.
+inline uint8_t overWhite(uint32_t c, uint32_t a) {
+    return static_cast<uint8_t>(div255(c * a + 255 * (255 - a)));
+}
+
+// The 32 levels of a 5-bit field widened to 8 bits: round(v * 255 / 31).
+inline constexpr std::array<uint8_t, 32> kFiveToEight = [] {
+    std::array<uint8_t, 32> t{};
+    for (uint32_t v = 0; v < 32; ++v)
+        t[v] = static_cast<uint8_t>((v * 255 + 15) / 31);
+    return t;
+}();
+
+// The nearest of the 32 levels of a 5-bit field for an 8-bit channel.
+inline uint32_t nearestFive(uint32_t c) {
+    return (c * 31 + 127) / 255;
+}
+
+// Reads rows of an image as B, G, R. Holds a reference to the image, which
+// must outlive it. Reading is const and may run on several threads at once.
+class BgrRows {
+  public:
+    explicit BgrRows(const Image &image) : image_(image) {
+        // Indices past the palette's end read as black.
+        palette_.fill(0);
+        if (image.isPalette()) {
+            size_t n = std::min<size_t>(image.palette.size(), 256);
+            for (size_t i = 0; i < n; ++i) {
+                const PaletteEntry &e = image.palette[i];
+                palette_[3 * i] = overWhite(e.b, e.a);
+                palette_[3 * i + 1] = overWhite(e.g, e.a);
+                palette_[3 * i + 2] = overWhite(e.r, e.a);
+            }
+        }
+    }
+
+    // Writes pixels x0 .. x0 + count - 1 of row y to out as B, G, R.
+    void read(uint32_t y, uint32_t x0, uint32_t count, uint8_t *out) const {
+        const uint8_t *row = image_.row(y);
+        const uint32_t end = x0 + count;
+        switch (image_.bitCount) {
+        case 1:
+            for (uint32_t x = x0; x < end; ++x, out += 3)
+                putIndex(out, (row[x >> 3] >> (7 - (x & 7))) & 1);
+            break;
+        case 4:
+            for (uint32_t x = x0; x < end; ++x, out += 3)
+                putIndex(out, (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15);
+            break;
+        case 8:
+            for (uint32_t x = x0; x < end; ++x, out += 3)
+                putIndex(out, row[x]);
+            break;
+        case 16:
+            for (uint32_t x = x0; x < end; ++x, out += 3) {
+                uint32_t v = row[2 * x] | (uint32_t{row[2 * x + 1]} << 8);
+                out[0] = kFiveToEight[v & 31];
+                out[1] = kFiveToEight[(v >> 5) & 31];
+                out[2] = kFiveToEight[(v >> 10) & 31];
+            }
+            break;
+        case 24:
+            std::memcpy(out, row + size_t{3} * x0, size_t{3} * count);
+            break;
+        default: // 32
+            for (uint32_t x = x0; x < end; ++x, out += 3) {
+                const uint8_t *p = row + size_t{4} * x;
+                uint32_t a = p[3];
+                if (a == 255) {
+                    out[0] = p[0];
+                    out[1] = p[1];
+                    out[2] = p[2];
+                } else {
+                    out[0] = overWhite(p[0], a);
+                    out[1] = overWhite(p[1], a);
+                    out[2] = overWhite(p[2], a);
+                }
+            }
+            break;
+        }
+    }
+
+    // The whole of row y as B, G, R: the image's own row when it is 24-bit,
+    // otherwise scratch (3 * width bytes) filled with it.
+    const uint8_t *row(uint32_t y, uint8_t *scratch) const {
+        if (image_.bitCount == 24) return image_.row(y);
+        read(y, 0, image_.width, scratch);
+        return scratch;
+    }
+
+  private:
+    void putIndex(uint8_t *out, uint32_t index) const { std::memcpy(out, &palette_[3 * index], 3); }
+
+    const Image &image_;
+    std::array<uint8_t, 256 * 3> palette_;
+};
+
+} // namespace imgctl
