@@ -1,0 +1,85 @@
+#include "application_setup.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QStyleFactory>
+
+namespace nubaro {
+
+QFont designCheckFont() {
+    QFont font(QString::fromUtf8(kDesignCheckFontFamily));
+    font.setPointSizeF(kDesignCheckFontPoints);
+    font.setWeight(QFont::Normal); // 400
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+    return font;
+}
+
+void setUpApplication() {
+    // Fontconfig knows no alias for the design's font name and would fall
+    // back to a wider Latin font; the substitution keeps the name in the code.
+    const QString designFamily = QString::fromUtf8(kDesignCheckFontFamily);
+    if (!QFont::substitutes(designFamily).contains(QString::fromUtf8(kUiFontFamily)))
+        QFont::insertSubstitution(designFamily, QString::fromUtf8(kUiFontFamily));
+
+    QFont font(QString::fromUtf8(kUiFontFamily));
+    font.setPointSizeF(kUiFontPoints);
+    QApplication::setFont(font);
+
+    // The layout is fixed to the pixel; Fusion draws the same compact controls
+    // on every desktop, where a desktop theme could make them bigger.
+    if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+        QApplication::setStyle(fusion);
+
+    QApplication::setWindowIcon(programIcon());
+}
+
+QImage iconImage() {
+    // A picture (sky, sun and hill) on a sheet, and an arrow turning it into
+    // another sheet: a converter of image files.
+    QImage canvas(32, 32, QImage::Format_ARGB32);
+    canvas.fill(Qt::transparent);
+    QPainter p(&canvas);
+    p.setRenderHint(QPainter::Antialiasing, false);
+
+    // Back sheet (the result), white with a grey edge.
+    p.setPen(QColor(64, 64, 64));
+    p.setBrush(QColor(255, 255, 255));
+    p.drawRect(12, 2, 18, 22);
+    p.fillRect(14, 5, 14, 2, QColor(0, 96, 192));
+    p.fillRect(14, 9, 14, 2, QColor(0, 96, 192));
+
+    // Front sheet (the source picture).
+    p.setBrush(QColor(120, 200, 255));
+    p.drawRect(2, 9, 18, 20);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(255, 220, 0));
+    p.drawEllipse(QPoint(15, 14), 3, 3);
+    p.setBrush(QColor(40, 160, 60));
+    QPainterPath hill;
+    hill.moveTo(3, 29);
+    hill.lineTo(3, 23);
+    hill.quadTo(10, 15, 20, 24);
+    hill.lineTo(20, 29);
+    hill.closeSubpath();
+    p.drawPath(hill);
+
+    // Arrow from the picture towards the back sheet.
+    p.setBrush(QColor(220, 40, 40));
+    p.setPen(QColor(128, 0, 0));
+    const QPoint arrow[] = {{18, 26}, {24, 26}, {24, 29}, {30, 24}, {24, 19}, {24, 22}, {18, 22}};
+    p.drawPolygon(arrow, 7);
+    p.end();
+
+    // 256 colours: an 8-bit palette image, transparency kept as one entry.
+    return canvas.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
+}
+
+QIcon programIcon() {
+    return QIcon(QPixmap::fromImage(iconImage()));
+}
+
+} // namespace nubaro

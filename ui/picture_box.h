@@ -1,0 +1,35 @@
+// Picture1: a borderless, flat drawing surface with a persistent backing
+// image. Code draws into image() and calls refresh(); every repaint shows the
+// backing image again, so covering and uncovering the box keeps the picture.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+namespace nubaro {
+
+class PictureBox : public QWidget {
+    Q_OBJECT
+  public:
+    explicit PictureBox(QWidget *parent = nullptr);
+
+    // The backing image: Format_RGB32, always the box's size, filled with the
+    // window-background colour until something draws into it.
+    QImage &image() { return image_; }
+    const QImage &image() const { return image_; }
+
+    // Shows what has been drawn into image().
+    void refresh();
+
+    // Fills the backing image with the background colour again.
+    void clear();
+
+  protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+  private:
+    QImage image_;
+};
+
+} // namespace nubaro
