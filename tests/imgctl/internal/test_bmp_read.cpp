@@ -1,0 +1,728 @@
+// The BMP reader: the BMP Suite against its reference renderings (read by
+// Qt), damaged files, synthesised headers at the limits, and the RLE expander
+// on hand-made streams.
+#include "corpus.h"
+#include "ops.h"
+#include "rle_read.h"
+
+#include <QImage>
+#include <QString>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <bit>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace imgctl;
+using namespace testing_support;
+
+namespace {
+
+using Rgba = std::array<uint8_t, 4>;
+
+Result<Image> decodeFile(const std::filesystem::path &path) {
+    std::vector<uint8_t> bytes = readFile(path);
+    return decodeBmp(bytes.data(), bytes.size());
+}
+
+Result<Image> decodeBytes(const std::vector<uint8_t> &bytes) {
+    return decodeBmp(bytes.data(), bytes.size());
+}
+
+// Our image as R, G, B, A per pixel, rows top-down.
+std::vector<Rgba> toRgba(const Image &img) {
+    std::vector<Rgba> out;
+    out.reserve(size_t{img.width} * img.height);
+    for (uint32_t y = 0; y < img.height; ++y) {
+        const uint8_t *row = img.row(y);
+        for (uint32_t x = 0; x < img.width; ++x) {
+            switch (img.bitCount) {
+            case 16: {
+                uint32_t v = row[2 * x] | (row[2 * x + 1] << 8);
+                auto five = [](uint32_t f) { return static_cast<uint8_t>((f * 255 + 15) / 31); };
+                out.push_back({five((v >> 10) & 31), five((v >> 5) & 31), five(v & 31), 255});
+                break;
+            }
+            case 24:
+                out.push_back({row[3 * x + 2], row[3 * x + 1], row[3 * x], 255});
+                break;
+            case 32:
+                out.push_back({row[4 * x + 2], row[4 * x + 1], row[4 * x], row[4 * x + 3]});
+                break;
+            default: {
+                uint8_t i = paletteIndex(row, x, img.bitCount);
+                PaletteEntry e = i < img.palette.size() ? img.palette[i] : PaletteEntry{};
+                out.push_back({e.r, e.g, e.b, e.a});
+            }
+            }
+        }
+    }
+    return out;
+}
+
+// The structure every decoded image must have, whatever the file was.
+::testing::AssertionResult wellFormed(const Image &img) {
+    auto fail = [] { return ::testing::AssertionFailure(); };
+    if (img.width == 0 || img.height == 0) return fail() << "empty image";
+    if (img.stride != strideFor(img.width, img.bitCount)) return fail() << "stride";
+    if (img.pixels.size() < img.stride * img.height) return fail() << "pixel buffer too small";
+    if (img.isPalette()) {
+        if (img.bitCount != 1 && img.bitCount != 4 && img.bitCount != 8)
+            return fail() << "palette depth " << img.bitCount;
+        if (img.palette.empty() || img.palette.size() > (size_t{1} << img.bitCount))
+            return fail() << "palette of " << img.palette.size();
+        for (uint32_t y = 0; y < img.height; ++y)
+            for (uint32_t x = 0; x < img.width; ++x)
+                if (paletteIndex(img.row(y), x, img.bitCount) >= img.palette.size())
+                    return fail() << "index past the palette at " << x << "," << y;
+    } else if (img.bitCount != 16 && img.bitCount != 24 && img.bitCount != 32) {
+        return fail() << "depth " << img.bitCount;
+    }
+    if ((img.compression != Compression::None) != !img.rle.empty())
+        return fail() << "compression flag and stream disagree";
+    return ::testing::AssertionSuccess();
+}
+
+// Compares with a reference. Where the reference is fully transparent only
+// alpha is compared (its colour there is arbitrary).
+::testing::AssertionResult matches(const Image &img, const QImage &refIn, int tolerance) {
+    if (refIn.isNull()) return ::testing::AssertionFailure() << "reference did not load";
+    QImage ref = refIn.convertToFormat(QImage::Format_RGBA8888);
+    if (uint32_t(ref.width()) != img.width || uint32_t(ref.height()) != img.height)
+        return ::testing::AssertionFailure()
+               << "size " << img.width << "x" << img.height << ", reference " << ref.width() << "x"
+               << ref.height();
+    std::vector<Rgba> ours = toRgba(img);
+    int bad = 0, worst = 0;
+    std::string first;
+    for (int y = 0; y < ref.height(); ++y) {
+        const uchar *r = ref.constScanLine(y);
+        for (int x = 0; x < ref.width(); ++x) {
+            const Rgba &o = ours[size_t(y) * img.width + x];
+            int diff = std::abs(int(o[3]) - int(r[4 * x + 3]));
+            if (r[4 * x + 3] != 0)
+                for (int c = 0; c < 3; ++c)
+                    diff = std::max(diff, std::abs(int(o[c]) - int(r[4 * x + c])));
+            if (diff > tolerance) {
+                if (bad++ == 0)
+                    first = "at " + std::to_string(x) + "," + std::to_string(y) + " ours " +
+                            std::to_string(o[0]) + "," + std::to_string(o[1]) + "," +
+                            std::to_string(o[2]) + "," + std::to_string(o[3]) + " reference " +
+                            std::to_string(r[4 * x]) + "," + std::to_string(r[4 * x + 1]) + "," +
+                            std::to_string(r[4 * x + 2]) + "," + std::to_string(r[4 * x + 3]);
+                worst = std::max(worst, diff);
+            }
+        }
+    }
+    if (bad)
+        return ::testing::AssertionFailure()
+               << bad << " pixels differ by up to " << worst << ", first " << first;
+    return ::testing::AssertionSuccess();
+}
+
+QImage readReference(const std::string &relative) {
+    return QImage(QString::fromStdString(corpus("bmpsuite/" + relative).string()));
+}
+
+// True when some colour field of the file is not 8 bits wide (16-bit pixels,
+// or bit-field masks of other widths): such fields may round by one level.
+bool hasOddWidthFields(const std::filesystem::path &path) {
+    std::vector<uint8_t> d = readFile(path);
+    if (d.size() < 70 || d[14] == 12) return false;
+    auto le32 = [&](size_t at) {
+        return uint32_t(d[at]) | uint32_t(d[at + 1]) << 8 | uint32_t(d[at + 2]) << 16 |
+               uint32_t(d[at + 3]) << 24;
+    };
+    const uint16_t bits = uint16_t(d[28] | (d[29] << 8));
+    const uint32_t compression = le32(30);
+    if (bits == 16) return true;
+    if (bits != 32 || (compression != 3 && compression != 6)) return false;
+    for (size_t i = 0; i < 3; ++i) {
+        uint32_t mask = le32(54 + 4 * i);
+        if (mask != 0 && std::popcount(mask) != 8) return true;
+    }
+    return false;
+}
+
+std::vector<std::string> listFolder(const std::string &relative) {
+    std::vector<std::string> names;
+    for (const auto &e : std::filesystem::directory_iterator(corpus(relative)))
+        if (e.is_regular_file()) names.push_back(relative + "/" + e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string safeName(std::string s) {
+    for (char &c : s)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return s;
+}
+
+// ---- The BMP Suite against its references ----
+
+struct RefCase {
+    std::string bmp, ref;
+};
+
+std::vector<RefCase> refCases() {
+    std::vector<RefCase> cases;
+    for (const auto &row : readTsv(corpus("bmpsuite/ref-map.tsv")))
+        if (row.size() >= 2) cases.push_back({row[0], row[1]});
+    // Undefined RLE pixels are palette index 0: the "-0" renderings.
+    for (const auto &row : readTsv(corpus("bmpsuite/ref-map-ambiguous.tsv")))
+        if (row.size() >= 2 && row[1].ends_with("-0.png")) cases.push_back({row[0], row[1]});
+    return cases;
+}
+
+class BmpSuiteReference : public ::testing::TestWithParam<RefCase> {};
+
+TEST_P(BmpSuiteReference, MatchesItsReference) {
+    const RefCase &c = GetParam();
+    Result<Image> img = decodeFile(corpus("bmpsuite/" + c.bmp));
+    if (c.bmp.starts_with("g/")) {
+        ASSERT_TRUE(img.isOk()) << img.status().message();
+    } else if (!img) {
+        EXPECT_FALSE(img.status().message().empty());
+        GTEST_SKIP() << "refused: " << img.status().message();
+    }
+    ASSERT_TRUE(wellFormed(img.value()));
+    if (c.ref.ends_with(".jpg")) {
+        // An embedded JPEG is compared with our own decode of the same stream.
+        std::vector<uint8_t> jpeg = readFile(corpus("bmpsuite/" + c.ref));
+        Result<Image> direct = decodeJpeg(jpeg.data(), jpeg.size());
+        ASSERT_TRUE(direct.isOk()) << direct.status().message();
+        EXPECT_EQ(toRgba(img.value()), toRgba(direct.value()));
+        return;
+    }
+    QImage ref = readReference(c.ref);
+    // Fields narrower or wider than 8 bits may round differently by one level.
+    const bool odd = hasOddWidthFields(corpus("bmpsuite/" + c.bmp));
+    const int tolerance = (odd || ref.depth() == 64) ? 1 : 0;
+    EXPECT_TRUE(matches(img.value(), ref, tolerance));
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, BmpSuiteReference, ::testing::ValuesIn(refCases()),
+                         [](const auto &info) { return safeName(info.param.bmp); });
+
+// Every g file has a row in the reference map, so none escapes the test above.
+TEST(BmpSuite, EveryGoodFileHasAReference) {
+    std::vector<RefCase> cases = refCases();
+    for (const std::string &name : listFolder("bmpsuite/g")) {
+        bool found = std::any_of(cases.begin(), cases.end(),
+                                 [&](const RefCase &c) { return "bmpsuite/" + c.bmp == name; });
+        EXPECT_TRUE(found) << name;
+    }
+}
+
+// q files: load or fail with a message. Prints which did which.
+class BmpSuiteQuestionable : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(BmpSuiteQuestionable, LoadsOrFailsCleanly) {
+    Result<Image> img = decodeFile(corpus(GetParam()));
+    if (img) {
+        EXPECT_TRUE(wellFormed(img.value()));
+        std::cout << "[q] " << GetParam() << ": loads, " << img->bitCount << "-bit\n";
+    } else {
+        EXPECT_NE(img.status().code(), Error::None);
+        EXPECT_FALSE(img.status().message().empty());
+        std::cout << "[q] " << GetParam() << ": refused, " << img.status().message() << "\n";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, BmpSuiteQuestionable,
+                         ::testing::ValuesIn(listFolder("bmpsuite/q")),
+                         [](const auto &info) { return safeName(info.param); });
+
+// b and x files: an error with a message, or an image of the suite's size.
+class BmpSuiteBad : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(BmpSuiteBad, FailsCleanlyOrGivesTheHeadersSize) {
+    Result<Image> img = decodeFile(corpus(GetParam()));
+    if (!img) {
+        EXPECT_FALSE(img.status().message().empty());
+        return;
+    }
+    EXPECT_TRUE(wellFormed(img.value()));
+    EXPECT_EQ(img->width, 127u);
+    EXPECT_EQ(img->height, 64u);
+}
+
+std::vector<std::string> badSuiteFiles() {
+    std::vector<std::string> files = listFolder("bmpsuite/b");
+    for (const std::string &x : listFolder("bmpsuite/x"))
+        files.push_back(x);
+    return files;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, BmpSuiteBad, ::testing::ValuesIn(badSuiteFiles()),
+                         [](const auto &info) { return safeName(info.param); });
+
+// These must be refused outright, not decoded with a guess.
+TEST(BmpSuite, AbsurdHeadersAreRefused) {
+    for (const char *name : {"b/badbitcount.bmp", "b/badheadersize.bmp", "b/badpalettesize.bmp",
+                             "b/badwidth.bmp", "b/reallybig.bmp", "b/shortfile.bmp"}) {
+        Result<Image> img = decodeFile(corpus(std::string("bmpsuite/") + name));
+        EXPECT_FALSE(img.isOk()) << name;
+    }
+    Result<Image> big = decodeFile(corpus("bmpsuite/b/reallybig.bmp"));
+    EXPECT_EQ(big.status().code(), Error::TooLarge);
+}
+
+// ---- The damaged-file corpus ----
+
+struct ExpectCase {
+    std::string path, expect;
+};
+
+std::vector<ExpectCase> badBmpCases() {
+    std::vector<ExpectCase> cases;
+    for (const auto &row : readTsv(corpus("bad/EXPECT.tsv")))
+        if (row.size() >= 2 && row[0].starts_with("bmp/")) cases.push_back({row[0], row[1]});
+    return cases;
+}
+
+class DamagedBmp : public ::testing::TestWithParam<ExpectCase> {};
+
+TEST_P(DamagedBmp, BehavesAsExpected) {
+    const ExpectCase &c = GetParam();
+    Result<Image> img = decodeFile(corpus("bad/" + c.path));
+    if (c.expect == "reject") {
+        ASSERT_FALSE(img.isOk()) << "decoded " << img->width << "x" << img->height;
+        EXPECT_FALSE(img.status().message().empty());
+    } else if (c.expect == "decode") {
+        ASSERT_TRUE(img.isOk()) << img.status().message();
+    }
+    if (img)
+        EXPECT_TRUE(wellFormed(img.value()));
+    else
+        EXPECT_FALSE(img.status().message().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, DamagedBmp, ::testing::ValuesIn(badBmpCases()),
+                         [](const auto &info) { return safeName(info.param.path); });
+
+// The RLE base file: a run of one colour per row (colour = row from the bottom).
+TEST(DamagedBmp, RleBaseAndClippedRunsKeepTheirRows) {
+    Result<Image> good = decodeFile(corpus("bad/bmp/rle8-good.bmp"));
+    ASSERT_TRUE(good.isOk()) << good.status().message();
+    EXPECT_EQ(good->compression, Compression::Rle8);
+    Result<Image> clipped = decodeFile(corpus("bad/bmp/rle8-run-past-row-end.bmp"));
+    ASSERT_TRUE(clipped.isOk()) << clipped.status().message();
+    // Rows other than the damaged one are untouched by the overlong run.
+    size_t same = 0;
+    for (uint32_t y = 0; y < 8; ++y)
+        same += std::memcmp(good->row(y), clipped->row(y), 16) == 0;
+    EXPECT_GE(same, 7u);
+}
+
+TEST(DamagedBmp, PngFilesAreNotBmp) {
+    std::vector<std::string> files = listFolder("pngsuite/bad/crashers");
+    for (const std::string &f : listFolder("pngsuite/bad/badpal"))
+        files.push_back(f);
+    for (const std::string &f : listFolder("bad/png"))
+        files.push_back(f);
+    for (const std::string &f : files) {
+        Result<Image> img = decodeFile(corpus(f));
+        ASSERT_FALSE(img.isOk()) << f;
+        EXPECT_EQ(img.status().code(), Error::NotImage) << f;
+    }
+}
+
+// ---- What a loaded image holds ----
+
+struct Shape {
+    const char *file;
+    uint16_t bits;
+    Compression compression;
+};
+
+TEST(BmpRead, LoadedImagesKeepWhatABmpCanHold) {
+    const Shape shapes[] = {
+        {"g/pal1.bmp", 1, Compression::None},
+        {"q/pal2.bmp", 4, Compression::None},
+        {"g/pal4.bmp", 4, Compression::None},
+        {"g/pal4rle.bmp", 4, Compression::Rle4},
+        {"g/pal8.bmp", 8, Compression::None},
+        {"g/pal8rle.bmp", 8, Compression::Rle8},
+        {"g/pal8os2.bmp", 8, Compression::None},
+        {"g/rgb16.bmp", 16, Compression::None},
+        {"g/rgb16bfdef.bmp", 16, Compression::None},
+        {"g/rgb16-565.bmp", 24, Compression::None},
+        {"g/rgb24.bmp", 24, Compression::None},
+        {"g/rgb32.bmp", 24, Compression::None},
+        {"g/rgb32bf.bmp", 24, Compression::None},
+        {"q/rgb32fakealpha.bmp", 24, Compression::None},
+        {"q/rgba32-1.bmp", 32, Compression::None},
+        {"q/rgba16-4444.bmp", 32, Compression::None},
+        {"q/rgb24rle24.bmp", 24, Compression::None},
+    };
+    for (const Shape &s : shapes) {
+        Result<Image> img = decodeFile(corpus(std::string("bmpsuite/") + s.file));
+        ASSERT_TRUE(img.isOk()) << s.file << ": " << img.status().message();
+        EXPECT_EQ(img->bitCount, s.bits) << s.file;
+        EXPECT_EQ(img->compression, s.compression) << s.file;
+        EXPECT_EQ(img->rle.empty(), s.compression == Compression::None) << s.file;
+    }
+}
+
+TEST(BmpRead, PaletteSizesFollowTheFile) {
+    const std::pair<const char *, size_t> sizes[] = {
+        {"g/pal8.bmp", 252},   // biClrUsed
+        {"g/pal8-0.bmp", 256}, // 0 means the full palette
+        {"g/pal4.bmp", 12},
+        {"g/pal8os2.bmp", 256},
+        {"q/pal8os2sp.bmp", 252}, // OS/2 1.x: the palette stops where the pixels start
+        {"q/pal8oversizepal.bmp", 256},
+    };
+    for (const auto &[file, size] : sizes) {
+        Result<Image> img = decodeFile(corpus(std::string("bmpsuite/") + file));
+        ASSERT_TRUE(img.isOk()) << file;
+        EXPECT_EQ(img->palette.size(), size) << file;
+        for (const PaletteEntry &e : img->palette)
+            EXPECT_EQ(e.a, 255) << file;
+    }
+}
+
+TEST(BmpRead, ResolutionAndOrientationAreKept) {
+    Result<Image> nonsquare = decodeFile(corpus("bmpsuite/g/pal8nonsquare.bmp"));
+    ASSERT_TRUE(nonsquare.isOk());
+    EXPECT_GT(nonsquare->yPelsPerMeter, 0);
+    EXPECT_NEAR(nonsquare->xPelsPerMeter, 2 * nonsquare->yPelsPerMeter, 1);
+    Result<Image> up = decodeFile(corpus("bmpsuite/g/pal8.bmp"));
+    Result<Image> down = decodeFile(corpus("bmpsuite/g/pal8topdown.bmp"));
+    ASSERT_TRUE(up.isOk() && down.isOk());
+    EXPECT_EQ(toRgba(up.value()), toRgba(down.value()));
+}
+
+// ---- Synthesised files ----
+
+struct BmpSpec {
+    uint32_t infoSize = 40;
+    int32_t width = 1, height = 1;
+    uint16_t planes = 1, bits = 24;
+    uint32_t compression = 0;
+    uint32_t clrUsed = 0;
+    std::vector<uint32_t> masks;  // written after a 40-byte header, or inside a longer one
+    std::vector<uint32_t> colors; // palette, 0x00RRGGBB
+    std::vector<uint8_t> pixels;
+};
+
+void put16(std::vector<uint8_t> &v, size_t at, uint32_t x) {
+    v[at] = uint8_t(x);
+    v[at + 1] = uint8_t(x >> 8);
+}
+void put32(std::vector<uint8_t> &v, size_t at, uint32_t x) {
+    put16(v, at, x & 0xFFFF);
+    put16(v, at + 2, x >> 16);
+}
+
+std::vector<uint8_t> makeBmp(const BmpSpec &s) {
+    const bool masksAfter = s.infoSize == 40 && !s.masks.empty();
+    size_t off = 14 + s.infoSize + (masksAfter ? 4 * s.masks.size() : 0) + 4 * s.colors.size();
+    std::vector<uint8_t> v(off);
+    v[0] = 'B';
+    v[1] = 'M';
+    put32(v, 2, uint32_t(off + s.pixels.size()));
+    put32(v, 10, uint32_t(off));
+    put32(v, 14, s.infoSize);
+    put32(v, 18, uint32_t(s.width));
+    put32(v, 22, uint32_t(s.height));
+    put16(v, 26, s.planes);
+    put16(v, 28, s.bits);
+    put32(v, 30, s.compression);
+    put32(v, 46, s.clrUsed);
+    size_t at = 14 + s.infoSize;
+    if (masksAfter) {
+        for (uint32_t m : s.masks)
+            put32(v, at, m), at += 4;
+    } else {
+        for (size_t i = 0; i < s.masks.size(); ++i)
+            put32(v, 54 + 4 * i, s.masks[i]);
+    }
+    for (uint32_t c : s.colors)
+        put32(v, at, c), at += 4;
+    v.insert(v.end(), s.pixels.begin(), s.pixels.end());
+    return v;
+}
+
+TEST(BmpLimits, OversizedHeadersFailBeforeAllocating) {
+    struct Case {
+        int32_t w, h;
+        uint16_t bits;
+    };
+    for (Case c :
+         {Case{2147483647, 1, 24}, Case{2147483647, 1, 1}, Case{65536, 1, 8}, Case{1, 65536, 8},
+          Case{40000, 40000, 32}, Case{65536, 65536, 32}, Case{1, -2147483647 - 1, 24}}) {
+        BmpSpec s;
+        s.width = c.w;
+        s.height = c.h;
+        s.bits = c.bits;
+        if (c.bits <= 8) s.colors.assign(size_t{1} << c.bits, 0);
+        s.pixels.assign(96, 0);
+        Result<Image> img = decodeBytes(makeBmp(s));
+        ASSERT_FALSE(img.isOk()) << c.w << "x" << c.h;
+        EXPECT_EQ(img.status().code(), Error::TooLarge) << img.status().message();
+    }
+}
+
+TEST(BmpLimits, TinyFilesCannotClaimLargeImages) {
+    // Within the limits, but the file holds a fraction of the pixels.
+    BmpSpec s;
+    s.width = 20000;
+    s.height = 20000;
+    s.bits = 8;
+    s.colors.assign(256, 0);
+    s.pixels.assign(100, 0);
+    Result<Image> raw = decodeBytes(makeBmp(s));
+    ASSERT_FALSE(raw.isOk());
+    EXPECT_EQ(raw.status().code(), Error::Corrupt);
+    s.compression = 1; // RLE8: a few codes cannot cover 400 million pixels
+    s.pixels = {255, 1, 0, 0, 0, 1};
+    Result<Image> rle = decodeBytes(makeBmp(s));
+    ASSERT_FALSE(rle.isOk());
+    EXPECT_EQ(rle.status().code(), Error::Corrupt);
+    EXPECT_NE(rle.status().message().find("RLE"), std::string::npos) << rle.status().message();
+}
+
+TEST(BmpHeaders, InvalidFieldsAreNamed) {
+    struct Case {
+        const char *what;
+        BmpSpec spec;
+        Error code;
+        const char *inMessage;
+    };
+    auto rgb = [](auto change) {
+        BmpSpec s;
+        s.width = 2;
+        s.height = 2;
+        s.pixels.assign(16, 0);
+        change(s);
+        return s;
+    };
+    const Case cases[] = {
+        {"depth 7", rgb([](BmpSpec &s) { s.bits = 7; }), Error::Corrupt, "bits per pixel 7"},
+        {"64-bit", rgb([](BmpSpec &s) {
+             s.bits = 64;
+             s.pixels.assign(32, 0);
+         }),
+         Error::Unsupported, "64"},
+        {"header 66", rgb([](BmpSpec &s) { s.infoSize = 66; }), Error::Corrupt, "header size 66"},
+        {"planes", rgb([](BmpSpec &s) { s.planes = 3; }), Error::Corrupt, "planes"},
+        {"width", rgb([](BmpSpec &s) { s.width = -2; }), Error::Corrupt, "width"},
+        {"RLE8 on 24", rgb([](BmpSpec &s) { s.compression = 1; }), Error::Corrupt, "RLE8"},
+        {"CMYK", rgb([](BmpSpec &s) { s.compression = 11; }), Error::Unsupported, "CMYK"},
+        {"mask gap", rgb([](BmpSpec &s) {
+             s.bits = 16;
+             s.compression = 3;
+             s.masks = {0x7C00, 0x03E0, 0x0015};
+         }),
+         Error::Corrupt, "one run"},
+        {"mask outside", rgb([](BmpSpec &s) {
+             s.bits = 16;
+             s.compression = 3;
+             s.masks = {0x7C0000, 0x03E0, 0x001F};
+         }),
+         Error::Corrupt, "outside"},
+        {"masks zero", rgb([](BmpSpec &s) {
+             s.bits = 16;
+             s.compression = 3;
+             s.masks = {0, 0, 0};
+         }),
+         Error::Corrupt, "all 0"},
+        {"huffman", rgb([](BmpSpec &s) {
+             s.bits = 1;
+             s.compression = 3;
+             s.colors = {0, 0xFFFFFF};
+         }),
+         Error::Unsupported, "Huffman"},
+    };
+    for (const Case &c : cases) {
+        Result<Image> img = decodeBytes(makeBmp(c.spec));
+        ASSERT_FALSE(img.isOk()) << c.what;
+        EXPECT_EQ(img.status().code(), c.code) << c.what << ": " << img.status().message();
+        EXPECT_NE(img.status().message().find(c.inMessage), std::string::npos)
+            << c.what << ": " << img.status().message();
+    }
+    std::vector<uint8_t> truncated = makeBmp(rgb([](BmpSpec &) {}));
+    truncated.resize(truncated.size() - 8);
+    Result<Image> cut = decodeBytes(truncated);
+    ASSERT_FALSE(cut.isOk());
+    EXPECT_NE(cut.status().message().find("offset 54"), std::string::npos)
+        << cut.status().message();
+}
+
+TEST(BmpRead, IndicesPastAShortPaletteShowBlack) {
+    BmpSpec s;
+    s.width = 4;
+    s.bits = 8;
+    s.clrUsed = 2;
+    s.colors = {0x102030, 0x405060};
+    s.pixels = {0, 1, 5, 1};
+    Result<Image> img = decodeBytes(makeBmp(s));
+    ASSERT_TRUE(img.isOk()) << img.status().message();
+    ASSERT_TRUE(wellFormed(img.value()));
+    EXPECT_EQ(img->palette.size(), 6u);
+    std::vector<Rgba> px = toRgba(img.value());
+    EXPECT_EQ(px[1], (Rgba{0x40, 0x50, 0x60, 255}));
+    EXPECT_EQ(px[2], (Rgba{0, 0, 0, 255}));
+}
+
+TEST(BmpRead, BitfieldsScaleEveryWidthToEightBits) {
+    // 32-bit pixels: 2-bit red, 11-bit green, 18-bit blue, 1-bit alpha.
+    BmpSpec s;
+    s.width = 3;
+    s.bits = 32;
+    s.compression = 6; // alpha bit-fields
+    s.masks = {0xC0000000, 0x3FF80000, 0x0007FFFE, 0x00000001};
+    const uint32_t px[3] = {0xFFFFFFFF, (1u << 30) | (1023u << 19) | (1u << 1) | 1, 0};
+    for (uint32_t p : px)
+        for (int k = 0; k < 4; ++k)
+            s.pixels.push_back(uint8_t(p >> (8 * k)));
+    Result<Image> img = decodeBytes(makeBmp(s));
+    ASSERT_TRUE(img.isOk()) << img.status().message();
+    ASSERT_EQ(img->bitCount, 32);
+    std::vector<Rgba> out = toRgba(img.value());
+    EXPECT_EQ(out[0], (Rgba{255, 255, 255, 255}));
+    // red 1/3 -> 85, green 1023/2047 -> 127, blue 1/262143 -> 0
+    EXPECT_EQ(out[1], (Rgba{85, 127, 0, 255}));
+    EXPECT_EQ(out[2], (Rgba{0, 0, 0, 0}));
+}
+
+TEST(BmpRead, AlphaThatIsNeverSetMeansOpaque) {
+    BmpSpec s;
+    s.infoSize = 124;
+    s.width = 2;
+    s.bits = 32;
+    s.compression = 3;
+    s.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
+    s.pixels = {1, 2, 3, 0, 4, 5, 6, 0};
+    Result<Image> img = decodeBytes(makeBmp(s));
+    ASSERT_TRUE(img.isOk()) << img.status().message();
+    ASSERT_EQ(img->bitCount, 32);
+    EXPECT_EQ(toRgba(img.value())[1], (Rgba{6, 5, 4, 255}));
+}
+
+// ---- The RLE expander ----
+
+Image expand(const std::vector<uint8_t> &stream, uint32_t w, uint32_t h, RleKind kind,
+             RleEnd expectEnd, bool topDown = false) {
+    uint16_t bits = kind == RleKind::Rle4 ? 4 : kind == RleKind::Rle8 ? 8 : 24;
+    Image img = makeImage(w, h, bits).value();
+    EXPECT_EQ(expandRleStream(stream.data(), stream.size(), kind, topDown, img), expectEnd);
+    return img;
+}
+
+std::vector<std::vector<uint8_t>> indices(const Image &img) {
+    std::vector<std::vector<uint8_t>> rows(img.height);
+    for (uint32_t y = 0; y < img.height; ++y)
+        for (uint32_t x = 0; x < img.width; ++x)
+            rows[y].push_back(paletteIndex(img.row(y), x, img.bitCount));
+    return rows;
+}
+
+using Rows = std::vector<std::vector<uint8_t>>;
+
+TEST(RleExpander, Rle8CodesClipAndLeaveZeros) {
+    // Bottom row: a run of two 5s. Delta right 1, up 1, to x = 3. A literal
+    // of three pixels of which one fits (plus its pad byte). End of line,
+    // then a single 6, end of bitmap.
+    const std::vector<uint8_t> s = {2, 5, 0, 2, 1, 1, 0, 3, 7, 8, 9, 0, 0, 0, 1, 6, 0, 1};
+    Image img = expand(s, 4, 3, RleKind::Rle8, RleEnd::EndOfBitmap);
+    EXPECT_EQ(indices(img), (Rows{{6, 0, 0, 0}, {0, 0, 0, 7}, {5, 5, 0, 0}}));
+    Image down = expand(s, 4, 3, RleKind::Rle8, RleEnd::EndOfBitmap, true);
+    EXPECT_EQ(indices(down), (Rows{{5, 5, 0, 0}, {0, 0, 0, 7}, {6, 0, 0, 0}}));
+}
+
+TEST(RleExpander, Rle4RunsAlternateAndLiteralsPad) {
+    // Row 0 (bottom): run of 5 alternating 1,2. Row 1: literal of 3 (two
+    // bytes, already even), end of bitmap without end of line.
+    const std::vector<uint8_t> s = {5, 0x12, 0, 0, 0, 3, 0x34, 0x50, 0, 1};
+    Image img = expand(s, 5, 2, RleKind::Rle4, RleEnd::EndOfBitmap);
+    EXPECT_EQ(indices(img), (Rows{{3, 4, 5, 0, 0}, {1, 2, 1, 2, 1}}));
+    // An odd-byte literal in RLE8 skips one pad byte before the next code.
+    const std::vector<uint8_t> t = {0, 3, 1, 2, 3, 0xEE, 2, 9, 0, 1};
+    Image img8 = expand(t, 5, 1, RleKind::Rle8, RleEnd::EndOfBitmap);
+    EXPECT_EQ(indices(img8), (Rows{{1, 2, 3, 9, 9}}));
+}
+
+TEST(RleExpander, StreamsThatStopEarlyOrOverrunAreSafe) {
+    // Cut inside a literal: the present pixels are kept.
+    Image cut = expand({0, 6, 1, 2}, 8, 1, RleKind::Rle8, RleEnd::StreamEnded);
+    EXPECT_EQ(indices(cut), (Rows{{1, 2, 0, 0, 0, 0, 0, 0}}));
+    // A code byte with nothing after it.
+    expand({3}, 4, 1, RleKind::Rle8, RleEnd::StreamEnded);
+    expand({0}, 4, 1, RleKind::Rle8, RleEnd::StreamEnded);
+    expand({0, 2, 1}, 4, 1, RleKind::Rle8, RleEnd::StreamEnded);
+    // Runs on rows below the image and a delta far past it.
+    std::vector<uint8_t> many;
+    for (int i = 0; i < 10; ++i)
+        many.insert(many.end(), {255, 7, 0, 0});
+    Image tall = expand(many, 3, 2, RleKind::Rle8, RleEnd::PastImage);
+    EXPECT_EQ(indices(tall), (Rows{{7, 7, 7}, {7, 7, 7}}));
+    expand({0, 2, 200, 200, 5, 1}, 3, 2, RleKind::Rle8, RleEnd::PastImage);
+    // End of line on the last row followed by end of bitmap is a clean end.
+    expand({3, 1, 0, 0, 0, 1}, 3, 1, RleKind::Rle8, RleEnd::EndOfBitmap);
+}
+
+TEST(RleExpander, Rle24RunsAndLiterals) {
+    // Run of 2 of (B,G,R) = (1,2,3), literal of three pixels (9 bytes + pad).
+    const std::vector<uint8_t> s = {2, 1, 2, 3, 0, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0, 0, 1};
+    Image img = expand(s, 5, 1, RleKind::Rle24, RleEnd::EndOfBitmap);
+    const uint8_t *p = img.row(0);
+    EXPECT_EQ(std::vector<uint8_t>(p, p + 15),
+              (std::vector<uint8_t>{1, 2, 3, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+}
+
+// The stream the reader keeps (our own encoding) expands to the same pixels.
+TEST(RleExpander, TheKeptStreamExpandsToTheSamePixels) {
+    for (const char *file :
+         {"g/pal8rle.bmp", "g/pal4rle.bmp", "q/pal8rlecut.bmp", "q/pal4rletrns.bmp"}) {
+        Result<Image> img = decodeFile(corpus(std::string("bmpsuite/") + file));
+        ASSERT_TRUE(img.isOk()) << file;
+        RleKind kind = img->bitCount == 8 ? RleKind::Rle8 : RleKind::Rle4;
+        Image again = expand(img->rle, img->width, img->height, kind, RleEnd::EndOfBitmap);
+        EXPECT_EQ(indices(again), indices(img.value())) << file;
+    }
+}
+
+// ---- Damage of every kind to valid files ----
+
+TEST(BmpRobustness, TruncatedAndMutatedFilesFailCleanly) {
+    std::mt19937 rng(20261206);
+    for (const char *file :
+         {"g/pal1.bmp", "q/pal2.bmp", "g/pal4rle.bmp", "g/pal8rle.bmp", "g/pal8os2.bmp",
+          "q/pal8os2v2-16.bmp", "g/rgb16-565.bmp", "g/rgb32bf.bmp", "q/rgba32-1.bmp",
+          "q/rgb24rle24.bmp", "q/rgba32abf.bmp", "q/pal8rletrns.bmp"}) {
+        const std::vector<uint8_t> original = readFile(corpus(std::string("bmpsuite/") + file));
+        ASSERT_FALSE(original.empty()) << file;
+        auto check = [&](const std::vector<uint8_t> &bytes) {
+            Result<Image> img = decodeBytes(bytes);
+            if (img) {
+                ASSERT_TRUE(wellFormed(img.value())) << file;
+            } else {
+                ASSERT_FALSE(img.status().message().empty()) << file;
+            }
+        };
+        for (size_t n = 0; n < original.size(); n += (n < 200 ? 1 : 97))
+            check(std::vector<uint8_t>(original.begin(), original.begin() + ptrdiff_t(n)));
+        for (int round = 0; round < 150; ++round) {
+            std::vector<uint8_t> bytes = original;
+            int flips = 1 + int(rng() % 4);
+            for (int k = 0; k < flips; ++k) {
+                // Mostly the headers, sometimes the pixels.
+                size_t at = (rng() % 4 != 0) ? rng() % std::min<size_t>(bytes.size(), 140)
+                                             : rng() % bytes.size();
+                bytes[at] = uint8_t(rng());
+            }
+            check(bytes);
+        }
+    }
+}
+
+} // namespace
