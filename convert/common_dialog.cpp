@@ -37,6 +37,18 @@ QString extensionOf(const QStringList &patterns) {
     return ext;
 }
 
+// The entry a filter text names: the dialog reports either the whole Qt
+// filter or, with its details hidden, the description alone.
+qsizetype entryIndex(const QStringList &filters, const QList<Entry> &entries,
+                     const QString &reported) {
+    const qsizetype whole = filters.indexOf(reported);
+    if (whole >= 0) return whole;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (entries[i].description.simplified() == reported.simplified()) return i;
+    }
+    return -1;
+}
+
 } // namespace
 
 CommonDialog1::CommonDialog1(QWidget *parent)
@@ -81,7 +93,7 @@ bool CommonDialog1::show(QFileDialog::AcceptMode mode) {
     const QString defaultExt = QString::fromStdString(DefaultExt);
     QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
                      [&dialog, &filters, &entries, defaultExt](const QString &chosen) {
-                         const qsizetype i = filters.indexOf(chosen);
+                         const qsizetype i = entryIndex(filters, entries, chosen);
                          const QString ext = i >= 0 ? extensionOf(entries[i].patterns) : QString();
                          dialog.setDefaultSuffix(ext.isEmpty() ? defaultExt : ext);
                      });
@@ -94,7 +106,7 @@ bool CommonDialog1::show(QFileDialog::AcceptMode mode) {
 
     const bool accepted = runner_(dialog) == QDialog::Accepted;
 
-    const qsizetype chosen = filters.indexOf(dialog.selectedNameFilter());
+    const qsizetype chosen = entryIndex(filters, entries, dialog.selectedNameFilter());
     if (chosen >= 0) FilterIndex = static_cast<int16_t>(chosen + 1);
 
     if (!accepted) {

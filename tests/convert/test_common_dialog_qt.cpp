@@ -1,0 +1,225 @@
+// CommonDialog1 over Qt's real widget file dialog, worked as a user would:
+// typing into the name box, changing the type with the keyboard, answering
+// the overwrite question.
+#include "common_dialog.h"
+#include "corpus.h"
+#include "error_box.h"
+#include "modal.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using namespace convert_test;
+using convert::CommonDialog1;
+using testing_support::TempDir;
+
+namespace {
+
+const char *kOpenFilter = "BMPファイル(*.bmp)|*.bmp|JPEGファイル(*.jpg,*.jpe,*.jpeg)|"
+                          "*.jpg;*.jpe;*.jpeg|PINGファイル(*.png)|*.png";
+
+QString q(const std::filesystem::path &p) {
+    return QString::fromStdString(p.string());
+}
+
+void touch(const std::filesystem::path &p) {
+    std::ofstream(p) << "x";
+}
+
+TEST(CommonDialog1, OpenShowsDescriptionsAsWrittenAndStartsOnFilterIndex) {
+    TempDir dir;
+    CommonDialog1 dialog;
+    dialog.Filter = kOpenFilter;
+    dialog.FilterIndex = 3;
+    dialog.DefaultExt = "png";
+    dialog.FileName = (dir / "前の 名前.png").string();
+
+    QStringList shown;
+    int current = -1;
+    QString startName, startDir;
+    auto watch = ModalWatch::on<QFileDialog>([&](QFileDialog *d) {
+        QComboBox *combo = typeCombo(d);
+        for (int i = 0; i < combo->count(); ++i)
+            shown << combo->itemText(i);
+        current = combo->currentIndex();
+        startName = nameEdit(d)->text();
+        startDir = d->directory().absolutePath();
+        typeNameAndEnter(d, "新しい 画像");
+    });
+    ASSERT_TRUE(dialog.ShowOpen());
+    ASSERT_TRUE(watch->seen());
+
+    EXPECT_EQ(shown, (QStringList{"BMPファイル(*.bmp)", "JPEGファイル(*.jpg,*.jpe,*.jpeg)",
+                                  "PINGファイル(*.png)"}));
+    EXPECT_EQ(current, 2);
+    EXPECT_EQ(startName, "前の 名前.png");
+    EXPECT_EQ(startDir, q(dir.path()));
+    // A name that does not exist is accepted, with the entry's extension.
+    EXPECT_EQ(dialog.FileName, (dir / "新しい 画像.png").string());
+    EXPECT_EQ(dialog.FilterIndex, 3);
+}
+
+TEST(CommonDialog1, ExtensionFollowsTheEntryPickedWithTheKeyboard) {
+    TempDir dir;
+    CommonDialog1 dialog;
+    dialog.Filter = kOpenFilter;
+    dialog.FilterIndex = 0; // nothing picked yet: the first entry
+    dialog.DefaultExt = "bmp";
+    dialog.FileName = (dir / "x").string();
+
+    int startIndex = -1;
+    auto watch = ModalWatch::on<QFileDialog>([&](QFileDialog *d) {
+        QComboBox *combo = typeCombo(d);
+        startIndex = combo->currentIndex();
+        combo->setFocus();
+        QTest::keyClick(combo, Qt::Key_Down); // to the JPEG entry
+        typeNameAndEnter(d, "picked");
+    });
+    ASSERT_TRUE(dialog.ShowOpen());
+    EXPECT_EQ(startIndex, 0);
+    EXPECT_EQ(dialog.FilterIndex, 2);
+    EXPECT_EQ(dialog.FileName, (dir / "picked.jpg").string());
+}
+
+TEST(CommonDialog1, SaveAppendsDefaultExtOnlyWithoutOne) {
+    TempDir dir;
+    CommonDialog1 dialog;
+    dialog.Flags = 0x280002;
+    dialog.Filter = "JPEGファイル|*.jpg;*.jpe;*.jpeg";
+    dialog.DefaultExt = "jpg";
+
+    for (const auto &[typed, expected] : std::vector<std::pair<QString, std::string>>{
+             {"写真 一", "写真 一.jpg"}, {"写真.jpeg", "写真.jpeg"}}) {
+        dialog.FileName.clear();
+        QStringList shown;
+        auto watch = ModalWatch::on<QFileDialog>([&, typed = typed](QFileDialog *d) {
+            for (int i = 0; i < typeCombo(d)->count(); ++i)
+                shown << typeCombo(d)->itemText(i);
+            d->setDirectory(q(dir.path()));
+            EXPECT_EQ(nameEdit(d)->text(), "") << "the name box opens empty";
+            typeNameAndEnter(d, typed);
+        });
+        ASSERT_TRUE(dialog.ShowSave());
+        EXPECT_EQ(shown, QStringList{"JPEGファイル"});
+        EXPECT_EQ(dialog.FileName, (dir / expected).string());
+        EXPECT_EQ(dialog.FilterIndex, 1);
+    }
+}
+
+TEST(CommonDialog1, OverwriteQuestionWhenFlagsHasTwo) {
+    TempDir dir;
+    touch(dir / "there.png");
+    CommonDialog1 dialog;
+    dialog.Flags = 0x280002;
+    dialog.Filter = "PINGファイル|*.png";
+    dialog.DefaultExt = "png";
+    dialog.FileName = (dir / "there.png").string();
+
+    // "No" keeps the dialog open; the user then cancels.
+    int questions = 0;
+    std::unique_ptr<ModalWatch> question;
+    auto watch = ModalWatch::on<QFileDialog>([&](QFileDialog *d) {
+        question = ModalWatch::on<QMessageBox>([&, d](QMessageBox *box) {
+            ++questions;
+            clickButton(box, QMessageBox::No);
+            QTimer::singleShot(50, d, [d]() {
+                EXPECT_TRUE(d->isVisible());
+                d->reject();
+            });
+        });
+        typeNameAndEnter(d, "there");
+    });
+    EXPECT_FALSE(dialog.ShowSave());
+    EXPECT_EQ(questions, 1);
+    EXPECT_EQ(dialog.FileName, "") << "a cancelled save dialog gives an empty name";
+
+    // "Yes" replaces.
+    dialog.FileName = (dir / "there.png").string();
+    watch = ModalWatch::on<QFileDialog>([&](QFileDialog *d) {
+        question = ModalWatch::on<QMessageBox>([&](QMessageBox *box) {
+            ++questions;
+            clickButton(box, QMessageBox::Yes);
+        });
+        typeNameAndEnter(d, "there.png");
+    });
+    EXPECT_TRUE(dialog.ShowSave());
+    EXPECT_EQ(questions, 2);
+    EXPECT_EQ(dialog.FileName, (dir / "there.png").string());
+
+    // Without the flag there is no question.
+    dialog.Flags = 0;
+    watch = ModalWatch::on<QFileDialog>([&](QFileDialog *d) {
+        question = ModalWatch::on<QMessageBox>([&](QMessageBox *box) {
+            ++questions;
+            clickButton(box, QMessageBox::Yes);
+        });
+        typeNameAndEnter(d, "there");
+    });
+    EXPECT_TRUE(dialog.ShowSave());
+    EXPECT_EQ(questions, 2) << "no question without the flag";
+}
+
+TEST(CommonDialog1, CancelledOpenKeepsTheName) {
+    CommonDialog1 dialog;
+    dialog.Filter = kOpenFilter;
+    dialog.FileName = "/tmp/kept.bmp";
+    dialog.setRunner([](QFileDialog &) { return int(QDialog::Rejected); });
+    EXPECT_FALSE(dialog.ShowOpen());
+    EXPECT_EQ(dialog.FileName, "/tmp/kept.bmp");
+}
+
+TEST(ErrorBox, PlainTextTitleOneOkNoIcon) {
+    convert::ErrorBox box;
+    const std::string text = "一行目\n<b>二行目</b>\n";
+    QString seenText, seenTitle;
+    QMessageBox::Icon icon = QMessageBox::Warning;
+    int buttons = -1;
+    Qt::TextFormat format = Qt::AutoText;
+    box.setRunner([&](QMessageBox &b) {
+        seenText = b.text();
+        seenTitle = b.windowTitle();
+        icon = b.icon();
+        buttons = static_cast<int>(b.buttons().size());
+        format = b.textFormat();
+        EXPECT_NE(b.button(QMessageBox::Ok), nullptr);
+    });
+    box.show(text, "エラー");
+    EXPECT_EQ(seenText.toStdString(), text);
+    EXPECT_EQ(seenTitle, "エラー");
+    EXPECT_EQ(icon, QMessageBox::NoIcon);
+    EXPECT_EQ(buttons, 1);
+    EXPECT_EQ(format, Qt::PlainText);
+
+    // Shown for real, it waits for OK.
+    bool clicked = false;
+    convert::ErrorBox real;
+    auto watch = ModalWatch::on<QMessageBox>([&](QMessageBox *b) {
+        clicked = true;
+        clickButton(b, QMessageBox::Ok);
+    });
+    real.show(text, "エラー");
+    EXPECT_TRUE(clicked);
+}
+
+TEST(QtTranslations, DialogButtonsInJapanese) {
+    ASSERT_TRUE(convert::installJapaneseQtTranslations());
+    CommonDialog1 dialog;
+    dialog.Filter = "PINGファイル|*.png";
+    QString accept, cancel;
+    dialog.setRunner([&](QFileDialog &d) {
+        auto *buttons = d.findChild<QDialogButtonBox *>("buttonBox");
+        accept = buttons->button(QDialogButtonBox::Save)
+                     ? buttons->button(QDialogButtonBox::Save)->text()
+                     : QString();
+        cancel = buttons->button(QDialogButtonBox::Cancel)->text();
+        return int(QDialog::Rejected);
+    });
+    dialog.ShowSave();
+    EXPECT_NE(cancel, "&Cancel");
+    EXPECT_NE(cancel, "Cancel");
+    EXPECT_NE(accept, "&Save");
+    EXPECT_FALSE(accept.isEmpty());
+}
+
+} // namespace
