@@ -78,6 +78,8 @@ Status readMethod(Header &h) {
     const bool rgbDepth =
         bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
     const std::string depth = str(bits) + "-bit";
+    if (h.os2 && h.compression > kBiJpeg)
+        return corrupt("compression " + str(h.compression) + " in an OS/2 header");
     switch (h.compression) {
     case kBiRgb:
         if (bits == 64) return unsupported("64-bit pixels are not read");
@@ -106,6 +108,7 @@ Status readMethod(Header &h) {
             h.method = Method::Rle24;
             return Status::ok();
         }
+        if (h.os2) return corrupt("RLE24 compression on a " + depth + " image");
         if (bits != 0) return corrupt("embedded JPEG with bits per pixel " + str(bits) + ", not 0");
         h.method = Method::Jpeg;
         return Status::ok();
@@ -366,6 +369,9 @@ void opaqueIfAlphaUnused(Image &image) {
 
 Result<Image> decodeEmbedded(const Header &h, const uint8_t *d, size_t size) {
     const bool jpeg = h.method == Method::Jpeg;
+    if (h.offBits == size)
+        return corrupt(std::string("no embedded ") + (jpeg ? "JPEG" : "PNG") +
+                       " data after offset " + str(h.offBits));
     Result<Image> inner = jpeg ? decodeJpeg(d + h.offBits, size - h.offBits)
                                : decodePng(d + h.offBits, size - h.offBits);
     if (!inner)
