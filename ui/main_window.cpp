@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -217,6 +219,11 @@ void MainWindow::buildControls() {
     // A focused line edit claims Ctrl+A (select all) before the menu sees it.
     for (QLineEdit *box : {Text1, Text3.data(), Text4.data(), Text5.data()})
         box->installEventFilter(this);
+    // Tabbing into a group of option buttons lands on the chosen one.
+    for (int i = 0; i < 3; ++i) {
+        Option[i]->installEventFilter(this);
+        Option1[i]->installEventFilter(this);
+    }
 }
 
 void MainWindow::applyTabOrder() {
@@ -316,6 +323,27 @@ void MainWindow::closeEvent(QCloseEvent *event) {
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
+    // A group of option buttons is one tab stop, at its chosen button.
+    if (auto *button = qobject_cast<QRadioButton *>(watched)) {
+        const auto *group =
+            std::find(Option.begin(), Option.end(), button) != Option.end() ? &Option : &Option1;
+        if (event->type() == QEvent::FocusIn) {
+            const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+            if (!button->isChecked() &&
+                (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)) {
+                for (QRadioButton *chosen : *group)
+                    if (chosen->isChecked() && chosen->isEnabled()) chosen->setFocus(reason);
+            }
+        } else if (event->type() == QEvent::KeyPress) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            const bool backtab =
+                key->key() == Qt::Key_Backtab ||
+                (key->key() == Qt::Key_Tab && (key->modifiers() & Qt::ShiftModifier));
+            if ((key->key() == Qt::Key_Tab || backtab) &&
+                !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+                return tabOutOfGroup(button, *group, !backtab);
+        }
+    }
     if (event->type() == QEvent::ShortcutOverride) {
         // Swallowing the override leaves the key to the menu's shortcut.
         const QKeySequence pressed(static_cast<QKeyEvent *>(event)->keyCombination());
@@ -323,6 +351,21 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
             if (action->shortcut() == pressed) return true;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool MainWindow::tabOutOfGroup(QWidget *from, const std::array<QRadioButton *, 3> &group,
+                               bool forward) {
+    QWidget *w = from;
+    for (;;) {
+        w = forward ? w->nextInFocusChain() : w->previousInFocusChain();
+        if (w == from) return false;
+        if (std::find(group.begin(), group.end(), w) != group.end()) continue;
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(this) &&
+            isAncestorOf(w)) {
+            w->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
 }
 
 // ---- Commands ---------------------------------------------------------------

@@ -150,6 +150,7 @@ class MainWindow : public QMainWindow {
     void applyTabOrder();
     void enablePanel(int panel, int16_t enabled);
     void loadStepDone(int step);
+    bool tabOutOfGroup(QWidget *from, const std::array<QRadioButton *, 3> &group, bool forward);
     int menuBarHeight() const;
 
     ConversionSettings settings_;

@@ -19,22 +19,37 @@ PictureBox::PictureBox(QWidget *parent) : QWidget(parent) {
     clear();
 }
 
+QImage &PictureBox::image() {
+    fitImage();
+    return image_;
+}
+
+const QImage &PictureBox::image() const {
+    fitImage();
+    return image_;
+}
+
 void PictureBox::refresh() {
     update();
 }
 
 void PictureBox::clear() {
-    image_.fill(palette().color(QPalette::Window));
+    image().fill(palette().color(QPalette::Window));
     update();
 }
 
 void PictureBox::paintEvent(QPaintEvent *event) {
+    fitImage();
     QPainter painter(this);
     painter.drawImage(event->rect(), image_, event->rect());
 }
 
 void PictureBox::resizeEvent(QResizeEvent *event) {
     QWidget::resizeEvent(event);
+    fitImage();
+}
+
+void PictureBox::fitImage() const {
     if (image_.size() == size()) return;
     // Keeps what is drawn where the old and new sizes overlap.
     QImage resized(size(), QImage::Format_RGB32);

@@ -15,8 +15,8 @@ class PictureBox : public QWidget {
 
     // The backing image: Format_RGB32, always the box's size, filled with the
     // window-background colour until something draws into it.
-    QImage &image() { return image_; }
-    const QImage &image() const { return image_; }
+    QImage &image();
+    const QImage &image() const;
 
     // Shows what has been drawn into image().
     void refresh();
@@ -29,7 +29,11 @@ class PictureBox : public QWidget {
     void resizeEvent(QResizeEvent *event) override;
 
   private:
-    QImage image_;
+    // The box may be resized while hidden, when Qt holds its resize event
+    // back; the image follows the size whenever it is asked for.
+    void fitImage() const;
+
+    mutable QImage image_;
 };
 
 } // namespace nubaro
