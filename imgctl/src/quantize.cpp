@@ -219,6 +219,95 @@ std::vector<Sample> samplesOf(const std::vector<Cell> &cells) {
     return s;
 }
 
+// The exact colours of an image with their counts, when there are at most
+// kExactColours of them (graphics rather than photographs): then no two
+// colours share a sample, and each is later mapped on its own.
+constexpr uint32_t kExactColours = 16384;
+
+class ExactColours {
+  public:
+    // Counts the colours; false as soon as there are too many.
+    bool count(const BgrRows &rows, uint32_t width, uint32_t height, uint8_t *scratch) {
+        keys_.assign(kSlots, 0);
+        counts_.assign(kSlots, 0);
+        uint32_t used = 0;
+        for (uint32_t y = 0; y < height; ++y) {
+            const uint8_t *p = rows.row(y, scratch);
+            uint32_t lastSlot = 0, lastKey = 0;
+            for (uint32_t x = 0; x < width; ++x, p += 3) {
+                const uint32_t key = keyOf(p);
+                if (key != lastKey) {
+                    lastKey = key;
+                    lastSlot = slotOf(key);
+                    if (keys_[lastSlot] == 0) {
+                        if (used == kExactColours) return false;
+                        keys_[lastSlot] = key;
+                        ++used;
+                    }
+                }
+                ++counts_[lastSlot];
+            }
+        }
+        return true;
+    }
+
+    std::vector<Sample> samples() const {
+        std::vector<Sample> s;
+        for (uint32_t i = 0; i < kSlots; ++i)
+            if (keys_[i])
+                s.push_back(
+                    {{static_cast<float>(keys_[i] & 255), static_cast<float>((keys_[i] >> 8) & 255),
+                      static_cast<float>((keys_[i] >> 16) & 255)},
+                     static_cast<float>(counts_[i])});
+        return s;
+    }
+
+    // Gives every colour its nearest palette index (finder(b, g, r)).
+    template <class Finder> void assign(Finder finder) {
+        index_.assign(kSlots, 0);
+        for (uint32_t i = 0; i < kSlots; ++i)
+            if (keys_[i])
+                index_[i] = static_cast<uint8_t>(
+                    finder(keys_[i] & 255, (keys_[i] >> 8) & 255, (keys_[i] >> 16) & 255));
+        counts_ = {};
+    }
+
+    void mapRows(const BgrRows &rows, Image &out, uint32_t y0, uint32_t y1,
+                 uint8_t *scratch) const {
+        for (uint32_t y = y0; y < y1; ++y) {
+            const uint8_t *p = rows.row(y, scratch);
+            uint8_t *d = out.row(y);
+            uint32_t lastKey = 0;
+            uint8_t last = 0;
+            for (uint32_t x = 0; x < out.width; ++x, p += 3) {
+                const uint32_t key = keyOf(p);
+                if (key != lastKey) {
+                    lastKey = key;
+                    last = index_[slotOf(key)];
+                }
+                d[x] = last;
+            }
+        }
+    }
+
+  private:
+    static constexpr uint32_t kSlots = 4 * kExactColours; // a power of two
+    // B | G << 8 | R << 16, with bit 24 set so that no key is 0.
+    static uint32_t keyOf(const uint8_t *p) {
+        return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (1u << 24);
+    }
+    // The key's slot, or the empty slot where it belongs.
+    uint32_t slotOf(uint32_t key) const {
+        uint32_t i = (key * 2654435761u) >> 16;
+        while (keys_[i] != key && keys_[i] != 0)
+            i = (i + 1) & (kSlots - 1);
+        return i;
+    }
+
+    std::vector<uint32_t> keys_, counts_;
+    std::vector<uint8_t> index_;
+};
+
 // ---------------------------------------------------------------------------
 // Median cut
 
@@ -550,15 +639,21 @@ Status quantize(const Image &image, bool dither, Image &out) {
     const bool twoThreads =
         pixels >= (1u << 20) && height >= 2 && std::thread::hardware_concurrency() >= 2;
 
-    // Every row for images up to about 4 million pixels, every n-th row
-    // above: a sample that size settles the palette as well as all rows do.
-    const uint32_t step = static_cast<uint32_t>(std::max<uint64_t>(1, pixels >> 22));
-    std::vector<Cell> cells(kHistCells);
     std::vector<uint8_t> scratch(size_t{3} * width * 2);
-    histogramRows(rows, width, 0, height, step, cells.data(), scratch.data());
-
-    std::vector<Sample> samples = samplesOf(cells);
-    cells = {};
+    ExactColours exact;
+    const bool fewColours = exact.count(rows, width, height, scratch.data());
+    std::vector<Sample> samples;
+    if (fewColours) {
+        samples = exact.samples();
+    } else {
+        exact = {};
+        // Every row for images up to about 4 million pixels, every n-th row
+        // above: a sample that size settles the palette as well as all rows do.
+        const uint32_t step = static_cast<uint32_t>(std::max<uint64_t>(1, pixels >> 22));
+        std::vector<Cell> cells(kHistCells);
+        histogramRows(rows, width, 0, height, step, cells.data(), scratch.data());
+        samples = samplesOf(cells);
+    }
     std::vector<std::array<float, 3>> means = medianCut(samples, 256);
     refine(samples, means, 12);
 
@@ -572,6 +667,16 @@ Status quantize(const Image &image, bool dither, Image &out) {
         doubled.push_back({2 * e.b, 2 * e.g, 2 * e.r});
     }
 
+    // A few colours are each mapped once, exactly; many through a cache.
+    const bool exactMapping = fewColours && !dither;
+    if (exactMapping) {
+        const NearestSearch<int> search(doubled);
+        exact.assign([&](uint32_t b, uint32_t g, uint32_t r) {
+            return search.find(static_cast<int>(2 * b), static_cast<int>(2 * g),
+                               static_cast<int>(2 * r));
+        });
+    }
+
     const int bands = twoThreads ? 2 : 1;
     const uint32_t split = bands == 2 ? height / 2 : height;
     // Everything the bands need is allocated before any thread starts.
@@ -580,7 +685,7 @@ Status quantize(const Image &image, bool dither, Image &out) {
     for (int i = 0; i < bands; ++i) {
         if (dither)
             dithering.emplace_back(doubled, out.palette);
-        else
+        else if (!exactMapping)
             plain.emplace_back(doubled, out.palette);
     }
     std::vector<int32_t> errors(dither ? size_t{6} * (width + 2) * bands : 0);
@@ -590,6 +695,8 @@ Status quantize(const Image &image, bool dither, Image &out) {
         if (dither)
             ditherRows(rows, dithering[i], out, y0, y1, s,
                        errors.data() + size_t{6} * (width + 2) * i);
+        else if (exactMapping)
+            exact.mapRows(rows, out, y0, y1, s);
         else
             mapRows(rows, plain[i], out, y0, y1, s);
     };

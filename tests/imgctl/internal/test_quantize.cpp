@@ -1,0 +1,217 @@
+// Reduction to an 8-bit palette: exact for images of at most 256 colours, an
+// adaptive palette of good quality otherwise, with and without dithering.
+#include "ops.h"
+#include "pixel_helpers.h"
+
+#include <corpus.h>
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <random>
+#include <set>
+
+using namespace imgctl;
+using namespace pixel_helpers;
+
+namespace {
+
+// Every pixel of `reduced` (8-bit) shows exactly the colour (alpha included)
+// of the same pixel of `source`.
+::testing::AssertionResult sameColours(const Image &source, const Image &reduced) {
+    if (reduced.bitCount != 8) return ::testing::AssertionFailure() << "not 8-bit";
+    for (uint32_t y = 0; y < source.height; ++y)
+        for (uint32_t x = 0; x < source.width; ++x) {
+            if (rawAt(reduced, x, y) >= reduced.palette.size())
+                return ::testing::AssertionFailure()
+                       << "index past the palette at " << x << "," << y;
+            Bgra want = colourAt(source, x, y), got = colourAt(reduced, x, y);
+            if (source.bitCount == 24) want[3] = 255;
+            if (want != got)
+                return ::testing::AssertionFailure() << "pixel " << x << "," << y << " changed";
+        }
+    return ::testing::AssertionSuccess();
+}
+
+// Smooth gradients in all three channels with noise: tens of thousands of
+// colours.
+Image gradientNoise(uint32_t w, uint32_t h, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> noise(-10, 10);
+    return makeFilled(w, h, 24, [&](uint32_t x, uint32_t y) {
+        auto ch = [&](int v) { return static_cast<uint8_t>(std::clamp(v + noise(rng), 0, 255)); };
+        return bgra(ch(static_cast<int>(x * 255 / w)), ch(static_cast<int>(y * 255 / h)),
+                    ch(static_cast<int>((x + y) * 255 / (w + h))));
+    });
+}
+
+struct Mode {
+    int32_t b;
+    const char *name;
+};
+class BothModes : public ::testing::TestWithParam<Mode> {};
+
+TEST_P(BothModes, GrayRampKeepsEveryLevel) {
+    const Image source = makeFilled(256, 3, 24, [](uint32_t x, uint32_t) {
+        return bgra(static_cast<uint8_t>(x), static_cast<uint8_t>(x), static_cast<uint8_t>(x));
+    });
+    Image img = copyOf(source);
+    ASSERT_TRUE(convertTo8(img, 0, GetParam().b).isOk());
+    EXPECT_EQ(img.palette.size(), 256u);
+    EXPECT_TRUE(hasGrayPalette(img));
+    EXPECT_TRUE(sameColours(source, img));
+}
+
+TEST_P(BothModes, TwoHundredColoursWithAlphaKeepTheirAlpha) {
+    const Image source = makeFilled(40, 25, 32, [](uint32_t x, uint32_t y) {
+        uint32_t n = (x + 40 * y) % 200;
+        return bgra(static_cast<uint8_t>(n), static_cast<uint8_t>(n * 7),
+                    static_cast<uint8_t>(n * 13), static_cast<uint8_t>(n < 50 ? n * 5 : 255));
+    });
+    Image img = copyOf(source);
+    ASSERT_TRUE(convertTo8(img, 0, GetParam().b).isOk());
+    EXPECT_EQ(img.palette.size(), 200u);
+    EXPECT_TRUE(hasTransparency(img));
+    EXPECT_TRUE(sameColours(source, img));
+}
+
+TEST_P(BothModes, SixteenBitFewColoursExact) {
+    const Image source = makeFilled(
+        33, 9, 16, [](uint32_t x, uint32_t y) { return ((x % 25) * 997 + (y % 9) * 31) & 0x7FFF; });
+    Image img = copyOf(source);
+    ASSERT_TRUE(convertTo8(img, 0, GetParam().b).isOk());
+    EXPECT_LE(img.palette.size(), 256u);
+    EXPECT_TRUE(sameColours(source, img));
+}
+
+TEST_P(BothModes, ManyColoursGetAGoodAdaptivePalette) {
+    const bool dither = GetParam().b == 0;
+    const Image source = gradientNoise(300, 200, 1);
+    Image img = copyOf(source);
+    ASSERT_TRUE(convertTo8(img, 0, GetParam().b).isOk());
+    ASSERT_EQ(img.bitCount, 8);
+    ASSERT_LE(img.palette.size(), 256u);
+    ASSERT_GT(img.palette.size(), 200u);
+    for (uint32_t y = 0; y < img.height; ++y)
+        for (uint32_t x = 0; x < img.width; ++x)
+            ASSERT_LT(rawAt(img, x, y), img.palette.size());
+    // A uniform 6x6x6 cube gives about 25 dB on such a picture; an adaptive
+    // palette must do clearly better, dithered or not.
+    EXPECT_GT(psnr(source, img), dither ? 30.0 : 31.0);
+}
+
+TEST_P(BothModes, TwoHundredFiftySevenColoursStayClose) {
+    // One colour too many for an exact palette: at most one is merged.
+    const Image source = makeFilled(257, 2, 24, [](uint32_t x, uint32_t) {
+        return bgra(static_cast<uint8_t>(x), static_cast<uint8_t>(x * 3),
+                    static_cast<uint8_t>(x < 256 ? 255 - x : 77));
+    });
+    Image img = copyOf(source);
+    ASSERT_TRUE(convertTo8(img, 0, GetParam().b).isOk());
+    EXPECT_EQ(img.palette.size(), 256u);
+    EXPECT_GT(psnr(source, img), 40.0);
+}
+
+TEST_P(BothModes, ClearPixelsOfManyColoursTurnWhite) {
+    // Over 256 colours, all of them clear: composited, everything is white.
+    const Image source = makeFilled(64, 64, 32, [](uint32_t x, uint32_t y) {
+        return bgra(static_cast<uint8_t>(x * 4), static_cast<uint8_t>(y * 4), 9, 0);
+    });
+    Image img = copyOf(source);
+    ASSERT_TRUE(convertTo8(img, 0, GetParam().b).isOk());
+    for (uint32_t y = 0; y < img.height; ++y)
+        for (uint32_t x = 0; x < img.width; ++x)
+            ASSERT_EQ(colourAt(img, x, y), (Bgra{255, 255, 255, 255})) << x << "," << y;
+}
+
+TEST_P(BothModes, SmallPaletteDepthsWidenWithTheirPalette) {
+    for (uint16_t bits : {1, 4}) {
+        Image source = makeFilled(19, 7, bits, [&](uint32_t x, uint32_t y) {
+            return (x * 5 + y) % (bits == 1 ? 2 : 13);
+        });
+        source.palette.assign(size_t{1} << bits, PaletteEntry{1, 2, 3, 255});
+        source.palette[1] = {200, 100, 50, 7};
+        if (bits == 4) {
+            ASSERT_TRUE(compressRle(source).isOk());
+        }
+        Image img = copyOf(source);
+        ASSERT_TRUE(convertTo8(img, 0, GetParam().b).isOk());
+        EXPECT_EQ(img.palette, source.palette);
+        EXPECT_EQ(img.compression, Compression::None);
+        EXPECT_TRUE(img.rle.empty());
+        for (uint32_t y = 0; y < img.height; ++y)
+            for (uint32_t x = 0; x < img.width; ++x)
+                ASSERT_EQ(rawAt(img, x, y), rawAt(source, x, y));
+    }
+}
+
+TEST_P(BothModes, EightBitStaysAsItIs) {
+    Image source = makeFilled(10, 10, 8, [](uint32_t x, uint32_t y) { return x * y; });
+    source.palette.resize(82);
+    ASSERT_TRUE(compressRle(source).isOk());
+    Image img = copyOf(source);
+    ASSERT_TRUE(convertTo8(img, 0, GetParam().b).isOk());
+    EXPECT_TRUE(sameImage(img, source));
+}
+
+// The synthetic picture the JPEG corpus is made from, decoded by Qt.
+TEST_P(BothModes, CorpusPictureThroughQt) {
+    QImage q(
+        QString::fromStdString(testing_support::corpus("jpeg/ref/source-256x192.png").string()));
+    ASSERT_FALSE(q.isNull());
+    const Image source = fromQImage(q, false);
+    Image img = copyOf(source);
+    ASSERT_TRUE(convertTo8(img, 0, GetParam().b).isOk());
+    EXPECT_GT(psnr(source, img), 32.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, BothModes,
+                         ::testing::Values(Mode{0, "dithered"}, Mode{1, "nearest"}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(Quantize, DitheringSpreadsTheError) {
+    // A flat colour halfway between two palette colours cannot be matched by
+    // one index; dithering mixes neighbours so that the area averages out.
+    const Image source = gradientNoise(200, 100, 2);
+    Image flat = makeFilled(200, 100, 24, [&](uint32_t x, uint32_t y) {
+        return x < 100 ? rawAt(source, x, y) : bgra(101, 149, 37);
+    });
+    Image plain = copyOf(flat), dithered = copyOf(flat);
+    ASSERT_TRUE(convertTo8(plain, 0, 1).isOk());
+    ASSERT_TRUE(convertTo8(dithered, 0, 0).isOk());
+    std::set<uint32_t> plainIdx, ditheredIdx;
+    for (uint32_t y = 0; y < 100; ++y)
+        for (uint32_t x = 120; x < 200; ++x) {
+            plainIdx.insert(rawAt(plain, x, y));
+            ditheredIdx.insert(rawAt(dithered, x, y));
+        }
+    EXPECT_EQ(plainIdx.size(), 1u);
+    EXPECT_GE(ditheredIdx.size(), plainIdx.size());
+}
+
+TEST(Quantize, BadArgumentsFailAndLeaveTheImage) {
+    const Image source = gradientNoise(20, 20, 3);
+    for (auto [a, b] : {std::pair{1, 0}, {0, 2}, {0, -1}, {-1, 1}}) {
+        Image img = copyOf(source);
+        Status s = convertTo8(img, a, b);
+        EXPECT_EQ(s.code(), Error::BadArgument) << a << "," << b;
+        EXPECT_TRUE(sameImage(img, source));
+    }
+}
+
+TEST(Quantize, LargeImageUsesBothBandsConsistently) {
+    // Big enough to be split between two threads: the halves must both be
+    // mapped, and mapped alike.
+    const Image source = makeFilled(1024, 1100, 24, [](uint32_t x, uint32_t y) {
+        return bgra(static_cast<uint8_t>(x), static_cast<uint8_t>(x >> 2),
+                    static_cast<uint8_t>((y % 550) / 3));
+    });
+    Image img = copyOf(source);
+    ASSERT_TRUE(convertTo8(img, 0, 1).isOk());
+    for (uint32_t y = 0; y < 550; ++y)
+        for (uint32_t x = 0; x < 1024; x += 7)
+            ASSERT_EQ(rawAt(img, x, y), rawAt(img, x, y + 550)) << x << "," << y;
+    EXPECT_GT(psnr(source, img), 30.0);
+}
+
+} // namespace
