@@ -1,8 +1,448 @@
-// Placeholder until this module is written.
+// Reading JPEG files through libjpeg-turbo.
+//
+// libjpeg reports fatal errors by calling error_exit, which must not return;
+// ours records the message and longjmps back. The calls into libjpeg are
+// therefore gathered in small phase functions (readHeader, decodeRows) whose
+// only locals are plain values, so the jump never skips a destructor. All
+// C++ work that owns memory (the image, the scratch band, messages) happens
+// between the phases.
+//
+// What comes out:
+//   colour (YCbCr or RGB)   24-bit, decoded as BGR straight into the rows
+//   grayscale               8-bit palette with a 256-step gray ramp
+//   CMYK / YCCK             24-bit; Adobe files store the inks inverted
+// The EXIF orientation is applied while the rows come out of the decoder.
 #include "ops.h"
 
-namespace imgctl {
+// jpeglib.h needs size_t and FILE declared before it.
+#include <cstddef>
+#include <cstdio>
 
-Result<Image> decodeJpeg(const uint8_t *, size_t) { return {Error::Unsupported, "JPEG reading is not built yet"}; }
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace imgctl {
+namespace {
+
+// libjpeg may use this much memory of its own (the coefficient store of a
+// progressive image being the big item); past it, the decode fails instead
+// of reaching for a backing file.
+constexpr long kMaxDecoderMemory = long{1} << 30;
+// More scans than any real encoder writes; a crafted file with thousands of
+// tiny scans would otherwise take very long.
+constexpr int kMaxScans = 1000;
+// Error codes of our own, beside libjpeg's message codes.
+constexpr int kTooManyScans = -1;
+// Rows per band when the rows are turned (orientations 5 to 8).
+constexpr uint32_t kBandRows = 32;
+
+struct ErrorManager {
+    jpeg_error_mgr pub; // first: libjpeg sees only this part
+    std::jmp_buf jump;
+    int code = 0;
+    char message[JMSG_LENGTH_MAX] = {};
+};
+
+[[noreturn]] void onError(j_common_ptr cinfo) {
+    auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    err->code = cinfo->err->msg_code;
+    std::longjmp(err->jump, 1);
+}
+
+// Warnings (corrupt or missing entropy data, which libjpeg fills with gray)
+// and trace messages are counted, never printed.
+void onMessage(j_common_ptr cinfo, int level) {
+    if (level < 0) ++cinfo->err->num_warnings;
+}
+
+void onProgress(j_common_ptr cinfo) {
+    auto *d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (d->input_scan_number > kMaxScans) {
+        auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
+        std::snprintf(err->message, sizeof err->message, "more than %d scans", kMaxScans);
+        err->code = kTooManyScans;
+        std::longjmp(err->jump, 1);
+    }
+}
+
+// Owns libjpeg's state; lives in decodeJpeg's frame, outside every setjmp.
+struct Decoder {
+    jpeg_decompress_struct cinfo{};
+    ErrorManager err{};
+    jpeg_progress_mgr progress{};
+    bool created = false;
+
+    Decoder() = default;
+    Decoder(const Decoder &) = delete;
+    Decoder &operator=(const Decoder &) = delete;
+    ~Decoder() {
+        // A zeroed struct (create failed early) has no memory manager; the
+        // destroy call then does nothing.
+        if (created) jpeg_destroy_decompress(&cinfo);
+    }
+};
+
+enum class Kind : uint8_t { Gray, Color, Cmyk };
+
+// How the decoded rows reach the image. Plain values only: decodeRows runs
+// under setjmp.
+struct Plan {
+    Kind kind = Kind::Color;
+    bool inverted = false;  // CMYK samples stored inverted (Adobe)
+    bool transpose = false; // orientations 5-8: stored rows become columns
+    bool flipX = false;     // mirror stored columns
+    bool flipY = false;     // mirror stored rows
+    uint32_t width = 0;     // stored size
+    uint32_t height = 0;
+    uint8_t *pixels = nullptr; // the image, in its final orientation
+    size_t stride = 0;
+    uint8_t *band = nullptr; // scratch rows, when the rows cannot go straight in
+    size_t bandStride = 0;
+    uint32_t bandRows = 0;
+    JSAMPROW *rowPointers = nullptr; // bandRows entries
+};
+
+bool readHeader(Decoder &d, const uint8_t *data, size_t size) {
+    if (setjmp(d.err.jump)) return false;
+    d.created = true;
+    jpeg_create_decompress(&d.cinfo); // clears every field but err
+    d.cinfo.progress = &d.progress;
+    jpeg_mem_src(&d.cinfo, data, static_cast<unsigned long>(size));
+    jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_read_header(&d.cinfo, TRUE);
+    return true;
+}
+
+// round(a * b / 255) for a, b in 0..255.
+inline uint8_t mul255(unsigned a, unsigned b) {
+    unsigned t = a * b + 128;
+    return static_cast<uint8_t>((t + (t >> 8)) >> 8);
+}
+
+// CMYK row to BGR. dst may be src itself: pixel i is read whole before its
+// three bytes are written, and those never reach pixel i + 1.
+template <bool Inverted> void cmykToBgr(const uint8_t *src, uint8_t *dst, uint32_t width) {
+    for (uint32_t x = 0; x < width; ++x) {
+        unsigned c = src[4 * x], m = src[4 * x + 1], y = src[4 * x + 2], k = src[4 * x + 3];
+        if constexpr (!Inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        uint8_t r = mul255(c, k), g = mul255(m, k), b = mul255(y, k);
+        dst[3 * x] = b;
+        dst[3 * x + 1] = g;
+        dst[3 * x + 2] = r;
+    }
+}
+
+void convertCmykRow(const Plan &p, const uint8_t *src, uint8_t *dst) {
+    if (p.inverted)
+        cmykToBgr<true>(src, dst, p.width);
+    else
+        cmykToBgr<false>(src, dst, p.width);
+}
+
+template <size_t Bytes> void mirrorRow(uint8_t *row, uint32_t width) {
+    uint8_t *a = row, *b = row + size_t{width - 1} * Bytes;
+    while (a < b) {
+        for (size_t i = 0; i < Bytes; ++i)
+            std::swap(a[i], b[i]);
+        a += Bytes;
+        b -= Bytes;
+    }
+}
+
+// Writes n band rows (stored rows y0..y0+n-1) as columns of the turned image.
+template <size_t Bytes> void scatterBand(const Plan &p, uint32_t y0, uint32_t n) {
+    for (uint32_t x = 0; x < p.width; ++x) {
+        uint8_t *dst = p.pixels + size_t{p.flipX ? p.width - 1 - x : x} * p.stride;
+        const uint8_t *src = p.band + size_t{x} * Bytes;
+        for (uint32_t j = 0; j < n; ++j) {
+            uint32_t col = p.flipY ? p.height - 1 - (y0 + j) : y0 + j;
+            std::memcpy(dst + size_t{col} * Bytes, src + size_t{j} * p.bandStride, Bytes);
+        }
+    }
+}
+
+bool decodeRows(Decoder &d, const Plan &p) {
+    if (setjmp(d.err.jump)) return false;
+    j_decompress_ptr cinfo = &d.cinfo;
+    jpeg_start_decompress(cinfo);
+    if (cinfo->output_width != p.width || cinfo->output_height != p.height) {
+        std::snprintf(d.err.message, sizeof d.err.message, "unexpected output size %ux%u",
+                      cinfo->output_width, cinfo->output_height);
+        return false;
+    }
+    // Rows go straight into the image unless they need converting or turning.
+    const bool direct = p.kind != Kind::Cmyk && !p.transpose;
+    const size_t pixelBytes = p.kind == Kind::Gray ? 1 : 3;
+    while (cinfo->output_scanline < p.height) {
+        const uint32_t y0 = cinfo->output_scanline;
+        const uint32_t n = std::min(p.bandRows, p.height - y0);
+        for (uint32_t j = 0; j < n; ++j) {
+            if (direct) {
+                uint32_t y = p.flipY ? p.height - 1 - (y0 + j) : y0 + j;
+                p.rowPointers[j] = p.pixels + size_t{y} * p.stride;
+            } else {
+                p.rowPointers[j] = p.band + size_t{j} * p.bandStride;
+            }
+        }
+        uint32_t got = 0;
+        while (got < n) {
+            JDIMENSION r = jpeg_read_scanlines(cinfo, p.rowPointers + got, n - got);
+            if (r == 0) {
+                // A memory source never suspends; guard against looping anyway.
+                std::snprintf(d.err.message, sizeof d.err.message, "the decoder stalled at row %u",
+                              y0 + got);
+                return false;
+            }
+            got += r;
+        }
+        if (p.transpose) {
+            if (p.kind == Kind::Cmyk)
+                for (uint32_t j = 0; j < n; ++j)
+                    convertCmykRow(p, p.rowPointers[j], p.rowPointers[j]);
+            if (pixelBytes == 1)
+                scatterBand<1>(p, y0, n);
+            else
+                scatterBand<3>(p, y0, n);
+            continue;
+        }
+        for (uint32_t j = 0; j < n; ++j) {
+            uint32_t y = p.flipY ? p.height - 1 - (y0 + j) : y0 + j;
+            uint8_t *row = p.pixels + size_t{y} * p.stride;
+            if (p.kind == Kind::Cmyk) convertCmykRow(p, p.rowPointers[j], row);
+            if (p.flipX) {
+                if (pixelBytes == 1)
+                    mirrorRow<1>(row, p.width);
+                else
+                    mirrorRow<3>(row, p.width);
+            }
+        }
+    }
+    // The rest of the file (normally just EOI) is not needed; destroying the
+    // decoder releases everything.
+    return true;
+}
+
+// The EXIF Orientation (tag 0x0112 of IFD0), 1-8, or 0 when absent or
+// unreadable. data is an APP1 segment body.
+int exifOrientation(const uint8_t *data, size_t size) {
+    static const uint8_t kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
+    if (size < 6 || std::memcmp(data, kExif, 6) != 0) return 0;
+    const uint8_t *t = data + 6; // the TIFF header; offsets count from here
+    const size_t n = size - 6;
+    if (n < 8) return 0;
+    bool little;
+    if (t[0] == 'I' && t[1] == 'I')
+        little = true;
+    else if (t[0] == 'M' && t[1] == 'M')
+        little = false;
+    else
+        return 0;
+    auto u16 = [&](size_t at) -> uint32_t {
+        return little ? t[at] | (t[at + 1] << 8) : (t[at] << 8) | t[at + 1];
+    };
+    auto u32 = [&](size_t at) -> uint32_t {
+        return little ? u16(at) | (u16(at + 2) << 16) : (u16(at) << 16) | u16(at + 2);
+    };
+    if (u16(2) != 42) return 0;
+    const uint32_t ifd = u32(4);
+    if (ifd > n || n - ifd < 2) return 0;
+    const uint32_t count = u16(ifd);
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t at = size_t{ifd} + 2 + size_t{i} * 12;
+        if (at > n || n - at < 12) return 0;
+        if (u16(at) != 0x0112) continue;
+        const uint32_t type = u16(at + 2);
+        uint32_t value;
+        if (type == 3) // SHORT
+            value = u16(at + 8);
+        else if (type == 4) // LONG, seen from a few writers
+            value = u32(at + 8);
+        else
+            return 0;
+        return (u32(at + 4) >= 1 && value >= 1 && value <= 8) ? static_cast<int>(value) : 0;
+    }
+    return 0;
+}
+
+int findOrientation(const jpeg_decompress_struct &cinfo) {
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next)
+        if (m->marker == JPEG_APP0 + 1)
+            if (int o = exifOrientation(m->data, m->data_length); o != 0) return o;
+    return 1;
+}
+
+Status failure(const Decoder &d) {
+    Error code = Error::Corrupt;
+    std::string text = d.err.message;
+    switch (d.err.code) {
+    case JERR_OUT_OF_MEMORY:
+        code = Error::OutOfMemory;
+        break;
+    case JERR_NO_BACKING_STORE:
+        code = Error::TooLarge;
+        text = "decoding needs more than 1 GiB of working memory";
+        break;
+    case JERR_IMAGE_TOO_BIG:
+        code = Error::TooLarge;
+        break;
+    case JERR_NO_SOI:
+        code = Error::NotImage;
+        break;
+    case JERR_SOF_UNSUPPORTED:
+    case JERR_BAD_PRECISION:
+    case JERR_ARITH_NOTIMPL:
+    case JERR_NOT_COMPILED:
+    case JERR_NOTIMPL:
+    case JERR_CONVERSION_NOTIMPL:
+        code = Error::Unsupported;
+        break;
+    default:
+        break;
+    }
+    if (text.empty()) text = "decoding failed";
+    return {code, "JPEG: " + text};
+}
+
+// Every block costs at least two bits in a sequential Huffman-coded scan (a
+// DC code and an end-of-block code) and one bit in a progressive DC scan. A
+// file far shorter than that describes a picture it does not hold: refuse it
+// before allocating for the size its header claims. Arithmetic coding can go
+// below a bit per block, so it is not checked.
+Status checkDataSize(const jpeg_decompress_struct &cinfo, size_t size) {
+    if (cinfo.arith_code) return Status::ok();
+    uint64_t blocks = 0;
+    for (int i = 0; i < cinfo.num_components; ++i)
+        blocks +=
+            uint64_t{cinfo.comp_info[i].width_in_blocks} * cinfo.comp_info[i].height_in_blocks;
+    const uint64_t minBytes = cinfo.progressive_mode ? blocks / 8 : blocks / 4;
+    if (size < minBytes)
+        return {Error::Corrupt, "JPEG: " + std::to_string(size) + " bytes cannot hold a " +
+                                    std::to_string(cinfo.image_width) + "x" +
+                                    std::to_string(cinfo.image_height) + " picture"};
+    return Status::ok();
+}
+
+} // namespace
+
+Result<Image> decodeJpeg(const uint8_t *data, size_t size) {
+    if (!data || size == 0) return {Error::Corrupt, "JPEG: the file is empty"};
+
+    Decoder d;
+    d.cinfo.err = jpeg_std_error(&d.err.pub);
+    d.err.pub.error_exit = onError;
+    d.err.pub.emit_message = onMessage;
+    d.progress.progress_monitor = onProgress;
+    if (!readHeader(d, data, size)) return failure(d);
+    jpeg_decompress_struct &cinfo = d.cinfo;
+
+    Plan plan;
+    switch (cinfo.jpeg_color_space) {
+    case JCS_GRAYSCALE:
+        plan.kind = Kind::Gray;
+        cinfo.out_color_space = JCS_GRAYSCALE;
+        break;
+    case JCS_YCbCr:
+    case JCS_RGB:
+        plan.kind = Kind::Color;
+        cinfo.out_color_space = JCS_EXT_BGR;
+        break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+        plan.kind = Kind::Cmyk;
+        cinfo.out_color_space = JCS_CMYK;
+        // Adobe writers store CMYK inverted (0 = full ink); files without
+        // the Adobe marker store it straight.
+        plan.inverted = cinfo.saw_Adobe_marker;
+        break;
+    default:
+        return {Error::Unsupported, "JPEG: " + std::to_string(cinfo.num_components) +
+                                        " colour components of unknown meaning"};
+    }
+    const uint16_t bitCount = plan.kind == Kind::Gray ? 8 : 24;
+    if (auto bytes = checkImageSize(cinfo.image_width, cinfo.image_height, bitCount); !bytes)
+        return Status(bytes.status().code(), "JPEG: " + bytes.status().message());
+    if (Status s = checkDataSize(cinfo, size); !s) return s;
+    cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
+
+    plan.width = cinfo.image_width;
+    plan.height = cinfo.image_height;
+    const int orientation = findOrientation(cinfo);
+    plan.transpose = orientation >= 5;
+    switch (orientation) {
+    case 2:
+        plan.flipX = true;
+        break;
+    case 3:
+        plan.flipX = plan.flipY = true;
+        break;
+    case 4:
+        plan.flipY = true;
+        break;
+    case 6:
+        plan.flipY = true;
+        break;
+    case 7:
+        plan.flipX = plan.flipY = true;
+        break;
+    case 8:
+        plan.flipX = true;
+        break;
+    default:
+        break;
+    }
+
+    auto made = plan.transpose ? makeImage(plan.height, plan.width, bitCount)
+                               : makeImage(plan.width, plan.height, bitCount);
+    if (!made) return made.status();
+    Image image = std::move(made).value();
+    plan.pixels = image.pixels.data();
+    plan.stride = image.stride;
+
+    // Scratch rows for what cannot be decoded in place: CMYK (4 bytes a
+    // pixel before conversion) and turned images.
+    const size_t decodedBytes = plan.kind == Kind::Gray ? 1 : plan.kind == Kind::Cmyk ? 4 : 3;
+    plan.bandRows = plan.transpose ? kBandRows : 16;
+    std::vector<uint8_t> band;
+    if (plan.kind == Kind::Cmyk || plan.transpose) {
+        plan.bandStride = size_t{plan.width} * decodedBytes;
+        band.resize(plan.bandStride * plan.bandRows);
+        plan.band = band.data();
+    }
+    std::vector<JSAMPROW> rowPointers(plan.bandRows);
+    plan.rowPointers = rowPointers.data();
+
+    if (!decodeRows(d, plan)) return failure(d);
+
+    if (plan.kind == Kind::Gray) {
+        image.palette.resize(256);
+        for (int i = 0; i < 256; ++i) {
+            auto v = static_cast<uint8_t>(i);
+            image.palette[i] = {v, v, v, 255};
+        }
+    }
+    if (cinfo.saw_JFIF_marker && (cinfo.density_unit == 1 || cinfo.density_unit == 2)) {
+        // 1: dots per inch, 2: dots per centimetre.
+        auto perMetre = [&](unsigned v) {
+            return cinfo.density_unit == 1 ? static_cast<int32_t>((v * 10000.0) / 254.0 + 0.5)
+                                           : static_cast<int32_t>(v * 100);
+        };
+        image.xPelsPerMeter = perMetre(cinfo.X_density);
+        image.yPelsPerMeter = perMetre(cinfo.Y_density);
+        if (plan.transpose) std::swap(image.xPelsPerMeter, image.yPelsPerMeter);
+    }
+    return image;
+}
 
 } // namespace imgctl

@@ -1,0 +1,268 @@
+// The JPEG decoder: every valid corpus file against its reference decode,
+// EXIF orientation, damaged files, lying headers and size limits.
+#include "corpus.h"
+#include "decoded_pixels.h"
+#include "ops.h"
+
+#include <gtest/gtest.h>
+
+using namespace imgctl;
+using namespace decoded_pixels;
+using testing_support::corpus;
+using testing_support::readFile;
+
+namespace {
+
+Result<Image> decodeBytes(const std::vector<uint8_t> &bytes) {
+    return decodeJpeg(bytes.data(), bytes.size());
+}
+
+Result<Image> decodeFile(const std::string &relative) {
+    return decodeBytes(readFile(corpus(relative)));
+}
+
+bool isGrayFile(const std::string &name) {
+    return name.rfind("grayscale", 0) == 0;
+}
+
+class ValidJpeg : public ::testing::TestWithParam<std::string> {};
+
+// ref/NAME.png is libjpeg's own decode (integer IDCT, triangle upsampling),
+// read here by Qt; the CMYK references use the plain ink formula. The
+// orient-N files come out upright, so all of them match orient-1's reference.
+TEST_P(ValidJpeg, MatchesTheReferenceDecode) {
+    const std::string name = std::filesystem::path(GetParam()).stem().string();
+    auto img = decodeFile(GetParam());
+    ASSERT_TRUE(img) << img.status().message();
+    if (isGrayFile(name)) {
+        EXPECT_EQ(img->bitCount, 8);
+        EXPECT_EQ(img->palette.size(), 256u);
+        EXPECT_TRUE(hasGrayPalette(img.value()));
+    } else {
+        EXPECT_EQ(img->bitCount, 24);
+    }
+    const std::string ref = name.rfind("orient-", 0) == 0 ? "orient-1" : name;
+    Rgba expected = qtRgba(corpus("jpeg/ref/" + ref + ".png"));
+    ASSERT_GT(expected.width, 0);
+    EXPECT_TRUE(sameRgba(toRgba(img.value()), expected, 3));
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, ValidJpeg, ::testing::ValuesIn(listFiles("jpeg", ".jpg")),
+                         [](const auto &info) { return testName(info.param); });
+
+// Without the tag the stored pixels would come out: ref/orient-N.png. The
+// turned files must not match those (the picture has no symmetry).
+TEST(JpegRead, OrientationIsAppliedNotIgnored) {
+    for (int n = 2; n <= 8; ++n) {
+        SCOPED_TRACE(n);
+        auto img = decodeFile("jpeg/orient-" + std::to_string(n) + ".jpg");
+        ASSERT_TRUE(img) << img.status().message();
+        EXPECT_EQ(img->width, 256u);
+        EXPECT_EQ(img->height, 192u);
+        Rgba stored = qtRgba(corpus("jpeg/ref/orient-" + std::to_string(n) + ".png"));
+        EXPECT_FALSE(sameRgba(toRgba(img.value()), stored, 3));
+    }
+}
+
+// ---- EXIF written by the test: both byte orders, broken segments ----
+
+// An APP1 segment holding an EXIF block whose IFD0 has `entries` entries,
+// the last one Orientation = value (a SHORT). cut drops that many bytes from
+// the end of the block.
+std::vector<uint8_t> exifSegment(bool little, uint16_t value, uint16_t entries = 1,
+                                 size_t cut = 0) {
+    std::vector<uint8_t> tiff;
+    auto u16 = [&](uint32_t v) {
+        tiff.push_back(uint8_t(little ? v : v >> 8));
+        tiff.push_back(uint8_t(little ? v >> 8 : v));
+    };
+    auto u32 = [&](uint32_t v) {
+        if (little)
+            u16(v & 0xFFFF), u16(v >> 16);
+        else
+            u16(v >> 16), u16(v & 0xFFFF);
+    };
+    tiff.push_back(little ? 'I' : 'M');
+    tiff.push_back(little ? 'I' : 'M');
+    u16(42);
+    u32(8);
+    u16(entries);
+    for (uint16_t i = 0; i + 1 < entries; ++i) { // ImageWidth-like filler entries
+        u16(0x0100);
+        u16(3);
+        u32(1);
+        u32(0);
+    }
+    u16(0x0112);
+    u16(3);
+    u32(1);
+    u16(value);
+    u16(0);
+    u32(0); // no next IFD
+    tiff.resize(tiff.size() - cut);
+    std::vector<uint8_t> seg = {0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
+    for (uint8_t b : tiff)
+        seg.push_back(b);
+    size_t length = seg.size() - 2;
+    seg[2] = uint8_t(length >> 8);
+    seg[3] = uint8_t(length);
+    return seg;
+}
+
+// file with `segment` inserted right after SOI (so it is the first APP1).
+std::vector<uint8_t> withSegment(const std::string &file, const std::vector<uint8_t> &segment) {
+    std::vector<uint8_t> bytes = readFile(corpus(file));
+    bytes.insert(bytes.begin() + 2, segment.begin(), segment.end());
+    return bytes;
+}
+
+TEST(JpegRead, ExifInEitherByteOrderTurnsThePicture) {
+    Rgba upright = qtRgba(corpus("jpeg/ref/orient-1.png"));
+    for (bool little : {true, false})
+        for (int n : {3, 6, 7}) {
+            SCOPED_TRACE(std::to_string(n) + (little ? " II" : " MM"));
+            std::string file = "jpeg/orient-" + std::to_string(n) + ".jpg";
+            auto img = decodeBytes(withSegment(file, exifSegment(little, uint16_t(n), 3)));
+            ASSERT_TRUE(img) << img.status().message();
+            EXPECT_TRUE(sameRgba(toRgba(img.value()), upright, 3));
+        }
+}
+
+// A broken first EXIF block is skipped; the camera's own block after it
+// still counts.
+TEST(JpegRead, BrokenExifIsIgnored) {
+    Rgba upright = qtRgba(corpus("jpeg/ref/orient-1.png"));
+    std::vector<uint8_t> farIfd = exifSegment(true, 6);
+    farIfd[14] = 0xF0, farIfd[15] = 0xFF, farIfd[16] = 0xFF, farIfd[17] = 0xFF; // IFD0 offset
+    const std::vector<std::vector<uint8_t>> broken = {
+        exifSegment(true, 6, 3, 8),                   // the Orientation entry runs past the segment
+        exifSegment(false, 6, 2, 8),                  // the same, big-endian
+        farIfd,                                       // IFD0 far past the segment
+        exifSegment(false, 9),                        // no such orientation
+        {0xFF, 0xE1, 0, 8, 'E', 'x', 'i', 'f', 0, 0}, // no TIFF header
+    };
+    for (size_t i = 0; i < broken.size(); ++i) {
+        SCOPED_TRACE(i);
+        auto img = decodeBytes(withSegment("jpeg/orient-8.jpg", broken[i]));
+        ASSERT_TRUE(img) << img.status().message();
+        EXPECT_TRUE(sameRgba(toRgba(img.value()), upright, 3));
+    }
+}
+
+// ---- Header fields patched by the test ----
+
+// Offset of the first segment with this marker (the FF byte), or 0.
+size_t findMarker(const std::vector<uint8_t> &b, uint8_t marker) {
+    size_t pos = 2;
+    while (pos + 4 <= b.size()) {
+        if (b[pos] != 0xFF) return 0;
+        if (b[pos + 1] == 0xFF) { // fill byte
+            ++pos;
+            continue;
+        }
+        if (b[pos + 1] == marker) return pos;
+        pos += 2 + ((b[pos + 2] << 8) | b[pos + 3]);
+    }
+    return 0;
+}
+
+std::vector<uint8_t> withSize(const std::string &file, uint8_t sof, uint16_t w, uint16_t h) {
+    std::vector<uint8_t> bytes = readFile(corpus(file));
+    size_t at = findMarker(bytes, sof);
+    EXPECT_NE(at, 0u);
+    if (at == 0) return {};
+    bytes[at + 5] = uint8_t(h >> 8), bytes[at + 6] = uint8_t(h);
+    bytes[at + 7] = uint8_t(w >> 8), bytes[at + 8] = uint8_t(w);
+    return bytes;
+}
+
+TEST(JpegRead, JfifDensityBecomesPelsPerMetre) {
+    std::vector<uint8_t> bytes = readFile(corpus("jpeg/baseline-420.jpg"));
+    size_t app0 = findMarker(bytes, 0xE0);
+    ASSERT_NE(app0, 0u);
+    // APP0: FF E0, length, "JFIF\0", version (2), units, Xdensity, Ydensity.
+    bytes[app0 + 11] = 1; // dots per inch
+    bytes[app0 + 12] = 300 >> 8, bytes[app0 + 13] = 300 & 255;
+    bytes[app0 + 14] = 0, bytes[app0 + 15] = 72;
+    auto img = decodeBytes(bytes);
+    ASSERT_TRUE(img) << img.status().message();
+    EXPECT_EQ(img->xPelsPerMeter, 11811);
+    EXPECT_EQ(img->yPelsPerMeter, 2835);
+    bytes[app0 + 11] = 2; // dots per centimetre
+    img = decodeBytes(bytes);
+    ASSERT_TRUE(img) << img.status().message();
+    EXPECT_EQ(img->xPelsPerMeter, 30000);
+    EXPECT_EQ(img->yPelsPerMeter, 7200);
+}
+
+// 65500x65500 is within libjpeg's own limit but 12 GB as 24-bit pixels.
+TEST(JpegRead, SizesPastTheLimitsAreRefusedUpFront) {
+    // SOI, SOF0 (8-bit, 65500x65500, three components 2x2/1x1/1x1), SOS, EOI.
+    const std::vector<uint8_t> bytes = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 0x08, 0xFF, 0xDC, 0xFF,
+                                        0xDC, 0x03, 0x01, 0x22, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11,
+                                        0x01, 0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00, 0x02, 0x11,
+                                        0x03, 0x11, 0x00, 0x3F, 0x00, 0xFF, 0xD9};
+    auto img = decodeBytes(bytes);
+    ASSERT_FALSE(img);
+    EXPECT_EQ(img.status().code(), Error::TooLarge) << img.status().message();
+
+    // libjpeg's own limit is 65500 a side.
+    img = decodeBytes(withSize("jpeg/grayscale.jpg", 0xC0, 65535, 8));
+    ASSERT_FALSE(img);
+    EXPECT_EQ(img.status().code(), Error::TooLarge) << img.status().message();
+}
+
+// Within the limits (16000x16000 is 732 MiB of pixels) but the file is a few
+// kilobytes, far too few for that many blocks: refused before allocating.
+TEST(JpegRead, HeaderLargerThanItsDataIsRefused) {
+    for (auto [file, sof] :
+         {std::pair{"jpeg/baseline-420.jpg", 0xC0}, std::pair{"jpeg/progressive-420.jpg", 0xC2}}) {
+        SCOPED_TRACE(file);
+        auto img = decodeBytes(withSize(file, uint8_t(sof), 16000, 16000));
+        ASSERT_FALSE(img);
+        EXPECT_EQ(img.status().code(), Error::Corrupt) << img.status().message();
+    }
+}
+
+// ---- Damaged files ----
+
+struct BadFile {
+    std::string path;
+    std::string expect; // reject or any
+};
+
+std::vector<BadFile> badJpegs() {
+    std::vector<BadFile> files;
+    for (const auto &row : testing_support::readTsv(corpusRoot() / "jpeg/bad/EXPECT.tsv"))
+        if (row.size() >= 2) files.push_back({"jpeg/" + row[0], row[1]});
+    return files;
+}
+
+class DamagedJpeg : public ::testing::TestWithParam<BadFile> {};
+
+TEST_P(DamagedJpeg, FailsCleanlyOrDecodesSafely) {
+    const BadFile &f = GetParam();
+    auto img = decodeFile(f.path);
+    if (f.expect == "reject") {
+        ASSERT_FALSE(img) << "decoded";
+        EXPECT_NE(img.status().code(), Error::None);
+    }
+    if (img) {
+        EXPECT_EQ(img->width, 256u);
+        EXPECT_EQ(img->height, 192u);
+    } else {
+        EXPECT_EQ(img.status().message().rfind("JPEG: ", 0), 0u) << img.status().message();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, DamagedJpeg, ::testing::ValuesIn(badJpegs()),
+                         [](const auto &info) { return testName(info.param.path); });
+
+// Recovered as libjpeg-turbo does: with the standard Huffman tables.
+TEST(JpegRead, MissingHuffmanTablesFallBackToTheStandardOnes) {
+    auto img = decodeFile("jpeg/bad/no-huffman-tables.jpg");
+    ASSERT_TRUE(img) << img.status().message();
+    EXPECT_TRUE(sameRgba(toRgba(img.value()), qtRgba(corpus("jpeg/ref/baseline-420.png")), 3));
+}
+
+} // namespace
