@@ -123,7 +123,11 @@ IMGCTL_API int32_t HeadDIB(int32_t image, BITMAPINFOHEADER *header);
  * into the destination rectangle (dx, dy, dw, dh) of the surface, clipped to
  * the surface. rop must be IMGCTL_SRCCOPY. mode 4 resamples by area
  * averaging; modes 1 to 3 pick the nearest pixel. Alpha is composited over
- * white. Returns 1, or 0 on a bad handle, surface, rectangle, rop or mode. */
+ * white. The source rectangle must lie wholly inside the image and neither
+ * rectangle may be empty; the part of the destination off the surface is
+ * left out (all of it off the surface draws nothing and succeeds). The
+ * surface's stride_bytes must be a multiple of 4 and at least 4 * width.
+ * Returns 1, or 0 on a bad handle, surface, rectangle, rop or mode. */
 IMGCTL_API int32_t DIBtoDCex2(ImgctlSurface *dc, int32_t dx, int32_t dy, int32_t dw, int32_t dh,
                               int32_t image, int32_t sx, int32_t sy, int32_t sw, int32_t sh,
                               uint32_t rop, int32_t mode);
