@@ -3,9 +3,9 @@
 // the time each reduction took.
 //
 //   quantize_quality IMAGE [REPEATS]
-//   quantize_quality --make-input SOURCE OUTPUT.png
+//   quantize_quality --make-input SOURCE OUTPUT [WIDTH HEIGHT [QUALITY]]
 // The second form prepares the usual test input: the source cropped about
-// its centre to 3:2, then scaled smoothly to 1920x1080.
+// its centre to 3:2, then scaled smoothly to 1920x1080 (or WIDTH x HEIGHT).
 #include "ops.h"
 
 #include <QGuiApplication>
@@ -66,14 +66,19 @@ double psnr(const Image &source, const Image &reduced) {
 
 int main(int argc, char **argv) {
     QGuiApplication app(argc, argv);
-    if (argc == 4 && std::strcmp(argv[1], "--make-input") == 0) {
+    if (argc >= 4 && std::strcmp(argv[1], "--make-input") == 0) {
+        // Optional WIDTH HEIGHT QUALITY after the names: another size, saved
+        // as JPEG at that quality.
+        const int outW = argc > 5 ? std::atoi(argv[4]) : 1920;
+        const int outH = argc > 5 ? std::atoi(argv[5]) : 1080;
+        const int quality = argc > 6 ? std::atoi(argv[6]) : -1;
         QImage src(QString::fromLocal8Bit(argv[2]));
         if (src.isNull()) return std::fprintf(stderr, "cannot read %s\n", argv[2]), 1;
         int w = src.width(), h = src.height();
         int cw = std::min(w, h * 3 / 2), ch = std::min(h, w * 2 / 3);
         QImage crop = src.copy((w - cw) / 2, (h - ch) / 2, cw, ch);
-        QImage out = crop.scaled(1920, 1080, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        return out.save(QString::fromLocal8Bit(argv[3])) ? 0 : 1;
+        QImage out = crop.scaled(outW, outH, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        return out.save(QString::fromLocal8Bit(argv[3]), nullptr, quality) ? 0 : 1;
     }
     if (argc < 2) {
         std::fprintf(stderr, "usage: quantize_quality IMAGE [REPEATS]\n");

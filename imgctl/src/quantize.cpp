@@ -311,8 +311,18 @@ class ExactColours {
 // ---------------------------------------------------------------------------
 // Median cut
 
+inline int levelOf(float c) {
+    return std::clamp(static_cast<int>(c), 0, 255);
+}
+
 struct Moments {
     double w = 0, s[3] = {0, 0, 0}, ss = 0;
+    void add(const Moments &o) {
+        w += o.w;
+        ss += o.ss;
+        for (int k = 0; k < 3; ++k)
+            s[k] += o.s[k];
+    }
     void add(const Sample &x) {
         w += x.w;
         for (int k = 0; k < 3; ++k) {
@@ -348,7 +358,10 @@ Moments momentsOf(const std::vector<Sample> &s, size_t begin, size_t end) {
 
 // Splits the samples into at most `colours` boxes and returns their means.
 std::vector<std::array<float, 3>> medianCut(std::vector<Sample> &s, size_t colours) {
-    std::vector<Box> boxes{{0, s.size(), momentsOf(s, 0, s.size())}};
+    std::vector<Box> boxes{{0, s.size(), momentsOf(s, 0, s.size()), false}};
+    std::array<std::vector<Moments>, 3> levels;
+    for (auto &axis : levels)
+        axis.resize(256);
     while (boxes.size() < colours) {
         // The box with the most squared error that can still be split.
         size_t pick = boxes.size();
@@ -364,34 +377,39 @@ std::vector<std::array<float, 3>> medianCut(std::vector<Sample> &s, size_t colou
         const auto first = s.begin() + static_cast<ptrdiff_t>(box.begin);
         const auto last = s.begin() + static_cast<ptrdiff_t>(box.end);
 
-        // Try each axis; keep the split leaving the least error.
+        // Try each axis, cutting between whole levels: the samples' moments
+        // gathered per level, then every cut weighed from running sums.
+        for (auto &axis : levels)
+            std::fill(axis.begin(), axis.end(), Moments{});
+        for (size_t i = box.begin; i < box.end; ++i)
+            for (int axis = 0; axis < 3; ++axis)
+                levels[axis][levelOf(s[i].c[axis])].add(s[i]);
         double bestError = std::numeric_limits<double>::infinity();
-        int bestAxis = 0;
-        size_t bestAt = 0;
+        int bestAxis = 0, bestCut = 0;
         for (int axis = 0; axis < 3; ++axis) {
-            std::sort(first, last,
-                      [axis](const Sample &a, const Sample &b) { return a.c[axis] < b.c[axis]; });
             Moments left;
-            for (size_t i = box.begin; i + 1 < box.end; ++i) {
-                left.add(s[i]);
-                if (s[i].c[axis] == s[i + 1].c[axis]) continue;
+            for (int cut = 1; cut < 256; ++cut) {
+                left.add(levels[axis][cut - 1]);
+                if (left.w <= 0) continue;
                 Moments right = box.m;
                 right.sub(left);
+                if (right.w <= 0) break;
                 double e = left.error() + right.error();
                 if (e < bestError) {
                     bestError = e;
                     bestAxis = axis;
-                    bestAt = i + 1;
+                    bestCut = cut;
                 }
             }
         }
-        if (bestAt == 0) {
+        if (bestCut == 0) { // every sample on one level of every axis
             box.solid = true;
             continue;
         }
-        std::sort(first, last, [bestAxis](const Sample &a, const Sample &b) {
-            return a.c[bestAxis] < b.c[bestAxis];
-        });
+        const size_t bestAt = static_cast<size_t>(
+            std::partition(first, last,
+                           [&](const Sample &x) { return levelOf(x.c[bestAxis]) < bestCut; }) -
+            s.begin());
         Box right{bestAt, box.end, momentsOf(s, bestAt, box.end), false};
         box.end = bestAt;
         box.m = momentsOf(s, box.begin, bestAt);
