@@ -19,6 +19,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -157,6 +159,10 @@ struct AnCase {
     std::vector<std::string> expected;
 };
 
+void PrintTo(const AnCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
 class AnClick : public AppTest, public ::testing::WithParamInterface<AnCase> {};
 
 TEST_P(AnClick, ConvertsThenUnloads) {
@@ -195,6 +201,10 @@ struct KeyCase {
     Qt::KeyboardModifiers modifiers;
     std::vector<std::string> expected;
 };
+
+void PrintTo(const KeyCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class Keys : public AppTest, public ::testing::WithParamInterface<KeyCase> {};
 
@@ -266,6 +276,10 @@ struct MenuCase {
     Qt::Key letter;
     std::vector<std::string> expected;
 };
+
+void PrintTo(const MenuCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class MenuKeys : public AppTest, public ::testing::WithParamInterface<MenuCase> {};
 

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <optional>
 
 using namespace nubaro;
@@ -15,6 +17,10 @@ struct NumberCase {
     const char *text;
     std::optional<int16_t> number; // nothing: the field keeps its last value
 };
+
+void PrintTo(const NumberCase &c, std::ostream *os) {
+    *os << '"' << c.text << '"';
+}
 
 class NumberRule : public ::testing::TestWithParam<NumberCase> {};
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 
 using namespace nubaro;
@@ -17,6 +19,10 @@ struct Range {
     int lower;
     int start;
 };
+
+void PrintTo(const Range &r, std::ostream *os) {
+    *os << r.box;
+}
 
 class SpinnerRanges : public ::testing::TestWithParam<Range> {};
 
@@ -50,6 +56,10 @@ struct TypedCase {
     bool up;
     int expected; // from a spinner 0..255 whose own position is 10
 };
+
+void PrintTo(const TypedCase &c, std::ostream *os) {
+    *os << '"' << c.boxText << (c.up ? "\" up" : "\" down");
+}
 
 class SpinnerTypedText : public ::testing::TestWithParam<TypedCase> {};
 

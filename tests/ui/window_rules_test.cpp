@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <vector>
 
@@ -46,6 +48,10 @@ struct ToggleCase {
     const char *caption;
     int16_t detailsShown;
 };
+
+void PrintTo(const ToggleCase &c, std::ostream *os) {
+    *os << c.heightBefore;
+}
 
 class DetailsToggle : public ::testing::TestWithParam<ToggleCase> {};
 

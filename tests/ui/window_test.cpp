@@ -21,6 +21,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -135,6 +137,10 @@ QString captionOf(const QWidget *w) {
     return {};
 }
 
+void PrintTo(const Design &d, std::ostream *os) {
+    *os << d.name;
+}
+
 class ControlLayout : public ::testing::TestWithParam<Design> {
   protected:
     static void SetUpTestSuite() {
@@ -174,7 +180,8 @@ TEST_P(ControlLayout, PlaceContainerCaptionAndFontAsDesigned) {
         EXPECT_EQ(captionOf(w), u8(d.caption));
         // Every character has a glyph in the font the control draws with.
         const QFontMetrics metrics(w->font());
-        for (QChar c : captionOf(w).remove(QLatin1Char('&')))
+        const QString shown = captionOf(w).remove(QLatin1Char('&'));
+        for (QChar c : shown)
             EXPECT_TRUE(metrics.inFont(c)) << "no glyph for U+" << std::hex << int(c.unicode());
     }
 
@@ -519,6 +526,10 @@ struct SpinnerCase {
     int16_t ConversionSettings::*field;
     int designX, designWidth; // the box's designed place, pixels
 };
+
+void PrintTo(const SpinnerCase &c, std::ostream *os) {
+    *os << c.box;
+}
 
 class Spinner : public WindowTest, public ::testing::WithParamInterface<SpinnerCase> {
   protected:
