@@ -378,8 +378,11 @@ Result<Image> decodeEmbedded(const Header &h, const uint8_t *d, size_t size) {
         return Status{inner.status().code(), std::string("BMP: embedded ") +
                                                  (jpeg ? "JPEG" : "PNG") + ": " +
                                                  inner.status().message()};
-    inner->xPelsPerMeter = h.xPelsPerMeter;
-    inner->yPelsPerMeter = h.yPelsPerMeter;
+    // The BMP header's resolution wins unless it leaves it unknown.
+    if (h.xPelsPerMeter != 0 || h.yPelsPerMeter != 0) {
+        inner->xPelsPerMeter = h.xPelsPerMeter;
+        inner->yPelsPerMeter = h.yPelsPerMeter;
+    }
     return inner;
 }
 
