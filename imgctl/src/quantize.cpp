@@ -607,46 +607,74 @@ inline int32_t carried(int32_t sixteenths) {
     return std::clamp((sixteenths * kCarry) / 256, -kClamp, kClamp);
 }
 
-void ditherRows(const BgrRows &rows, DitherCache &cache, Image &out, uint32_t y0, uint32_t y1,
-                uint8_t *scratch, int32_t *errors) {
+// One band of rows being dithered, with its own error rows (in 1/16 units,
+// a guard pixel at each end) and its own scratch row.
+struct DitherBand {
+    uint32_t y0 = 0, rows = 0;
+    int32_t *cur = nullptr, *next = nullptr;
+    uint8_t *scratch = nullptr;
+};
+
+// Dithers rows first .. last - 1 (counted within each band) of N bands in
+// lockstep. The bands' chains of error diffusion are independent, so the
+// processor overlaps them; one chain alone mostly waits on its own lookups.
+template <int N>
+void ditherInLockstep(const BgrRows &rows, DitherCache &cache, Image &out, DitherBand *bands,
+                      uint32_t first, uint32_t last) {
     const int32_t w = static_cast<int32_t>(out.width);
-    // Two rows of errors in 1/16 units, with a guard pixel at each end.
-    int32_t *cur = errors, *next = errors + 3 * (w + 2);
-    std::fill(errors, errors + 6 * (w + 2), 0);
-    for (uint32_t y = y0; y < y1; ++y) {
-        const uint8_t *src = rows.row(y, scratch);
-        uint8_t *d = out.row(y);
-        const int32_t dir = ((y - y0) & 1) == 0 ? 1 : -1;
-        int32_t x = dir == 1 ? 0 : w - 1;
-        int32_t aheadB = 0, aheadG = 0, aheadR = 0; // error passed along the row
-        for (int32_t n = 0; n < w; ++n, x += dir) {
-            const uint8_t *p = src + 3 * x;
-            const int32_t *e = cur + 3 * (x + 1);
-            const int32_t vb = std::clamp(p[0] + carried(e[0] + aheadB), 0, 255);
-            const int32_t vg = std::clamp(p[1] + carried(e[1] + aheadG), 0, 255);
-            const int32_t vr = std::clamp(p[2] + carried(e[2] + aheadR), 0, 255);
-            const uint32_t q = cache(static_cast<uint32_t>(vb), static_cast<uint32_t>(vg),
-                                     static_cast<uint32_t>(vr));
-            d[x] = static_cast<uint8_t>(q);
-            const int32_t eb = vb - static_cast<int32_t>((q >> 8) & 255),
-                          eg = vg - static_cast<int32_t>((q >> 16) & 255),
-                          er = vr - static_cast<int32_t>(q >> 24);
-            aheadB = eb * 7;
-            aheadG = eg * 7;
-            aheadR = er * 7;
-            int32_t *below = next + 3 * (x + 1);
-            below[-3 * dir] += eb * 3;
-            below[-3 * dir + 1] += eg * 3;
-            below[-3 * dir + 2] += er * 3;
-            below[0] += eb * 5;
-            below[1] += eg * 5;
-            below[2] += er * 5;
-            below[3 * dir] += eb;
-            below[3 * dir + 1] += eg;
-            below[3 * dir + 2] += er;
+    for (uint32_t r = first; r < last; ++r) {
+        const uint8_t *src[N];
+        uint8_t *dst[N];
+        int32_t ahead[N][3] = {};
+        for (int i = 0; i < N; ++i) {
+            src[i] = rows.row(bands[i].y0 + r, bands[i].scratch);
+            dst[i] = out.row(bands[i].y0 + r);
         }
-        std::swap(cur, next);
-        std::fill(next, next + 3 * (w + 2), 0);
+        const int32_t dir = (r & 1) == 0 ? 1 : -1;
+        int32_t x = dir == 1 ? 0 : w - 1;
+        for (int32_t n = 0; n < w; ++n, x += dir) {
+            for (int i = 0; i < N; ++i) {
+                const uint8_t *p = src[i] + 3 * x;
+                const int32_t *e = bands[i].cur + 3 * (x + 1);
+                const int32_t vb = std::clamp(p[0] + carried(e[0] + ahead[i][0]), 0, 255);
+                const int32_t vg = std::clamp(p[1] + carried(e[1] + ahead[i][1]), 0, 255);
+                const int32_t vr = std::clamp(p[2] + carried(e[2] + ahead[i][2]), 0, 255);
+                const uint32_t q = cache(static_cast<uint32_t>(vb), static_cast<uint32_t>(vg),
+                                         static_cast<uint32_t>(vr));
+                dst[i][x] = static_cast<uint8_t>(q);
+                const int32_t eb = vb - static_cast<int32_t>((q >> 8) & 255),
+                              eg = vg - static_cast<int32_t>((q >> 16) & 255),
+                              er = vr - static_cast<int32_t>(q >> 24);
+                ahead[i][0] = eb * 7;
+                ahead[i][1] = eg * 7;
+                ahead[i][2] = er * 7;
+                int32_t *below = bands[i].next + 3 * (x + 1);
+                below[-3 * dir] += eb * 3;
+                below[-3 * dir + 1] += eg * 3;
+                below[-3 * dir + 2] += er * 3;
+                below[0] += eb * 5;
+                below[1] += eg * 5;
+                below[2] += er * 5;
+                below[3 * dir] += eb;
+                below[3 * dir + 1] += eg;
+                below[3 * dir + 2] += er;
+            }
+        }
+        for (int i = 0; i < N; ++i) {
+            std::swap(bands[i].cur, bands[i].next);
+            std::fill(bands[i].next, bands[i].next + 3 * (w + 2), 0);
+        }
+    }
+}
+
+// Dithers one or two bands, the first at least as tall as the second.
+void ditherBands(const BgrRows &rows, DitherCache &cache, Image &out, DitherBand *bands,
+                 int count) {
+    if (count == 2) {
+        ditherInLockstep<2>(rows, cache, out, bands, 0, bands[1].rows);
+        ditherInLockstep<1>(rows, cache, out, bands, bands[1].rows, bands[0].rows);
+    } else {
+        ditherInLockstep<1>(rows, cache, out, bands, 0, bands[0].rows);
     }
 }
 
@@ -657,7 +685,7 @@ Status quantize(const Image &image, bool dither, Image &out) {
     const bool twoThreads =
         pixels >= (1u << 20) && height >= 2 && std::thread::hardware_concurrency() >= 2;
 
-    std::vector<uint8_t> scratch(size_t{3} * width * 2);
+    std::vector<uint8_t> scratch(size_t{3} * width);
     ExactColours exact;
     const bool fewColours = exact.count(rows, width, height, scratch.data());
     std::vector<Sample> samples;
@@ -695,35 +723,64 @@ Status quantize(const Image &image, bool dither, Image &out) {
         });
     }
 
-    const int bands = twoThreads ? 2 : 1;
-    const uint32_t split = bands == 2 ? height / 2 : height;
-    // Everything the bands need is allocated before any thread starts.
+    // The image is cut into bands of rows: one per thread, and for dithering
+    // two per thread, run in lockstep. Error diffusion starts afresh at each
+    // band's first row.
+    const int threads = twoThreads ? 2 : 1;
+    const int perThread = dither && height >= 64 ? 2 : 1;
+    const int bandCount = threads * perThread;
+    const size_t errorRow = size_t{3} * (width + 2);
+    std::vector<int32_t> errors(dither ? 2 * errorRow * bandCount : 0);
+    std::vector<uint8_t> bandScratch(
+        image.bitCount == 24 ? 0 : size_t{3} * width * static_cast<size_t>(bandCount));
+    std::vector<DitherBand> bands(static_cast<size_t>(bandCount));
+    for (int i = 0; i < bandCount; ++i) {
+        DitherBand &b = bands[static_cast<size_t>(i)];
+        b.y0 = static_cast<uint32_t>(uint64_t{height} * static_cast<uint32_t>(i) /
+                                     static_cast<uint32_t>(bandCount));
+        b.rows = static_cast<uint32_t>(uint64_t{height} * static_cast<uint32_t>(i + 1) /
+                                       static_cast<uint32_t>(bandCount)) -
+                 b.y0;
+        if (dither) {
+            b.cur = errors.data() + 2 * errorRow * static_cast<size_t>(i);
+            b.next = b.cur + errorRow;
+        }
+        b.scratch = bandScratch.empty()
+                        ? nullptr
+                        : bandScratch.data() + size_t{3} * width * static_cast<size_t>(i);
+    }
+    std::fill(errors.begin(), errors.end(), 0);
+    // Later bands are never shorter; lockstep wants the taller one first.
+    for (int t = 0; t < threads && perThread == 2; ++t)
+        std::swap(bands[static_cast<size_t>(2 * t)], bands[static_cast<size_t>(2 * t + 1)]);
+
+    // Everything the threads need is allocated before any of them starts.
     std::vector<PlainCache> plain;
     std::vector<DitherCache> dithering;
-    for (int i = 0; i < bands; ++i) {
+    for (int i = 0; i < threads; ++i) {
         if (dither)
             dithering.emplace_back(doubled, out.palette);
         else if (!exactMapping)
             plain.emplace_back(doubled, out.palette);
     }
-    std::vector<int32_t> errors(dither ? size_t{6} * (width + 2) * bands : 0);
-    auto band = [&](int i) {
-        const uint32_t y0 = i == 0 ? 0 : split, y1 = i == 0 ? split : height;
-        uint8_t *s = scratch.data() + size_t{3} * width * i;
-        if (dither)
-            ditherRows(rows, dithering[i], out, y0, y1, s,
-                       errors.data() + size_t{6} * (width + 2) * i);
-        else if (exactMapping)
-            exact.mapRows(rows, out, y0, y1, s);
+    auto work = [&](int t) {
+        DitherBand *mine = bands.data() + perThread * t;
+        if (dither) {
+            ditherBands(rows, dithering[static_cast<size_t>(t)], out, mine, perThread);
+            return;
+        }
+        const uint32_t y0 = mine->y0, y1 = mine->y0 + mine->rows;
+        if (exactMapping)
+            exact.mapRows(rows, out, y0, y1, mine->scratch);
         else
-            mapRows(rows, plain[i], out, y0, y1, s);
+            mapRows(rows, plain[static_cast<size_t>(t)], out, y0, y1, mine->scratch);
     };
-    if (bands == 2) {
-        std::thread second(band, 1);
-        band(0);
+    if (threads == 2) {
+        std::thread second(work, 1);
+        work(0);
         second.join();
     } else {
-        band(0);
+        work(0);
     }
     return Status::ok();
 }
