@@ -262,11 +262,11 @@ class Channel {
                 lut_[v] = scale(v);
         }
     }
-    uint8_t operator()(uint32_t px) const {
-        uint32_t v = (px & mask_) >> shift_;
-        return lut_.empty() ? scale(v) : lut_[v];
-    }
-    bool present() const { return mask_ != 0; }
+    // Fields up to 16 bits wide are looked up in a table; wider ones (rare)
+    // are computed.
+    bool hasTable() const { return !lut_.empty() || mask_ == 0; }
+    uint8_t fromTable(uint32_t px) const { return mask_ == 0 ? 0 : lut_[(px & mask_) >> shift_]; }
+    uint8_t computed(uint32_t px) const { return scale((px & mask_) >> shift_); }
 
   private:
     uint8_t scale(uint32_t v) const {
@@ -322,16 +322,24 @@ void decodeBitfields(const Header &h, bool topDown, const uint8_t *src, size_t s
         return;
     }
     const Channel r(m[0]), g(m[1]), b(m[2]), a(image.bitCount == 32 ? m[3] : 0);
-    auto convert = [&](auto inBytes, auto outBytes) {
+    const bool tables = r.hasTable() && g.hasTable() && b.hasTable() && a.hasTable();
+    auto convert = [&](auto inBytes, auto outBytes, auto useTables) {
         constexpr int kIn = decltype(inBytes)::value;
         constexpr int kOut = decltype(outBytes)::value;
+        constexpr bool kTables = decltype(useTables)::value;
+        auto get = [](const Channel &c, uint32_t px) {
+            if constexpr (kTables)
+                return c.fromTable(px);
+            else
+                return c.computed(px);
+        };
         forEachRow(image, src, srcStride, topDown, [&](const uint8_t *s, uint8_t *d) {
             for (uint32_t x = 0; x < w; ++x, s += kIn, d += kOut) {
                 const uint32_t px = kIn == 4 ? le32(s) : le16(s);
-                d[0] = b(px);
-                d[1] = g(px);
-                d[2] = r(px);
-                if constexpr (kOut == 4) d[3] = a(px);
+                d[0] = get(b, px);
+                d[1] = get(g, px);
+                d[2] = get(r, px);
+                if constexpr (kOut == 4) d[3] = get(a, px);
             }
         });
     };
@@ -339,16 +347,23 @@ void decodeBitfields(const Header &h, bool topDown, const uint8_t *src, size_t s
     using In4 = std::integral_constant<int, 4>;
     using Out3 = std::integral_constant<int, 3>;
     using Out4 = std::integral_constant<int, 4>;
-    if (h.bitCount == 32) {
+    using Tables = std::true_type;
+    using Computed = std::false_type;
+    if (h.bitCount == 16) { // 16-bit fields always fit a table
         if (image.bitCount == 32)
-            convert(In4{}, Out4{});
+            convert(In2{}, Out4{}, Tables{});
         else
-            convert(In4{}, Out3{});
+            convert(In2{}, Out3{}, Tables{});
+    } else if (tables) {
+        if (image.bitCount == 32)
+            convert(In4{}, Out4{}, Tables{});
+        else
+            convert(In4{}, Out3{}, Tables{});
     } else {
         if (image.bitCount == 32)
-            convert(In2{}, Out4{});
+            convert(In4{}, Out4{}, Computed{});
         else
-            convert(In2{}, Out3{});
+            convert(In4{}, Out3{}, Computed{});
     }
 }
 
