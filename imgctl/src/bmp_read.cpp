@@ -236,14 +236,26 @@ Result<std::vector<PaletteEntry>> readPalette(const Header &h, const uint8_t *d,
 
 // The highest palette index used by any pixel.
 uint32_t maxIndex(const Image &image) {
+    const uint32_t w = image.width;
     uint32_t top = 0;
     for (uint32_t y = 0; y < image.height; ++y) {
         const uint8_t *row = image.row(y);
-        if (image.bitCount == 8) {
-            top = std::max<uint32_t>(top, *std::max_element(row, row + image.width));
-        } else {
-            for (uint32_t x = 0; x < image.width; ++x)
-                top = std::max<uint32_t>(top, paletteIndex(row, x, image.bitCount));
+        switch (image.bitCount) {
+        case 8:
+            top = std::max<uint32_t>(top, *std::max_element(row, row + w));
+            break;
+        case 4:
+            for (uint32_t i = 0; i < w / 2; ++i)
+                top = std::max<uint32_t>(top, std::max(row[i] >> 4, row[i] & 15));
+            if (w & 1) top = std::max<uint32_t>(top, row[w / 2] >> 4);
+            break;
+        default: { // 1 bit: any set bit is index 1
+            uint8_t any = 0;
+            for (uint32_t i = 0; i < w / 8; ++i)
+                any |= row[i];
+            if (w & 7) any |= row[w / 8] & static_cast<uint8_t>(0xFF00 >> (w & 7));
+            if (any) return 1;
+        }
         }
     }
     return top;

@@ -548,19 +548,33 @@ TEST(BmpHeaders, InvalidFieldsAreNamed) {
 }
 
 TEST(BmpRead, IndicesPastAShortPaletteShowBlack) {
-    BmpSpec s;
-    s.width = 4;
-    s.bits = 8;
-    s.clrUsed = 2;
-    s.colors = {0x102030, 0x405060};
-    s.pixels = {0, 1, 5, 1};
-    Result<Image> img = decodeBytes(makeBmp(s));
-    ASSERT_TRUE(img.isOk()) << img.status().message();
-    ASSERT_TRUE(wellFormed(img.value()));
-    EXPECT_EQ(img->palette.size(), 6u);
-    std::vector<Rgba> px = toRgba(img.value());
-    EXPECT_EQ(px[1], (Rgba{0x40, 0x50, 0x60, 255}));
-    EXPECT_EQ(px[2], (Rgba{0, 0, 0, 255}));
+    struct Case {
+        uint16_t bits;
+        int32_t width;
+        std::vector<uint8_t> row; // one stored row, padded
+        size_t paletteSize;       // grown to the highest index used
+    };
+    const Case cases[] = {
+        {8, 4, {0, 1, 5, 1}, 6},
+        {4, 3, {0x01, 0xE0, 0, 0}, 15}, // indices 0, 1, 14
+        {1, 3, {0x40, 0, 0, 0}, 2},     // indices 0, 1, 0 with a 1-entry palette
+    };
+    for (const Case &c : cases) {
+        BmpSpec s;
+        s.width = c.width;
+        s.bits = c.bits;
+        s.clrUsed = c.bits == 1 ? 1 : 2;
+        s.colors = {0x405060, 0x102030};
+        s.colors.resize(s.clrUsed);
+        s.pixels = c.row;
+        Result<Image> img = decodeBytes(makeBmp(s));
+        ASSERT_TRUE(img.isOk()) << img.status().message();
+        ASSERT_TRUE(wellFormed(img.value()));
+        EXPECT_EQ(img->palette.size(), c.paletteSize) << c.bits;
+        std::vector<Rgba> px = toRgba(img.value());
+        EXPECT_EQ(px[0], (Rgba{0x40, 0x50, 0x60, 255})) << c.bits;
+        EXPECT_EQ(px[c.bits == 1 ? 1 : 2], (Rgba{0, 0, 0, 255})) << c.bits;
+    }
 }
 
 TEST(BmpRead, BitfieldsScaleEveryWidthToEightBits) {
