@@ -2,8 +2,10 @@
 // wanted modal widget is active, then act on it.
 #pragma once
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -72,6 +74,11 @@ inline void typeNameAndEnter(QFileDialog *d, const QString &name) {
     edit->selectAll();
     QTest::keyClick(edit, Qt::Key_Backspace);
     typeText(edit, name);
+    // A completion list may have opened over a matching name; it would take
+    // the Enter key.
+    if (QCompleter *completer = edit->completer(); completer && completer->popup()) {
+        completer->popup()->hide();
+    }
     QTest::keyClick(edit, Qt::Key_Return);
 }
 
