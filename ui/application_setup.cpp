@@ -4,9 +4,35 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QProxyStyle>
 #include <QStyleFactory>
 
 namespace nubaro {
+
+namespace {
+
+// Fusion with check boxes and option buttons sized for the design's rows,
+// which are 12 pixels high: Fusion's own indicators are taller and would be
+// cut off at the top and bottom.
+class DesignStyle : public QProxyStyle {
+  public:
+    DesignStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+
+    int pixelMetric(PixelMetric metric, const QStyleOption *option,
+                    const QWidget *widget) const override {
+        switch (metric) {
+        case PM_IndicatorWidth:
+        case PM_IndicatorHeight:
+        case PM_ExclusiveIndicatorWidth:
+        case PM_ExclusiveIndicatorHeight:
+            return 12;
+        default:
+            return QProxyStyle::pixelMetric(metric, option, widget);
+        }
+    }
+};
+
+} // namespace
 
 QFont designCheckFont() {
     QFont font(QString::fromUtf8(kDesignCheckFontFamily));
@@ -31,8 +57,8 @@ void setUpApplication() {
 
     // The layout is fixed to the pixel; Fusion draws the same compact controls
     // on every desktop, where a desktop theme could make them bigger.
-    if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion")))
-        QApplication::setStyle(fusion);
+    if (!dynamic_cast<DesignStyle *>(QApplication::style()))
+        QApplication::setStyle(new DesignStyle);
 
     QApplication::setWindowIcon(programIcon());
 }

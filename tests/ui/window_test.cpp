@@ -18,6 +18,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -204,6 +205,14 @@ TEST_P(ControlLayout, PlaceContainerCaptionAndFontAsDesigned) {
     }
     if (auto *box = qobject_cast<QLineEdit *>(w)) {
         EXPECT_EQ(box->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+    }
+    // The box or button of a check box or option button fits its row.
+    if (qobject_cast<QRadioButton *>(w)) {
+        EXPECT_LE(w->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorHeight, nullptr, w),
+                  w->height());
+    }
+    if (qobject_cast<QCheckBox *>(w)) {
+        EXPECT_LE(w->style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, w), w->height());
     }
     if (auto *button = qobject_cast<QPushButton *>(w)) {
         EXPECT_FALSE(button->isDefault() || button->autoDefault());
