@@ -234,6 +234,41 @@ TEST(SavePngLevels, EveryLevelDecodesToTheSamePixels) {
     EXPECT_GT(sizes[0], size_t{200} * 150 * 3) << "level 0 holds every byte";
 }
 
+// Pictures large enough to be cut into several bands that are compressed
+// on their own and joined into one zlib stream.
+class SavePngBands : public ::testing::TestWithParam<std::tuple<Kind, int>> {};
+
+TEST_P(SavePngBands, JoinedStreamsDecodeToEveryPixel) {
+    const auto &[k, level] = GetParam();
+    Image img = build(k, 1003, 701);
+    if (!k.paletteSize) {
+        // Grain, so that the compressor emits many blocks per band.
+        std::mt19937 rng(level);
+        for (uint32_t y = 0; y < img.height; ++y)
+            for (uint32_t x = 0; x < img.width * (k.bits / 8); ++x)
+                if (k.bits != 32 || x % 4 != 3) img.row(y)[x] ^= static_cast<uint8_t>(rng() & 7);
+    }
+    TempDir dir;
+    auto path = dir / "big.png";
+    Status s = savePng(img, path.c_str(), level, false);
+    ASSERT_TRUE(s) << s.message();
+    QImage q = readWithQt(path);
+    ASSERT_FALSE(q.isNull());
+    EXPECT_EQ(maxDifference(q, img, true), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, SavePngBands,
+                         ::testing::Combine(::testing::Values(Kind{"Rgb24", 24},
+                                                              Kind{"Gray8", 8, 256, true, true},
+                                                              Kind{"Pal4", 4, 16},
+                                                              Kind{"Rgb32Alpha", 32, 0, false,
+                                                                   false, false, false, true}),
+                                            ::testing::Values(0, 1, 5, 9)),
+                         [](const auto &info) {
+                             return std::get<0>(info.param).name + "_Level" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
+
 // ---- JPEG ----
 
 struct JpegInfo {
