@@ -487,7 +487,8 @@ Result<Image> decodeBmp(const uint8_t *data, size_t size) {
                                                         : RleKind::Rle24;
         expandRleStream(pixels, available, kind, topDown, image);
     } else if (h.bitCount == 2) {
-        // Two 2-bit pixels become one byte of two 4-bit pixels.
+        // Each byte of four 2-bit pixels becomes two bytes of 4-bit pixels.
+        // 2 * ceil(w / 4) <= 4 * ceil(w / 8), the 4-bit stride: no write passes the row.
         std::array<uint16_t, 256> widen{};
         for (uint32_t v = 0; v < 256; ++v)
             widen[v] = static_cast<uint16_t>((((v >> 6) << 4) | ((v >> 4) & 3)) |
@@ -496,7 +497,7 @@ Result<Image> decodeBmp(const uint8_t *data, size_t size) {
         forEachRow(image, pixels, srcStride, topDown, [&](const uint8_t *s, uint8_t *d) {
             for (size_t i = 0; i < srcBytes; ++i) {
                 d[2 * i] = static_cast<uint8_t>(widen[s[i]]);
-                if (2 * i + 1 < image.stride) d[2 * i + 1] = static_cast<uint8_t>(widen[s[i]] >> 8);
+                d[2 * i + 1] = static_cast<uint8_t>(widen[s[i]] >> 8);
             }
         });
     } else if (h.bitCount == 16 || h.bitCount == 32) {

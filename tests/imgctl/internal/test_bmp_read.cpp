@@ -577,6 +577,30 @@ TEST(BmpRead, IndicesPastAShortPaletteShowBlack) {
     }
 }
 
+TEST(BmpRead, TwoBitPixelsWidenToFourBits) {
+    for (int32_t w = 1; w <= 9; ++w) {
+        BmpSpec s;
+        s.width = w;
+        s.height = 2;
+        s.bits = 2;
+        s.colors = {0, 0x555555, 0xAAAAAA, 0xFFFFFF};
+        // Row pixels 0, 1, 2, 3, 0, ... (bottom row) and 3, 2, 1, 0, ... (top row).
+        std::vector<uint8_t> rows(8, 0);
+        for (int32_t x = 0; x < w; ++x) {
+            rows[x / 4] |= uint8_t((x % 4) << (6 - 2 * (x % 4)));
+            rows[4 + x / 4] |= uint8_t((3 - x % 4) << (6 - 2 * (x % 4)));
+        }
+        s.pixels = rows;
+        Result<Image> img = decodeBytes(makeBmp(s));
+        ASSERT_TRUE(img.isOk()) << img.status().message();
+        ASSERT_EQ(img->bitCount, 4);
+        for (int32_t x = 0; x < w; ++x) {
+            EXPECT_EQ(paletteIndex(img->row(1), uint32_t(x), 4), x % 4) << w << " " << x;
+            EXPECT_EQ(paletteIndex(img->row(0), uint32_t(x), 4), 3 - x % 4) << w << " " << x;
+        }
+    }
+}
+
 TEST(BmpRead, BitfieldsScaleEveryWidthToEightBits) {
     // 32-bit pixels: 2-bit red, 11-bit green, 18-bit blue, 1-bit alpha.
     BmpSpec s;
