@@ -224,6 +224,41 @@ TEST(JpegRead, HeaderLargerThanItsDataIsRefused) {
     }
 }
 
+// A progressive file with one of its scans repeated past 1,000 scans: libjpeg
+// would decode every one; the reader stops.
+TEST(JpegRead, EndlessScansAreCut) {
+    std::vector<uint8_t> bytes = readFile(corpus("jpeg/progressive-420.jpg"));
+    // The second scan: from its SOS marker to the marker after its data.
+    size_t first = findMarker(bytes, 0xDA);
+    ASSERT_NE(first, 0u);
+    auto scanEnd = [&](size_t sos) {
+        size_t i = sos + 2 + ((bytes[sos + 2] << 8) | bytes[sos + 3]);
+        while (i + 1 < bytes.size() &&
+               !(bytes[i] == 0xFF && bytes[i + 1] != 0 && (bytes[i + 1] & 0xF8) != 0xD0))
+            ++i;
+        return i;
+    };
+    size_t second = scanEnd(first);
+    while (second + 1 < bytes.size() && bytes[second + 1] != 0xDA) // skip DHT between scans
+        second += 2 + ((bytes[second + 2] << 8) | bytes[second + 3]);
+    ASSERT_LT(second + 1, bytes.size());
+    std::vector<uint8_t> scan(bytes.begin() + second, bytes.begin() + scanEnd(second));
+    auto repeated = [&](int times) {
+        std::vector<uint8_t> out(bytes.begin(), bytes.begin() + scanEnd(second));
+        for (int i = 0; i < times; ++i)
+            out.insert(out.end(), scan.begin(), scan.end());
+        out.push_back(0xFF);
+        out.push_back(0xD9);
+        return out;
+    };
+    auto img = decodeBytes(repeated(900)); // 902 scans: decodes
+    ASSERT_TRUE(img) << img.status().message();
+    img = decodeBytes(repeated(1000));
+    ASSERT_FALSE(img);
+    EXPECT_EQ(img.status().code(), Error::Corrupt);
+    EXPECT_NE(img.status().message().find("scans"), std::string::npos) << img.status().message();
+}
+
 // ---- Damaged files ----
 
 struct BadFile {
