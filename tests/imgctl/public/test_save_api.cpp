@@ -1,0 +1,117 @@
+// The four saves through the C interface: what each argument does to the
+// file, and failures reported through ImgctlLastError.
+#include "corpus.h"
+#include "imgctl.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QImageReader>
+
+#include <cstring>
+#include <string>
+
+using testing_support::readFile;
+using testing_support::TempDir;
+
+namespace {
+
+uint32_t le32(const std::vector<uint8_t> &d, size_t at) {
+    return d.at(at) | (d.at(at + 1) << 8) | (d.at(at + 2) << 16) | (uint32_t(d.at(at + 3)) << 24);
+}
+
+// The frame marker of a JPEG file (0xC0 baseline, 0xC2 progressive), or -1.
+int jpegFrame(const std::vector<uint8_t> &f) {
+    size_t at = 2;
+    while (at + 4 <= f.size() && f[at] == 0xFF) {
+        int marker = f[at + 1];
+        if (marker == 0xC0 || marker == 0xC1 || marker == 0xC2) return marker;
+        at += 2 + ((f[at + 2] << 8) | f[at + 3]);
+    }
+    return -1;
+}
+
+class SaveApi : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        image = ToDIB(testing_support::corpus("bmpsuite/g/rgb24.bmp").c_str());
+        ASSERT_GT(image, 0) << ImgctlLastError();
+    }
+    void TearDown() override { DeleteDIB(image); }
+    std::string path(const std::string &name) { return (dir / name).string(); }
+
+    TempDir dir;
+    int32_t image = 0;
+};
+
+TEST_F(SaveApi, BmpFileMatchesHeadDib) {
+    BITMAPINFOHEADER h{};
+    ASSERT_EQ(HeadDIB(image, &h), 1);
+    ASSERT_EQ(DIBtoBMP(path("o.bmp").c_str(), image), 1) << ImgctlLastError();
+    auto f = readFile(dir / "o.bmp");
+    ASSERT_GE(f.size(), 54u);
+    EXPECT_EQ(le32(f, 2), f.size());
+    EXPECT_EQ(le32(f, 10), 54u);
+    EXPECT_EQ(le32(f, 34), h.biSizeImage);
+    EXPECT_EQ(std::memcmp(&f[14], &h, 40), 0) << "the file's header is HeadDIB's";
+}
+
+TEST_F(SaveApi, JpegQualityIsClampedAndProgressiveIsAnyNonZero) {
+    ASSERT_EQ(DIBtoJPG(path("q0.jpg").c_str(), image, 0, 0), 1);
+    ASSERT_EQ(DIBtoJPG(path("q1.jpg").c_str(), image, 1, 0), 1);
+    ASSERT_EQ(DIBtoJPG(path("q101.jpg").c_str(), image, 101, -1), 1);
+    ASSERT_EQ(DIBtoJPG(path("q100.jpg").c_str(), image, 100, -1), 1);
+    EXPECT_EQ(readFile(dir / "q0.jpg"), readFile(dir / "q1.jpg"));
+    EXPECT_EQ(readFile(dir / "q101.jpg"), readFile(dir / "q100.jpg"));
+    EXPECT_EQ(jpegFrame(readFile(dir / "q1.jpg")), 0xC0);
+    EXPECT_EQ(jpegFrame(readFile(dir / "q100.jpg")), 0xC2);
+    QImageReader reader(QString::fromStdString(path("q100.jpg")));
+    EXPECT_EQ(reader.read().size(), QSize(127, 64));
+}
+
+TEST_F(SaveApi, PngOptionsSetLevelAndInterlacing) {
+    ASSERT_EQ(DIBtoPNG(path("plain.png").c_str(), image, 0), 1) << ImgctlLastError();
+    PngOptions options{};
+    options.level = 6;
+    ASSERT_EQ(DIBtoPNGex(path("six.png").c_str(), image, &options), 1);
+    EXPECT_EQ(readFile(dir / "plain.png"), readFile(dir / "six.png")) << "DIBtoPNG is level 6";
+
+    options.level = 40;
+    ASSERT_EQ(DIBtoPNGex(path("forty.png").c_str(), image, &options), 1);
+    options.level = 9;
+    ASSERT_EQ(DIBtoPNGex(path("nine.png").c_str(), image, &options), 1);
+    EXPECT_EQ(readFile(dir / "forty.png"), readFile(dir / "nine.png"));
+
+    options.flags = IMGCTL_PNG_INTERLACED;
+    options.level = 5;
+    ASSERT_EQ(DIBtoPNGex(path("adam7.png").c_str(), image, &options), 1);
+    auto f = readFile(dir / "adam7.png");
+    ASSERT_GE(f.size(), 33u);
+    EXPECT_EQ(f[28], 1) << "IHDR interlace method";
+    EXPECT_EQ(readFile(dir / "plain.png").at(28), 0);
+    QImageReader reader(QString::fromStdString(path("adam7.png")));
+    EXPECT_EQ(reader.read().size(), QSize(127, 64));
+}
+
+TEST_F(SaveApi, BadArgumentsFailWithAMessage) {
+    EXPECT_EQ(DIBtoPNG(path("x.png").c_str(), image, 1), 0);
+    EXPECT_NE(std::string(ImgctlLastError()).find("DIBtoPNG"), std::string::npos);
+    EXPECT_EQ(DIBtoPNGex(path("x.png").c_str(), image, nullptr), 0);
+    EXPECT_NE(std::string(ImgctlLastError()).find("null"), std::string::npos);
+    EXPECT_EQ(DIBtoBMP("", image), 0);
+    EXPECT_EQ(DIBtoJPG(path("x.jpg").c_str(), image + 1000, 60, 0), 0);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST_F(SaveApi, AFailedSaveNamesThePathAndKeepsTheImage) {
+    std::string target = path("missing/out.bmp");
+    EXPECT_EQ(DIBtoBMP(target.c_str(), image), 0);
+    std::string message = ImgctlLastError();
+    EXPECT_NE(message.find("cannot write"), std::string::npos) << message;
+    EXPECT_NE(message.find(target), std::string::npos) << message;
+    BITMAPINFOHEADER h{};
+    EXPECT_EQ(HeadDIB(image, &h), 1) << "the image is still there";
+    EXPECT_EQ(DIBtoBMP(path("out.bmp").c_str(), image), 1);
+}
+
+} // namespace
