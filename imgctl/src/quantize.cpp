@@ -26,6 +26,7 @@
 #include <limits>
 #include <numeric>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -776,9 +777,17 @@ Status quantize(const Image &image, bool dither, Image &out) {
             mapRows(rows, plain[static_cast<size_t>(t)], out, y0, y1, mine->scratch);
     };
     if (threads == 2) {
-        std::thread second(work, 1);
+        // Without a second thread to be had, this one does both halves.
+        std::thread second;
+        try {
+            second = std::thread(work, 1);
+        } catch (const std::system_error &) {
+        }
         work(0);
-        second.join();
+        if (second.joinable())
+            second.join();
+        else
+            work(1);
     } else {
         work(0);
     }
