@@ -70,10 +70,8 @@ inline Rgba toRgba(const imgctl::Image &img) {
     return out;
 }
 
-// Qt's decode of a file as RGBA (not premultiplied); width 0 when Qt fails.
-inline Rgba qtRgba(const std::filesystem::path &path) {
-    QImageReader reader(QString::fromStdString(path.string()));
-    QImage image = reader.read();
+// A Qt image as RGBA (not premultiplied); width 0 for a null image.
+inline Rgba qtRgba(QImage image) {
     Rgba out;
     if (image.isNull()) return out;
     image = image.convertToFormat(QImage::Format_RGBA8888);
@@ -84,6 +82,15 @@ inline Rgba qtRgba(const std::filesystem::path &path) {
         std::copy_n(image.constScanLine(y), size_t(out.width) * 4,
                     out.px.data() + size_t(y) * out.width * 4);
     return out;
+}
+
+// Qt's decode of a file; width 0 when Qt fails.
+inline QImage qtRead(const std::filesystem::path &path) {
+    return QImageReader(QString::fromStdString(path.string())).read();
+}
+
+inline Rgba qtRgba(const std::filesystem::path &path) {
+    return qtRgba(qtRead(path));
 }
 
 // Same size; alpha within alphaTolerance everywhere; colour within

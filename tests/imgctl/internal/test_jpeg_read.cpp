@@ -149,6 +149,46 @@ TEST(JpegRead, BrokenExifIsIgnored) {
     }
 }
 
+// Gray and CMYK files take other paths through the turning code than the
+// colour orient-N files: each orientation against the reference turned by Qt
+// as a viewer would turn it.
+TEST(JpegRead, EveryOrientationOfGrayAndCmykFiles) {
+    for (const char *name : {"grayscale", "cmyk-adobe-inverted"})
+        for (int n = 2; n <= 8; ++n) {
+            SCOPED_TRACE(std::string(name) + " " + std::to_string(n));
+            QImage ref = qtRead(corpus(std::string("jpeg/ref/") + name + ".png"));
+            ASSERT_FALSE(ref.isNull());
+            QTransform quarter = QTransform().rotate(90);
+            switch (n) {
+            case 2:
+                ref = ref.mirrored(true, false);
+                break;
+            case 3:
+                ref = ref.mirrored(true, true);
+                break;
+            case 4:
+                ref = ref.mirrored(false, true);
+                break;
+            case 5:
+                ref = ref.transformed(quarter).mirrored(true, false);
+                break;
+            case 6:
+                ref = ref.transformed(quarter);
+                break;
+            case 7:
+                ref = ref.transformed(quarter).mirrored(false, true);
+                break;
+            case 8:
+                ref = ref.transformed(QTransform().rotate(270));
+                break;
+            }
+            auto img = decodeBytes(withSegment(std::string("jpeg/") + name + ".jpg",
+                                               exifSegment(n % 2 == 0, uint16_t(n))));
+            ASSERT_TRUE(img) << img.status().message();
+            EXPECT_TRUE(sameRgba(toRgba(img.value()), qtRgba(ref), 3));
+        }
+}
+
 // ---- Header fields patched by the test ----
 
 // Offset of the first segment with this marker (the FF byte), or 0.

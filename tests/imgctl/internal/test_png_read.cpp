@@ -66,9 +66,7 @@ Rgba qtReference(const std::string &relative) {
     }
     Rgba ref = qtRgba(dir / "stripped.png");
     if (ref.width == 0 || key.empty()) return ref;
-    QImage wide = QImageReader(QString::fromStdString((dir / "stripped.png").string()))
-                      .read()
-                      .convertToFormat(QImage::Format_RGBA64);
+    QImage wide = qtRead(dir / "stripped.png").convertToFormat(QImage::Format_RGBA64);
     for (int y = 0; y < ref.height; ++y) {
         auto *row = reinterpret_cast<const QRgba64 *>(wide.constScanLine(y));
         for (int x = 0; x < ref.width; ++x)
