@@ -2,20 +2,24 @@
 //
 // An image of at most 256 colours keeps exactly those colours. Any other
 // image gets an adaptive palette of 256 colours:
-//   1. a histogram of the pixels with 6 bits a channel, each cell keeping the
+//   1. the exact colours and their counts when there are at most 16384 of
+//      them, otherwise a histogram with 6 bits a channel (of every row up to
+//      4 million pixels, of every n-th row above), each cell keeping the
 //      exact mean of the colours that fell into it;
 //   2. variance-based median cut: the box with the largest squared error is
 //      split, along whichever axis and at whichever point leaves the least
 //      squared error, until there are 256 boxes;
-//   3. k-means refinement of the box means over the histogram cells;
+//   3. k-means refinement of the box means over those samples;
 //   4. mapping each pixel to its nearest palette colour (plain RGB distance,
 //      which is what the error is measured in), through a cache of the
 //      nearest colour for every cell of a 7-bit-a-channel grid, filled on
-//      first use by a search over the palette sorted by green.
+//      first use by a search over the palette sorted by green (5 bits a
+//      channel when dithering); exact colours are each mapped exactly.
 // Dithering is Floyd-Steinberg error diffusion on a serpentine scan, with the
 // carried error damped and clamped so that it adds texture without the noise
 // that undamped diffusion leaves in flat areas. Large images are split into
-// two bands mapped on two threads, each with its own cache.
+// two halves mapped on two threads, each with its own cache; when dithering,
+// each half is cut again into two bands run in lockstep.
 #include "ops.h"
 #include "pixel_rows.h"
 
@@ -582,10 +586,12 @@ template <int Bits, class Entry> class MapCache {
     std::vector<Entry> index_;
 };
 
-// Plain mapping uses a fine grid; dithering a coarser one, since the carried
-// error makes up for the grid's own error.
+// Plain mapping uses a fine grid (4 MB). Dithering uses a coarse one (128 kB,
+// so it stays in the processor's cache along its chain of dependent
+// lookups); the carried error makes up for the grid's own error, at about
+// 0.7 dB of PSNR on photographs.
 using PlainCache = MapCache<7, uint16_t>;
-using DitherCache = MapCache<6, uint32_t>;
+using DitherCache = MapCache<5, uint32_t>;
 
 void mapRows(const BgrRows &rows, PlainCache &cache, Image &out, uint32_t y0, uint32_t y1,
              uint8_t *scratch) {
