@@ -1,9 +1,10 @@
 // Depth conversions to 24 and 16 bits, and moving colours toward gray.
 //
 // Every conversion builds the new pixels in a fresh buffer and swaps it in
-// only when it is complete, so a failure leaves the image as it was. The one
-// exception is 32 to 24 bits, done in place because it cannot fail once
-// started.
+// only when it is complete, so a failure leaves the image as it was. The
+// exceptions are 32 to 24 bits and 24 to 16 bits, done in place (the pixels
+// only shrink) because they cannot fail once started; they need no second
+// buffer, which keeps the peak memory of a large photograph down.
 #include "ops.h"
 #include "pixel_rows.h"
 
@@ -109,11 +110,30 @@ Status convertTo16(Image &image, int32_t flag) {
         red[c] = static_cast<uint16_t>(level << 10);
     }
 
+    if (image.bitCount == 24) {
+        // In place, as 32 to 24 bits: each 3-byte pixel is read before its
+        // 2 bytes are written at or before it.
+        const size_t newStride = strideFor(image.width, 16);
+        uint8_t *base = image.pixels.data();
+        for (uint32_t y = 0; y < image.height; ++y) {
+            const uint8_t *s = base + size_t{y} * image.stride;
+            uint8_t *d = base + size_t{y} * newStride;
+            for (uint32_t x = 0; x < image.width; ++x, s += 3, d += 2) {
+                uint32_t v = blue[s[0]] | green[s[1]] | red[s[2]];
+                d[0] = static_cast<uint8_t>(v);
+                d[1] = static_cast<uint8_t>(v >> 8);
+            }
+        }
+        image.stride = newStride;
+        image.bitCount = 16;
+        return Status::ok();
+    }
+
     Result<Image> made = makeImage(image.width, image.height, 16);
     if (!made) return made.status();
     Image out = std::move(made).value();
     BgrRows rows(image);
-    std::vector<uint8_t> scratch(image.bitCount == 24 ? 0 : size_t{3} * image.width);
+    std::vector<uint8_t> scratch(size_t{3} * image.width);
     for (uint32_t y = 0; y < image.height; ++y) {
         const uint8_t *s = rows.row(y, scratch.data());
         uint8_t *d = out.row(y);
