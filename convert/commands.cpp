@@ -121,10 +121,4 @@ void ConversionCommands::convert() {
     releaseHeldImage(lib_, result);
 }
 
-void ConversionCommands::convertAndExit() {
-    if (view_.text1().empty() && !browse()) return;
-    convert();
-    view_.unload();
-}
-
 } // namespace convert

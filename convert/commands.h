@@ -1,8 +1,7 @@
 // Browse, Convert and the menu commands that run them, over the image
 // library, the file dialog, the message box and the window (ports.h). The
-// window's slots call these:
-//   Command1_Click -> browse()   Open_Click -> open()
-//   Command3_Click -> convert()  An_Click   -> convertAndExit()
+// window's Command1_Click (and through it Open_Click and An_Click) runs
+// browse(), its Command3_Click runs convert().
 #pragma once
 
 #include "chain.h"
@@ -39,14 +38,6 @@ class ConversionCommands {
     // failure after the empty-Text1 test is handled here: silently before the
     // output name is known, else in the error box with the stage's text.
     void convert();
-
-    // The menu's "対象ファイル名(&O)": the same as browse().
-    void open() { browse(); }
-
-    // The menu's "変換して終了(&A)": Browse first when Text1 is empty, then
-    // Convert, then unload the window, also after a reported conversion
-    // failure. A failure reported by Browse keeps the window open.
-    void convertAndExit();
 
   private:
     void preview(const std::string &path);

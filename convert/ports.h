@@ -57,9 +57,6 @@ class ConvertView {
 
     // A wait cursor while the library works.
     virtual void setBusy(bool busy) = 0;
-
-    // Unloads the window, ending the program (the convert-and-exit command).
-    virtual void unload() = 0;
 };
 
 } // namespace convert

@@ -81,7 +81,6 @@ class FakeView final : public convert::ConvertView {
     int refreshes = 0;
     int busyDepth = 0;
     int busyChanges = 0;
-    int unloads = 0;
     int setTextCalls = 0;
     std::vector<std::string> *log = nullptr;
 
@@ -98,10 +97,6 @@ class FakeView final : public convert::ConvertView {
     void setBusy(bool busy) override {
         busyDepth += busy ? 1 : -1;
         ++busyChanges;
-    }
-    void unload() override {
-        ++unloads;
-        if (log) log->push_back("Unload");
     }
 };
 

@@ -19,7 +19,6 @@ class ImageView final : public convert::ConvertView {
     QImage picture{33, 33, QImage::Format_RGB32};
     int refreshes = 0;
     int busyDepth = 0;
-    int unloads = 0;
 
     ImageView() { picture.fill(kUntouched); }
 
@@ -32,7 +31,6 @@ class ImageView final : public convert::ConvertView {
     }
     void refreshPreview() override { ++refreshes; }
     void setBusy(bool busy) override { busyDepth += busy ? 1 : -1; }
-    void unload() override { ++unloads; }
 };
 
 } // namespace convert_test

@@ -176,64 +176,9 @@ TEST_P(BrowseFails, NamesTheFailureAndRestores) {
         EXPECT_TRUE(lib.liveImages.empty());
     }
     EXPECT_EQ(view.busyDepth, 0);
-    EXPECT_EQ(view.unloads, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Library, BrowseFails, ::testing::ValuesIn(kBrowseFailures),
                          [](const auto &info) { return std::string(info.param.name); });
-
-TEST_F(CommandsTest, OpenRunsBrowse) {
-    dialog.answers.push_back({true, "/p/a.png", 3});
-    commands.open();
-    EXPECT_EQ(view.text, "/p/a.png");
-    EXPECT_EQ(settings.filterIndex, 3);
-    EXPECT_EQ(lib.calls.size(), 4u);
-}
-
-TEST_F(CommandsTest, ConvertAndExitWithEmptyText1BrowsesFirst) {
-    dialog.answers.push_back({true, "/p/a.png", 3});
-    dialog.answers.push_back({true, "/o/a.bmp", 1});
-    commands.convertAndExit();
-    const std::vector<std::string> order = {"ShowOpen", "ShowSave", "Unload"};
-    EXPECT_EQ(log, order);
-    EXPECT_EQ(lib.calls.back().text, "DeleteDIB(15)");
-    EXPECT_EQ(lib.calls[4].text, "ToDIB(/p/a.png)");
-    expectCleanHandles();
-}
-
-TEST_F(CommandsTest, ConvertAndExitWhenBrowseIsCancelledStillUnloads) {
-    commands.convertAndExit();
-    const std::vector<std::string> order = {"ShowOpen", "Unload"};
-    EXPECT_EQ(log, order) << "Convert with an empty Text1 does nothing";
-    EXPECT_TRUE(lib.calls.empty());
-}
-
-TEST_F(CommandsTest, ConvertAndExitWithText1SkipsBrowse) {
-    view.text = "/p/already.jpg";
-    dialog.answers.push_back({true, "/o/a.bmp", 1});
-    commands.convertAndExit();
-    const std::vector<std::string> order = {"ShowSave", "Unload"};
-    EXPECT_EQ(log, order);
-    EXPECT_EQ(lib.calls.front().text, "ToDIB(/p/already.jpg)");
-}
-
-TEST_F(CommandsTest, ConvertAndExitUnloadsAfterTheFailureBox) {
-    view.text = "/p/missing.jpg";
-    lib.results["ToDIB"] = {0};
-    dialog.answers.push_back({true, "/o/a.bmp", 1});
-    commands.convertAndExit();
-    const std::vector<std::string> order = {"ShowSave", "Box", "Unload"};
-    EXPECT_EQ(log, order);
-}
-
-TEST_F(CommandsTest, ConvertAndExitKeepsRunningWhenBrowseFails) {
-    lib.libraryMissing = true;
-    dialog.answers.push_back({true, "/p/a.png", 3});
-    commands.convertAndExit();
-    const std::vector<std::string> order = {"ShowOpen", "Box"};
-    EXPECT_EQ(log, order);
-    EXPECT_EQ(view.unloads, 0);
-    EXPECT_EQ(view.text, "");
-}
 
 } // namespace
