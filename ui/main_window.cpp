@@ -371,6 +371,7 @@ bool MainWindow::tabOutOfGroup(QWidget *from, const std::array<QRadioButton *, 3
 // ---- Commands ---------------------------------------------------------------
 
 void MainWindow::Command1_Click() {
+    lastBrowseFailed = false;
     if (onBrowse) onBrowse();
 }
 
@@ -387,7 +388,10 @@ void MainWindow::En_Click() {
 }
 
 void MainWindow::An_Click() {
-    if (Text1->text().isEmpty()) Command1_Click();
+    if (Text1->text().isEmpty()) {
+        Command1_Click();
+        if (lastBrowseFailed) return; // reported; the program keeps running
+    }
     Command3_Click(); // also when Browse left Text1 empty: Convert then does nothing
     unload();
 }

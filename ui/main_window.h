@@ -63,6 +63,9 @@ class MainWindow : public QMainWindow {
     // Called after each numbered step of Form_Load with the step's number
     // (1 to 7), so tests can see the state between the steps.
     std::function<void(int)> onLoadStep;
+    // Set by the Browse hook: true when its last run met a failure and
+    // reported it. An_Click then keeps the window open instead of going on.
+    bool lastBrowseFailed = false;
 
     // ---- What other code reads and writes ----
     ConversionSettings &settings() { return settings_; }
