@@ -1,0 +1,116 @@
+// The conversions and the preview drawing through the C interface, as the
+// window calls them: the BMP chain at each depth and the 33x33 preview.
+#include "corpus.h"
+#include "imgctl.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <string>
+#include <vector>
+
+using testing_support::corpus;
+using testing_support::TempDir;
+
+namespace {
+
+const std::string kPhoto = "jpeg/baseline-420.jpg";
+
+int32_t load(const std::string &relative) {
+    int32_t h = ToDIB(corpus(relative).string().c_str());
+    EXPECT_GT(h, 0) << ImgctlLastError();
+    return h;
+}
+
+int bitCount(int32_t h) {
+    BITMAPINFOHEADER header{};
+    EXPECT_EQ(HeadDIB(h, &header), 1);
+    return header.biBitCount;
+}
+
+TEST(ConvertApi, BmpChainAtEachDepthWritesWhatQtReads) {
+    TempDir dir;
+    for (int depth : {24, 16, 8}) {
+        int32_t h = load(kPhoto);
+        ASSERT_GT(h, 0);
+        h = RLEtoDIB(h);
+        int32_t one = 1;
+        h = depth == 24 ? DIBto24Bit(h) : depth == 16 ? DIBto16Bit(h, &one) : DIBto8Bit(h, 0, 0);
+        ASSERT_GT(h, 0) << ImgctlLastError();
+        if (depth == 8) {
+            h = DIBtoRLE(h);
+            ASSERT_GT(h, 0) << ImgctlLastError();
+        }
+        h = GrayDIB(h, 0);
+        ASSERT_GT(h, 0);
+        EXPECT_EQ(bitCount(h), depth);
+        const std::string out = (dir / ("out" + std::to_string(depth) + ".bmp")).string();
+        ASSERT_EQ(DIBtoBMP(out.c_str(), h), 1) << ImgctlLastError();
+        EXPECT_EQ(DeleteDIB(h), 1);
+
+        QImage written(QString::fromStdString(out));
+        QImage source(QString::fromStdString(corpus(kPhoto).string()));
+        ASSERT_FALSE(written.isNull()) << depth;
+        ASSERT_EQ(written.size(), source.size());
+        double sum = 0;
+        for (int y = 0; y < source.height(); ++y)
+            for (int x = 0; x < source.width(); ++x) {
+                QRgb a = written.pixel(x, y), b = source.pixel(x, y);
+                for (int d : {qRed(a) - qRed(b), qGreen(a) - qGreen(b), qBlue(a) - qBlue(b)})
+                    sum += d * d;
+            }
+        const double mse = sum / (3.0 * source.width() * source.height());
+        EXPECT_LT(mse, depth == 24 ? 2.0 : 40.0) << depth << "-bit";
+    }
+}
+
+TEST(ConvertApi, FailuresKeepTheImageUsable) {
+    int32_t h = load(kPhoto);
+    ASSERT_GT(h, 0);
+    EXPECT_EQ(DIBto16Bit(h, nullptr), 0);
+    EXPECT_NE(std::string(ImgctlLastError()), "");
+    int32_t two = 2;
+    EXPECT_EQ(DIBto16Bit(h, &two), 0);
+    EXPECT_EQ(DIBto8Bit(h, 0, 2), 0);
+    EXPECT_EQ(DIBto8Bit(h, 1, 0), 0);
+    EXPECT_EQ(bitCount(h), 24);
+    // The upper half of the gray level is noise; 0x1234 in it changes nothing.
+    EXPECT_EQ(GrayDIB(h, 0x12340000 | 255), h);
+    EXPECT_EQ(DIBto8Bit(h, 0, 1), h);
+    EXPECT_EQ(bitCount(h), 8);
+    EXPECT_EQ(DeleteDIB(h), 1);
+}
+
+TEST(ConvertApi, PreviewFillsTheWholeBox) {
+    int32_t h = load(kPhoto);
+    ASSERT_GT(h, 0);
+    BITMAPINFOHEADER header{};
+    ASSERT_EQ(HeadDIB(h, &header), 1);
+    QImage box(33, 33, QImage::Format_RGB32);
+    box.fill(0u);
+    ImgctlSurface surface{reinterpret_cast<uint32_t *>(box.bits()), 33, 33,
+                          static_cast<int32_t>(box.bytesPerLine())};
+    ASSERT_EQ(DIBtoDCex2(&surface, 0, 0, 33, 33, h, 0, 0, header.biWidth, header.biHeight,
+                         IMGCTL_SRCCOPY, 4),
+              1)
+        << ImgctlLastError();
+    // Qt's own smooth scaling of the same picture comes close.
+    QImage source(QString::fromStdString(corpus(kPhoto).string()));
+    QImage scaled = source.scaled(33, 33, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    double sum = 0;
+    for (int y = 0; y < 33; ++y)
+        for (int x = 0; x < 33; ++x) {
+            QRgb a = box.pixel(x, y), b = scaled.pixel(x, y);
+            ASSERT_EQ(qAlpha(a), 255);
+            for (int d : {qRed(a) - qRed(b), qGreen(a) - qGreen(b), qBlue(a) - qBlue(b)})
+                sum += d * d;
+        }
+    EXPECT_LT(sum / (3.0 * 33 * 33), 100.0);
+    EXPECT_EQ(DIBtoDCex2(&surface, 0, 0, 33, 33, h, 0, 0, header.biWidth + 1, header.biHeight,
+                         IMGCTL_SRCCOPY, 4),
+              0);
+    EXPECT_EQ(DeleteDIB(h), 1);
+}
+
+} // namespace
