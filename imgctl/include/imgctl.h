@@ -150,11 +150,13 @@ IMGCTL_API int32_t DIBto24Bit(int32_t image);
  * other value fails. Returns the image's handle, or 0. */
 IMGCTL_API int32_t DIBto16Bit(int32_t image, int32_t *flag);
 
-/* Converts any image to an 8-bit palette. An image of at most 256 colours
- * keeps exactly its colours (no dithering). Otherwise an adaptive palette is
- * made: with a = 0, b = 0 the pixels are error-diffusion dithered; with
- * a = 0, b = 1 they are mapped to the nearest palette colour. Other argument
- * values fail. Returns the image's handle, or 0. */
+/* Converts any image to an 8-bit palette. An 8-bit image comes back as it
+ * is; a 1 or 4-bit image keeps its palette. An image of at most 256 colours
+ * (alpha included) keeps exactly its colours (no dithering). Otherwise an
+ * adaptive palette is made, translucent pixels laid over white first: with
+ * a = 0, b = 0 the pixels are error-diffusion dithered; with a = 0, b = 1
+ * they are mapped to the nearest palette colour. Other argument values fail.
+ * Returns the image's handle, or 0. */
 IMGCTL_API int32_t DIBto8Bit(int32_t image, int32_t a, int32_t b);
 
 /* Compresses an 8-bit image to RLE8 or a 4-bit image to RLE4. Every row ends
@@ -166,7 +168,8 @@ IMGCTL_API int32_t DIBtoRLE(int32_t image);
 
 /* Moves every colour toward its luminance (0.299 R + 0.587 G + 0.114 B) by
  * L/255, where L is the low 16 bits of level read as a signed number and
- * clamped to 0..255: 0 changes nothing, 255 gives pure gray. A palette image
+ * clamped to 0..255: 0 changes nothing, 255 gives pure gray. Each channel is
+ * rounded to the nearest level (of 32 in a 16-bit image). A palette image
  * changes only its palette (keeping depth and compression); other images keep
  * their depth. Returns the image's handle, or 0. */
 IMGCTL_API int32_t GrayDIB(int32_t image, int32_t level);
