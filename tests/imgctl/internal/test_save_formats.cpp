@@ -433,6 +433,61 @@ TEST(SaveJpegQuality, OptimisedHuffmanTablesBeatTheStandardOnes) {
     EXPECT_LT(readFile(dir / "o.jpg").size(), standardTablesSize(img, 75));
 }
 
+// Large baseline files are encoded in two parts whose tables are optimised
+// afterwards. The coefficients are the same as libjpeg's whole-image
+// encoding gives (used for progressive files), so both decode to the same
+// pixels.
+class SaveJpegLarge : public ::testing::TestWithParam<std::tuple<Kind, int>> {};
+
+TEST_P(SaveJpegLarge, PartsJoinIntoTheSamePictureAsOneEncode) {
+    const auto &[k, quality] = GetParam();
+    Image img = build(k, 1003, 701);
+    if (!k.paletteSize) {
+        std::mt19937 rng(quality);
+        for (uint32_t y = 0; y < img.height; ++y)
+            for (uint32_t x = 0; x < img.width * (k.bits / 8); ++x)
+                img.row(y)[x] ^= static_cast<uint8_t>(rng() & 15);
+    }
+    TempDir dir;
+    ASSERT_TRUE(saveJpeg(img, (dir / "b.jpg").c_str(), quality, false));
+    ASSERT_TRUE(saveJpeg(img, (dir / "p.jpg").c_str(), quality, true));
+    auto baseline = readFile(dir / "b.jpg");
+    JpegInfo info = parseJpeg(baseline);
+    EXPECT_EQ(info.sof, 0xC0);
+    EXPECT_EQ(info.components, k.gray ? 1 : 3);
+    if (!k.gray) {
+        const int f = quality < 90 ? 2 : 1;
+        EXPECT_EQ(info.sampling[0], std::make_pair(f, f));
+    }
+    EXPECT_EQ(info.densityUnit, 2);
+    QImage b = readWithQt(dir / "b.jpg");
+    QImage p = readWithQt(dir / "p.jpg");
+    ASSERT_FALSE(b.isNull());
+    ASSERT_FALSE(p.isNull());
+    ASSERT_EQ(b.size(), QSize(1003, 701));
+    EXPECT_TRUE(b == p) << "the joined parts decode like the whole-image encoding";
+    if (quality >= 95) {
+        EXPECT_GE(psnr(b, img), 25);
+    }
+    // Optimised tables: smaller than the standard ones would give (the
+    // helper's default sampling is 4:2:0, as ours below quality 90).
+    if (k.bits == 24 && quality < 90) {
+        EXPECT_LT(baseline.size(), standardTablesSize(img, quality));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, SaveJpegLarge,
+                         ::testing::Combine(::testing::Values(Kind{"Rgb24", 24},
+                                                              Kind{"Gray8", 8, 256, true, true},
+                                                              Kind{"Pal8", 8, 200},
+                                                              Kind{"Rgb32Alpha", 32, 0, false,
+                                                                   false, false, false, true}),
+                                            ::testing::Values(1, 60, 95, 100)),
+                         [](const auto &info) {
+                             return std::get<0>(info.param).name + "_Q" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
+
 // ---- Decoded corpus files written again ----
 
 class SaveCorpus : public ::testing::TestWithParam<std::string> {};
