@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -130,6 +131,15 @@ Status OutputFile::fail(const std::string &what, int err) {
 Status OutputFile::open(const char *path) {
     if (!path || !*path) return status_ = Status(Error::CannotWrite, "empty output path");
     target_ = path;
+    // Saving through a symbolic link replaces the file it points to and keeps
+    // the link; a dangling link is replaced by the file.
+    struct stat lst {};
+    if (::lstat(path, &lst) == 0 && S_ISLNK(lst.st_mode)) {
+        if (char *real = ::realpath(path, nullptr)) {
+            target_ = real;
+            std::free(real);
+        }
+    }
     size_t slash = target_.find_last_of('/');
     std::string base;
     if (slash == std::string::npos) {

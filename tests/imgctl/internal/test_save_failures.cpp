@@ -141,6 +141,17 @@ TEST_P(SaveFailure, ReplacesAnExistingFileAndKeepsItsPermissions) {
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
+TEST_P(SaveFailure, SavingThroughALinkReplacesTheFileItNames) {
+    TempDir dir;
+    fs::create_directory(dir / "real");
+    writeText(dir / "real" / "file.img", "the old file");
+    fs::create_symlink("real/file.img", dir / "link.img");
+    ASSERT_TRUE(GetParam().save(picture(), (dir / "link.img").c_str()));
+    EXPECT_TRUE(fs::is_symlink(dir / "link.img"));
+    EXPECT_GT(fs::file_size(dir / "real" / "file.img"), 100u);
+    EXPECT_EQ(listing(dir / "real"), std::set<std::string>{"file.img"});
+}
+
 TEST_P(SaveFailure, NewFileFollowsTheUmask) {
     TempDir dir;
     mode_t old = umask(027);
