@@ -13,7 +13,7 @@
 
 namespace imagelib {
 
-class RecordingLibrary final : public ImageLibrary {
+class RecordingLibrary : public ImageLibrary {
   public:
     // One call as made. `text` is the call written out, e.g.
     // "DIBto8Bit(3,0,0)", "DIBtoBMP(/tmp/a.bmp,5)", "DIBto16Bit(3,&1)" or

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCursor>
 #include <QRadioButton>
 #include <gtest/gtest.h>
 
@@ -41,6 +42,53 @@ using Log = std::vector<std::string>;
 
 TEST_F(WiredWindow, StartUpHandsTheDialogItsFlags) {
     EXPECT_EQ(dialog.Flags, 2);
+}
+
+bool waitCursorOn() {
+    const QCursor *c = QApplication::overrideCursor();
+    return c && c->shape() == Qt::WaitCursor;
+}
+
+// Notes whether the wait cursor is on at the load and the save.
+struct CursorNotingLibrary : imagelib::RecordingLibrary {
+    std::vector<bool> waiting;
+    int32_t ToDIB(const char *path) override {
+        waiting.push_back(waitCursorOn());
+        return RecordingLibrary::ToDIB(path);
+    }
+    int32_t DIBtoBMP(const char *path, int32_t image) override {
+        waiting.push_back(waitCursorOn());
+        return RecordingLibrary::DIBtoBMP(path, image);
+    }
+};
+
+struct CursorNotingBox : convert::MessageBox {
+    std::vector<bool> waiting;
+    void show(const std::string &, const std::string &) override {
+        waiting.push_back(waitCursorOn());
+    }
+};
+
+// The wait cursor is on while the library loads, converts and saves, and off
+// again before the box.
+TEST(WiredWindowCursor, WaitCursorWhileTheLibraryWorks) {
+    nubaro::MainWindow window;
+    window.onEndProgram = [] {};
+    CursorNotingLibrary lib;
+    ScriptedDialog dialog;
+    CursorNotingBox box;
+    convert::WindowWiring wiring(window, lib, dialog, box);
+    window.Form_Load();
+
+    dialog.answers.push_back({true, "/p/in.bmp", 1});
+    window.Command1_Click();
+    lib.results["DIBtoBMP"] = {0};
+    dialog.answers.push_back({true, "/o/out.bmp", 1});
+    window.Command3_Click();
+
+    EXPECT_EQ(lib.waiting, (std::vector<bool>{true, true, true})); // preview, load, save
+    EXPECT_EQ(box.waiting, std::vector<bool>{false});
+    EXPECT_FALSE(waitCursorOn());
 }
 
 TEST_F(WiredWindow, BrowseButtonAndMenuDrawThePreview) {
