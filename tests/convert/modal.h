@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
@@ -22,7 +23,9 @@ namespace convert_test {
 // Calls `act` once with the first active, visible modal widget of type W,
 // polling every 10 ms for at most `tries` polls; `act` runs inside whichever
 // modal loop is running then. Polling stops when the watch goes away, so keep
-// it alive for as long as the dialog may come.
+// it alive for as long as the dialog may come. Should a dialog still be open
+// 20 s after the watch began, it is rejected, so a script that failed ends
+// the test instead of hanging it.
 class ModalWatch {
   public:
     template <typename W>
@@ -42,12 +45,21 @@ class ModalWatch {
             if (--self->left_ <= 0) self->timer_.stop();
         });
         self->timer_.start();
+        self->rescue_.setSingleShot(true);
+        QObject::connect(&self->rescue_, &QTimer::timeout, []() {
+            if (auto *stuck = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+                ADD_FAILURE() << "a modal dialog was left open";
+                stuck->reject();
+            }
+        });
+        self->rescue_.start(20000);
         return watch;
     }
     bool seen() const { return seen_; }
 
   private:
     QTimer timer_;
+    QTimer rescue_;
     int left_ = 0;
     bool seen_ = false;
 };
