@@ -1,6 +1,9 @@
 #include "commands.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <exception>
+#include <vector>
 
 namespace convert {
 
@@ -25,6 +28,28 @@ std::string openDefaultExt(const ConversionSettings &settings, int index) {
     const int i = (index >= 1 && index <= 3) ? index - 1 : 0;
     const std::string &ext = settings.extensions[i];
     return ext.empty() ? kFallback[i] : ext;
+}
+
+std::vector<uint32_t> copyPixels(const ImgctlSurface &s) {
+    std::vector<uint32_t> out;
+    if (!s.pixels || s.width <= 0 || s.height <= 0) return out;
+    const size_t w = static_cast<size_t>(s.width);
+    out.resize(w * static_cast<size_t>(s.height));
+    for (int32_t y = 0; y < s.height; ++y) {
+        const auto *row = reinterpret_cast<const uint32_t *>(
+            reinterpret_cast<const unsigned char *>(s.pixels) + ptrdiff_t(y) * s.stride_bytes);
+        std::copy(row, row + w, out.begin() + ptrdiff_t(y * w));
+    }
+    return out;
+}
+
+void restorePixels(const ImgctlSurface &s, const std::vector<uint32_t> &saved) {
+    const size_t w = static_cast<size_t>(s.width);
+    for (int32_t y = 0; y < s.height; ++y) {
+        auto *row = reinterpret_cast<uint32_t *>(reinterpret_cast<unsigned char *>(s.pixels) +
+                                                 ptrdiff_t(y) * s.stride_bytes);
+        std::copy(saved.begin() + ptrdiff_t(y * w), saved.begin() + ptrdiff_t((y + 1) * w), row);
+    }
 }
 
 } // namespace
@@ -64,16 +89,24 @@ bool ConversionCommands::browse() {
 void ConversionCommands::preview(const std::string &path) {
     Busy busy(view_);
     const int32_t image = lib_.ToDIB(path.c_str());
+    ImgctlSurface surface{};
+    std::vector<uint32_t> before; // the box as it was, should a later call fail
     try {
         if (image > 0) {
             BITMAPINFOHEADER header{};
             lib_.HeadDIB(image, &header);
-            ImgctlSurface surface = view_.previewSurface();
+            surface = view_.previewSurface();
+            before = copyPixels(surface);
             lib_.DIBtoDCex2(&surface, 0, 0, surface.width, surface.height, image, 0, 0,
                             header.biWidth, header.biHeight, IMGCTL_SRCCOPY, kPreviewMode);
             view_.refreshPreview();
         }
+        lib_.DeleteDIB(image);
     } catch (...) {
+        if (!before.empty()) {
+            restorePixels(surface, before);
+            view_.refreshPreview();
+        }
         try {
             lib_.DeleteDIB(image);
         } catch (const std::exception &) {
@@ -81,7 +114,6 @@ void ConversionCommands::preview(const std::string &path) {
         }
         throw;
     }
-    lib_.DeleteDIB(image);
 }
 
 void ConversionCommands::convert() {

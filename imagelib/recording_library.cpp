@@ -1,5 +1,7 @@
 #include "recording_library.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -90,6 +92,17 @@ int32_t RecordingLibrary::DIBtoDCex2(ImgctlSurface *dc, int32_t dx, int32_t dy, 
                   dx, dy, dw, dh, image, sx, sy, sw, sh, rop, mode);
     record("DIBtoDCex2", buf);
     use(image);
+    // Paints the destination rectangle (clipped) in a colour naming the image,
+    // so a test can see that something was drawn.
+    if (dc && dc->pixels && liveImages.count(image)) {
+        const uint32_t colour = 0xFF000000u | static_cast<uint32_t>(image);
+        for (int32_t y = std::max(dy, 0); y < std::min(dy + dh, dc->height); ++y) {
+            auto *row = reinterpret_cast<uint32_t *>(reinterpret_cast<unsigned char *>(dc->pixels) +
+                                                     static_cast<ptrdiff_t>(y) * dc->stride_bytes);
+            for (int32_t x = std::max(dx, 0); x < std::min(dx + dw, dc->width); ++x)
+                row[x] = colour;
+        }
+    }
     return plain("DIBtoDCex2");
 }
 

@@ -25,7 +25,8 @@ class RecordingLibrary : public ImageLibrary {
 
     std::vector<Call> calls;
 
-    // Behaviour. Unless scripted, ToDIB and every image-returning function
+    // Behaviour. DIBtoDCex2 paints its destination rectangle 0xFF000000 | image.
+    // Unless scripted, ToDIB and every image-returning function
     // give a fresh handle (the input handle is then consumed), and the other
     // functions return 1.
     std::map<std::string, std::deque<int32_t>> results; // next results per function
