@@ -190,8 +190,50 @@ class PngRows {
 
 // ---- Filtering ----
 
-inline uint32_t magnitude(uint8_t v) {
-    return v < 128 ? v : 256u - v;
+// The filters as separate loops over restrict-qualified rows, so that each
+// vectorises; i < bpp has no left neighbour (a = c = 0).
+void filterSub(const uint8_t *__restrict cur, size_t n, size_t bpp, uint8_t *__restrict out) {
+    for (size_t i = 0; i < bpp; ++i)
+        out[i] = cur[i];
+    for (size_t i = bpp; i < n; ++i)
+        out[i] = static_cast<uint8_t>(cur[i] - cur[i - bpp]);
+}
+
+void filterUp(const uint8_t *__restrict cur, const uint8_t *__restrict prev, size_t n,
+              uint8_t *__restrict out) {
+    for (size_t i = 0; i < n; ++i)
+        out[i] = static_cast<uint8_t>(cur[i] - prev[i]);
+}
+
+void filterAverage(const uint8_t *__restrict cur, const uint8_t *__restrict prev, size_t n,
+                   size_t bpp, uint8_t *__restrict out) {
+    for (size_t i = 0; i < bpp; ++i)
+        out[i] = static_cast<uint8_t>(cur[i] - (prev[i] >> 1));
+    for (size_t i = bpp; i < n; ++i)
+        out[i] = static_cast<uint8_t>(cur[i] - ((cur[i - bpp] + prev[i]) >> 1));
+}
+
+void filterPaeth(const uint8_t *__restrict cur, const uint8_t *__restrict prev, size_t n,
+                 size_t bpp, uint8_t *__restrict out) {
+    for (size_t i = 0; i < bpp; ++i)
+        out[i] = static_cast<uint8_t>(cur[i] - prev[i]);
+    for (size_t i = bpp; i < n; ++i) {
+        const int16_t a = cur[i - bpp], b = prev[i], c = prev[i - bpp];
+        const int16_t pa = static_cast<int16_t>(std::abs(b - c));
+        const int16_t pb = static_cast<int16_t>(std::abs(a - c));
+        const int16_t pc = static_cast<int16_t>(std::abs(a + b - 2 * c));
+        const int16_t bc = pb <= pc ? b : c;
+        const int16_t pred = (pa <= pb && pa <= pc) ? a : bc;
+        out[i] = static_cast<uint8_t>(cur[i] - pred);
+    }
+}
+
+// Sum of the bytes read as signed magnitudes.
+uint32_t magnitudeSum(const uint8_t *__restrict v, size_t n) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < n; ++i)
+        sum += static_cast<uint32_t>(std::abs(static_cast<int8_t>(v[i])));
+    return sum;
 }
 
 // Filters rows. Adaptive: each of the five filters is tried and the one whose
@@ -214,30 +256,12 @@ class RowFilter {
         }
         const size_t n = n_, bpp = std::min<size_t>(bpp_, n);
         uint8_t *sub = candidates_.data(), *up = sub + n, *avg = up + n, *pae = avg + n;
-        uint32_t sums[5] = {};
-        for (size_t i = 0; i < n; ++i)
-            sums[0] += magnitude(cur[i]);
-        for (size_t i = 0; i < bpp; ++i) {
-            sub[i] = cur[i];
-            up[i] = static_cast<uint8_t>(cur[i] - prev[i]);
-            avg[i] = static_cast<uint8_t>(cur[i] - (prev[i] >> 1));
-            pae[i] = up[i];
-        }
-        for (size_t i = bpp; i < n; ++i) {
-            const int a = cur[i - bpp], b = prev[i], c = prev[i - bpp];
-            sub[i] = static_cast<uint8_t>(cur[i] - a);
-            up[i] = static_cast<uint8_t>(cur[i] - b);
-            avg[i] = static_cast<uint8_t>(cur[i] - ((a + b) >> 1));
-            const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-            const int pred = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
-            pae[i] = static_cast<uint8_t>(cur[i] - pred);
-        }
-        for (size_t i = 0; i < n; ++i) {
-            sums[1] += magnitude(sub[i]);
-            sums[2] += magnitude(up[i]);
-            sums[3] += magnitude(avg[i]);
-            sums[4] += magnitude(pae[i]);
-        }
+        filterSub(cur, n, bpp, sub);
+        filterUp(cur, prev, n, up);
+        filterAverage(cur, prev, n, bpp, avg);
+        filterPaeth(cur, prev, n, bpp, pae);
+        const uint32_t sums[5] = {magnitudeSum(cur, n), magnitudeSum(sub, n), magnitudeSum(up, n),
+                                  magnitudeSum(avg, n), magnitudeSum(pae, n)};
         int best = 0;
         for (int f = 1; f < 5; ++f)
             if (sums[f] < sums[best]) best = f;
