@@ -5,11 +5,11 @@
 // every pixel is opaque.
 //
 // A non-interlaced file is written here directly: the rows are cut into bands
-// that two threads filter and compress at once with libdeflate, each band as
-// a raw deflate stream of its own; the streams are joined into the one zlib
-// stream of the IDAT chunks by clearing each band's final-block bit and
-// closing it with an empty stored block, which puts the next band on a byte
-// boundary. Interlaced files go through libpng, whose row handling does the
+// that two threads filter and compress at once, each band as a raw deflate
+// stream of its own (see BandCoder), joined into the one zlib stream of the
+// IDAT chunks: zlib's streams end in a sync flush; libdeflate's get their
+// final-block bit cleared and an empty stored block, which puts the next
+// band on a byte boundary. Interlaced files go through libpng, whose row handling does the
 // Adam7 passes.
 #include "file_out.h"
 #include "ops.h"
@@ -323,7 +323,24 @@ bool makeJoinable(std::vector<uint8_t> &s, size_t &size, std::vector<uint8_t> &s
     return true;
 }
 
+// The libdeflate level for a zlib level when longer matches are tried: one
+// step stronger from 5 up, which keeps those streams at least as small as
+// zlib's at far less time.
+int deflateLevel(int level) {
+    static const int map[10] = {0, 1, 2, 3, 4, 6, 7, 8, 9, 10};
+    return map[std::clamp(level, 0, 9)];
+}
+
 // One thread's share: filters and compresses bands of rows.
+//
+// Each band is first coded with zlib's run-length strategy: Huffman coding
+// of the filtered bytes with matches only at distance one. The filtered rows
+// of a photograph hold few repeats, and on them this gives smaller files
+// than full LZ77 matching (zlib at any level, or libdeflate) in a fraction
+// of the time. A band that compresses well by it (flat areas, text,
+// patterns, where longer matches pay) is also coded with libdeflate at the
+// level asked for, as is every band at levels 8 and 9, and the smaller
+// stream is kept.
 class BandCoder {
   public:
     BandCoder(const PngRows &rows, const Layout &layout, bool adaptive, int level)
@@ -338,8 +355,6 @@ class BandCoder {
     void run(uint32_t y0, uint32_t y1, bool last) noexcept {
         ok_ = false;
         try {
-            if (!compressor_) compressor_ = libdeflate_alloc_compressor(level_);
-            if (!compressor_) return;
             const size_t n = layout_.rowBytes;
             raw_.resize((n + 1) * (y1 - y0));
             prev_.assign(n, 0);
@@ -352,14 +367,13 @@ class BandCoder {
                 std::swap(cur_, prev_);
             }
             adler_ = static_cast<uint32_t>(libdeflate_adler32(1, raw_.data(), raw_.size()));
-            size_t bound = libdeflate_deflate_compress_bound(compressor_, raw_.size()) + 8;
-            if (out_.size() < bound) out_.resize(bound);
-            size_ = libdeflate_deflate_compress(compressor_, raw_.data(), raw_.size(), out_.data(),
-                                                out_.size());
-            if (size_ == 0) return;
-            if (!last) {
-                scratch_.resize(size_t{64} << 10);
-                if (!makeJoinable(out_, size_, scratch_)) return;
+            if (!zlibDeflate(level_ == 0 ? Z_DEFAULT_STRATEGY : Z_RLE, level_, last)) return;
+            chosen_ = &zout_;
+            size_ = zsize_;
+            const bool tryMatches = level_ >= 8 || (level_ > 0 && zsize_ * 10 < raw_.size() * 3);
+            if (tryMatches && libdeflateDeflate(last) && lsize_ < zsize_) {
+                chosen_ = &lout_;
+                size_ = lsize_;
             }
             ok_ = true;
         } catch (...) {
@@ -368,19 +382,53 @@ class BandCoder {
     }
 
     bool ok() const { return ok_; }
-    const uint8_t *data() const { return out_.data(); }
+    const uint8_t *data() const { return chosen_->data(); }
     size_t size() const { return size_; }
     uint32_t adler() const { return adler_; }
     size_t rawSize() const { return raw_.size(); }
 
   private:
+    // A raw deflate stream from zlib: a sync flush leaves it open and on a
+    // byte boundary, ready for the next band.
+    bool zlibDeflate(int strategy, int level, bool last) {
+        z_stream zs{};
+        if (deflateInit2(&zs, level, Z_DEFLATED, -15, 9, strategy) != Z_OK) return false;
+        const size_t bound = deflateBound(&zs, static_cast<uLong>(raw_.size())) + 16;
+        if (zout_.size() < bound) zout_.resize(bound);
+        zs.next_in = raw_.data();
+        zs.avail_in = static_cast<uInt>(raw_.size());
+        zs.next_out = zout_.data();
+        zs.avail_out = static_cast<uInt>(zout_.size());
+        const int rc = deflate(&zs, last ? Z_FINISH : Z_SYNC_FLUSH);
+        const bool ok = last ? rc == Z_STREAM_END : rc == Z_OK && zs.avail_in == 0;
+        zsize_ = zs.total_out;
+        deflateEnd(&zs);
+        return ok;
+    }
+
+    // A raw deflate stream from libdeflate, made joinable unless it ends the
+    // image.
+    bool libdeflateDeflate(bool last) {
+        if (!compressor_) compressor_ = libdeflate_alloc_compressor(deflateLevel(level_));
+        if (!compressor_) return false;
+        const size_t bound = libdeflate_deflate_compress_bound(compressor_, raw_.size()) + 8;
+        if (lout_.size() < bound) lout_.resize(bound);
+        lsize_ = libdeflate_deflate_compress(compressor_, raw_.data(), raw_.size(), lout_.data(),
+                                             lout_.size());
+        if (lsize_ == 0) return false;
+        if (last) return true;
+        scratch_.resize(size_t{64} << 10);
+        return makeJoinable(lout_, lsize_, scratch_);
+    }
+
     const PngRows &rows_;
     const Layout &layout_;
     RowFilter filter_;
     int level_;
     libdeflate_compressor *compressor_ = nullptr;
-    std::vector<uint8_t> raw_, prev_, cur_, out_, scratch_;
-    size_t size_ = 0;
+    std::vector<uint8_t> raw_, prev_, cur_, zout_, lout_, scratch_;
+    const std::vector<uint8_t> *chosen_ = &zout_;
+    size_t zsize_ = 0, lsize_ = 0, size_ = 0;
     uint32_t adler_ = 1;
     bool ok_ = false;
 };
@@ -417,13 +465,6 @@ Status putChunk(OutputFile &out, const char type[4], std::initializer_list<Span>
     uint8_t tail[4];
     put32be(tail, crc);
     return out.write(tail, 4);
-}
-
-// The libdeflate level for a zlib level: one step stronger from 5 up, which
-// keeps files at least as small as zlib's at far less time.
-int deflateLevel(int level) {
-    static const int map[10] = {0, 1, 2, 3, 4, 6, 7, 8, 9, 10};
-    return map[std::clamp(level, 0, 9)];
 }
 
 Status writeDirect(const Image &image, const Layout &layout, OutputFile &out, int level) {
@@ -474,7 +515,7 @@ Status writeDirect(const Image &image, const Layout &layout, OutputFile &out, in
     PngRows rows(image, layout);
     std::vector<std::unique_ptr<BandCoder>> coders;
     for (unsigned t = 0; t < threads; ++t)
-        coders.push_back(std::make_unique<BandCoder>(rows, layout, adaptive, dlevel));
+        coders.push_back(std::make_unique<BandCoder>(rows, layout, adaptive, level));
 
     // The zlib header: deflate with a 32 KiB window, FLEVEL from the level,
     // and the check bits that make it a multiple of 31.
