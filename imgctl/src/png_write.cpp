@@ -9,8 +9,8 @@
 // stream of its own (see BandCoder), joined into the one zlib stream of the
 // IDAT chunks: zlib's streams end in a sync flush; libdeflate's get their
 // final-block bit cleared and an empty stored block, which puts the next
-// band on a byte boundary. Interlaced files go through libpng, whose row handling does the
-// Adam7 passes.
+// band on a byte boundary. Interlaced files go through libpng, whose row
+// handling does the Adam7 passes.
 #include "file_out.h"
 #include "ops.h"
 

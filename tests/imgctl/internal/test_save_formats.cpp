@@ -269,6 +269,21 @@ INSTANTIATE_TEST_SUITE_P(Kinds, SavePngBands,
                                     std::to_string(std::get<1>(info.param));
                          });
 
+TEST(SavePngLevels, RepeatingPatternsGainFromLongerMatchesAtHighLevels) {
+    // 3-pixel stripes of indices: run-length coding finds nothing to repeat,
+    // long-distance matches find everything.
+    Image img = build({"Pal8", 8, 200}, 1003, 701);
+    TempDir dir;
+    ASSERT_TRUE(savePng(img, (dir / "l1.png").c_str(), 1, false));
+    ASSERT_TRUE(savePng(img, (dir / "l9.png").c_str(), 9, false));
+    for (const char *name : {"l1.png", "l9.png"}) {
+        QImage q = readWithQt(dir / name);
+        ASSERT_FALSE(q.isNull()) << name;
+        EXPECT_EQ(maxDifference(q, img, true), 0) << name;
+    }
+    EXPECT_LT(readFile(dir / "l9.png").size() * 2, readFile(dir / "l1.png").size());
+}
+
 // ---- JPEG ----
 
 struct JpegInfo {
