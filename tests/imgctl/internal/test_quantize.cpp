@@ -224,6 +224,20 @@ TEST(Quantize, LargeImageUsesBothBandsConsistently) {
         for (uint32_t x = 0; x < 1024; x += 7)
             ASSERT_EQ(rawAt(img, x, y), rawAt(img, x, y + 550)) << x << "," << y;
     EXPECT_GT(psnr(source, img), 30.0);
+
+    // Dithered, the four bands (two a thread) all get mapped.
+    Image dithered = copyOf(source);
+    ASSERT_TRUE(convertTo8(dithered, 0, 0).isOk());
+    EXPECT_GT(psnr(source, dithered), 27.0);
+    for (uint32_t y = 0; y < 1100; y += 274) {
+        double err = 0;
+        for (uint32_t x = 0; x < 1024; ++x) {
+            Bgr a = shownAt(source, x, y), b = shownAt(dithered, x, y);
+            for (int c = 0; c < 3; ++c)
+                err += std::abs(a[c] - b[c]);
+        }
+        EXPECT_LT(err / (3 * 1024), 8.0) << "row " << y;
+    }
 }
 
 } // namespace
