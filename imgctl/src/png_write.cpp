@@ -4,20 +4,18 @@
 // gray ramp of that depth; 16 and 24-bit become RGB, 32-bit RGBA, or RGB when
 // every pixel is opaque.
 //
-// A non-interlaced file is written here directly: the rows are cut into bands
-// that two threads filter and compress at once, each band as a raw deflate
-// stream of its own (see BandCoder), joined into the one zlib stream of the
-// IDAT chunks: zlib's streams end in a sync flush; libdeflate's get their
-// final-block bit cleared and an empty stored block, which puts the next
-// band on a byte boundary. Interlaced files go through libpng, whose row
-// handling does the Adam7 passes.
+// The file's rows (for Adam7, the rows of its seven passes one after the
+// other) are cut into bands that two threads filter and compress at once,
+// each band as a raw deflate stream of its own (see BandCoder), joined into
+// the one zlib stream of the IDAT chunks: zlib's streams end in a sync flush;
+// libdeflate's get their final-block bit cleared and an empty stored block,
+// which puts the next band on a byte boundary. libpng serves only for its
+// colour-type constants.
 #include "file_out.h"
 #include "ops.h"
 
 #include <algorithm>
 #include <array>
-#include <csetjmp>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -188,6 +186,88 @@ class PngRows {
     bool indicesSafe_ = true;
 };
 
+// The file's rows in order: every row once, or the seven Adam7 passes, each
+// over the sub-image of the pixels it picks (passes with no pixels left out).
+class RowSequence {
+  public:
+    RowSequence(const Image &image, const Layout &layout, const PngRows &rows, bool interlaced)
+        : rows_(rows), full_(layout.rowBytes) {
+        pixelBits_ = layout.bitDepth * (layout.colorType == PNG_COLOR_TYPE_RGB         ? 3
+                                        : layout.colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4
+                                                                                       : 1);
+        static const uint32_t adam7[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                             {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+        static const uint32_t whole[1][4] = {{0, 0, 1, 1}};
+        const auto &table = interlaced ? adam7 : whole;
+        const int n = interlaced ? 7 : 1;
+        uint32_t first = 0;
+        for (int i = 0; i < n; ++i) {
+            Pass p{table[i][0], table[i][1], table[i][2], table[i][3], 0, 0, 0, first};
+            p.width = image.width > p.x0 ? (image.width - p.x0 + p.dx - 1) / p.dx : 0;
+            p.height = image.height > p.y0 ? (image.height - p.y0 + p.dy - 1) / p.dy : 0;
+            if (p.width == 0 || p.height == 0) continue;
+            p.rowBytes = static_cast<size_t>((uint64_t{p.width} * pixelBits_ + 7) / 8);
+            passes_.push_back(p);
+            first += p.height;
+        }
+        count_ = first;
+        interlaced_ = interlaced;
+    }
+
+    uint32_t count() const { return count_; }
+    // Bytes of the longest row.
+    size_t maxRowBytes() const { return full_; }
+    // True when row r is the first of its pass (its filters see zeros above).
+    bool startsPass(uint32_t r) const { return locate(r).first == r; }
+
+    // Writes row r to out and returns its byte count. scratch holds a full
+    // image row.
+    size_t make(uint32_t r, uint8_t *out, uint8_t *scratch) const {
+        const Pass &p = locate(r);
+        const uint32_t y = p.y0 + (r - p.first) * p.dy;
+        if (!interlaced_) {
+            rows_.make(y, out);
+            return p.rowBytes;
+        }
+        rows_.make(y, scratch);
+        if (pixelBits_ >= 8) {
+            const size_t b = pixelBits_ / 8;
+            for (uint32_t k = 0; k < p.width; ++k)
+                std::memcpy(out + k * b, scratch + size_t{p.x0 + k * p.dx} * b, b);
+        } else {
+            const unsigned d = pixelBits_, mask = (1u << d) - 1;
+            std::memset(out, 0, p.rowBytes);
+            for (uint32_t k = 0; k < p.width; ++k) {
+                const uint64_t from = uint64_t{p.x0 + k * p.dx} * d, to = uint64_t{k} * d;
+                unsigned v = (scratch[from / 8] >> (8 - d - from % 8)) & mask;
+                out[to / 8] |= static_cast<uint8_t>(v << (8 - d - to % 8));
+            }
+        }
+        return p.rowBytes;
+    }
+
+  private:
+    struct Pass {
+        uint32_t x0, y0, dx, dy, width, height;
+        size_t rowBytes;
+        uint32_t first; // index of its first row in the file
+    };
+
+    const Pass &locate(uint32_t r) const {
+        size_t i = 0;
+        while (i + 1 < passes_.size() && r >= passes_[i + 1].first)
+            ++i;
+        return passes_[i];
+    }
+
+    const PngRows &rows_;
+    size_t full_;
+    unsigned pixelBits_ = 8;
+    std::vector<Pass> passes_;
+    uint32_t count_ = 0;
+    bool interlaced_ = false;
+};
+
 // ---- Filtering ----
 
 // The filters as separate loops over restrict-qualified rows, so that each
@@ -242,19 +322,19 @@ uint32_t magnitudeSum(const uint8_t *__restrict v, size_t n) {
 // unfiltered, which suits palette and sub-byte rows.
 class RowFilter {
   public:
-    RowFilter(size_t n, unsigned bpp, bool adaptive) : n_(n), bpp_(bpp), adaptive_(adaptive) {
-        if (adaptive) candidates_.resize(4 * n);
+    RowFilter(size_t maxBytes, unsigned bpp, bool adaptive) : bpp_(bpp), adaptive_(adaptive) {
+        if (adaptive) candidates_.resize(4 * maxBytes);
     }
 
-    // Writes the filter type byte and the filtered row (n + 1 bytes) to out.
-    // prev is the row above, all zeros for the first row.
-    void filter(const uint8_t *cur, const uint8_t *prev, uint8_t *out) {
+    // Writes the filter type byte and the filtered row of n bytes (n + 1 in
+    // all) to out. prev is the row above, all zeros for a pass's first row.
+    void filter(const uint8_t *cur, const uint8_t *prev, size_t n, uint8_t *out) {
         if (!adaptive_) {
             out[0] = 0;
-            std::memcpy(out + 1, cur, n_);
+            std::memcpy(out + 1, cur, n);
             return;
         }
-        const size_t n = n_, bpp = std::min<size_t>(bpp_, n);
+        const size_t bpp = std::min<size_t>(bpp_, n);
         uint8_t *sub = candidates_.data(), *up = sub + n, *avg = up + n, *pae = avg + n;
         filterSub(cur, n, bpp, sub);
         filterUp(cur, prev, n, up);
@@ -270,7 +350,6 @@ class RowFilter {
     }
 
   private:
-    size_t n_;
     unsigned bpp_;
     bool adaptive_;
     std::vector<uint8_t> candidates_; // Sub, Up, Average, Paeth outputs
@@ -343,29 +422,32 @@ int deflateLevel(int level) {
 // stream is kept.
 class BandCoder {
   public:
-    BandCoder(const PngRows &rows, const Layout &layout, bool adaptive, int level)
-        : rows_(rows), layout_(layout), filter_(layout.rowBytes, layout.bpp, adaptive),
-          level_(level) {}
+    BandCoder(const RowSequence &rows, const Layout &layout, bool adaptive, int level)
+        : rows_(rows), filter_(rows.maxRowBytes(), layout.bpp, adaptive), level_(level) {}
     ~BandCoder() { libdeflate_free_compressor(compressor_); }
     BandCoder(const BandCoder &) = delete;
     BandCoder &operator=(const BandCoder &) = delete;
 
-    // Codes rows y0 .. y1 - 1; `last` when the band ends the image. Never
-    // throws; ok() tells whether it worked.
-    void run(uint32_t y0, uint32_t y1, bool last) noexcept {
+    // Codes the file's rows r0 .. r1 - 1; `last` when the band ends the
+    // image. Never throws; ok() tells whether it worked.
+    void run(uint32_t r0, uint32_t r1, bool last) noexcept {
         ok_ = false;
         try {
-            const size_t n = layout_.rowBytes;
-            raw_.resize((n + 1) * (y1 - y0));
-            prev_.assign(n, 0);
-            cur_.resize(n);
-            if (y0 > 0) rows_.make(y0 - 1, prev_.data());
-            uint8_t *dst = raw_.data();
-            for (uint32_t y = y0; y < y1; ++y, dst += n + 1) {
-                rows_.make(y, cur_.data());
-                filter_.filter(cur_.data(), prev_.data(), dst);
+            const size_t most = rows_.maxRowBytes();
+            raw_.resize((most + 1) * (r1 - r0));
+            prev_.assign(most, 0);
+            cur_.resize(most);
+            scratch_.resize(most);
+            if (!rows_.startsPass(r0)) rows_.make(r0 - 1, prev_.data(), scratch_.data());
+            size_t at = 0;
+            for (uint32_t r = r0; r < r1; ++r) {
+                const size_t n = rows_.make(r, cur_.data(), scratch_.data());
+                if (rows_.startsPass(r)) std::fill(prev_.begin(), prev_.end(), 0);
+                filter_.filter(cur_.data(), prev_.data(), n, raw_.data() + at);
+                at += n + 1;
                 std::swap(cur_, prev_);
             }
+            raw_.resize(at);
             adler_ = static_cast<uint32_t>(libdeflate_adler32(1, raw_.data(), raw_.size()));
             if (!zlibDeflate(level_ == 0 ? Z_DEFAULT_STRATEGY : Z_RLE, level_, last)) return;
             chosen_ = &zout_;
@@ -417,16 +499,15 @@ class BandCoder {
                                              lout_.size());
         if (lsize_ == 0) return false;
         if (last) return true;
-        scratch_.resize(size_t{64} << 10);
-        return makeJoinable(lout_, lsize_, scratch_);
+        inflateOut_.resize(size_t{64} << 10);
+        return makeJoinable(lout_, lsize_, inflateOut_);
     }
 
-    const PngRows &rows_;
-    const Layout &layout_;
+    const RowSequence &rows_;
     RowFilter filter_;
     int level_;
     libdeflate_compressor *compressor_ = nullptr;
-    std::vector<uint8_t> raw_, prev_, cur_, zout_, lout_, scratch_;
+    std::vector<uint8_t> raw_, prev_, cur_, scratch_, zout_, lout_, inflateOut_;
     const std::vector<uint8_t> *chosen_ = &zout_;
     size_t zsize_ = 0, lsize_ = 0, size_ = 0;
     uint32_t adler_ = 1;
@@ -467,7 +548,8 @@ Status putChunk(OutputFile &out, const char type[4], std::initializer_list<Span>
     return out.write(tail, 4);
 }
 
-Status writeDirect(const Image &image, const Layout &layout, OutputFile &out, int level) {
+Status writePng(const Image &image, const Layout &layout, OutputFile &out, int level,
+                bool interlaced) {
     static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     (void)out.write(signature, 8);
     uint8_t ihdr[13];
@@ -475,7 +557,8 @@ Status writeDirect(const Image &image, const Layout &layout, OutputFile &out, in
     put32be(ihdr + 4, image.height);
     ihdr[8] = static_cast<uint8_t>(layout.bitDepth);
     ihdr[9] = static_cast<uint8_t>(layout.colorType);
-    ihdr[10] = ihdr[11] = ihdr[12] = 0;
+    ihdr[10] = ihdr[11] = 0;       // deflate, adaptive filtering
+    ihdr[12] = interlaced ? 1 : 0; // Adam7
     (void)putChunk(out, "IHDR", {{ihdr, 13}});
     if (layout.colorType == PNG_COLOR_TYPE_PALETTE) {
         uint8_t plte[256 * 3], trns[256];
@@ -503,16 +586,19 @@ Status writeDirect(const Image &image, const Layout &layout, OutputFile &out, in
     const int dlevel = deflateLevel(level);
     const bool adaptive =
         level > 0 && layout.bitDepth == 8 && layout.colorType != PNG_COLOR_TYPE_PALETTE;
-    // Bands of about 1/8 of the image, 256 KiB to 4 MiB of filtered bytes.
+    PngRows pngRows(image, layout);
+    RowSequence rows(image, layout, pngRows, interlaced);
+    const uint32_t count = rows.count();
+    // Bands of about 1/8 of the image, 256 KiB to 4 MiB of filtered bytes
+    // (interlaced bands hold shorter rows, so less).
     const uint64_t total = uint64_t{layout.rowBytes + 1} * image.height;
     const uint64_t target = std::clamp<uint64_t>(total / 8, 256 << 10, 4 << 20);
-    const uint32_t bandRows = static_cast<uint32_t>(
-        std::clamp<uint64_t>(target / (layout.rowBytes + 1), 1, image.height));
-    const uint32_t bands = (image.height + bandRows - 1) / bandRows;
+    const uint32_t bandRows =
+        static_cast<uint32_t>(std::clamp<uint64_t>(target / (layout.rowBytes + 1), 1, count));
+    const uint32_t bands = (count + bandRows - 1) / bandRows;
     const unsigned threads =
         bands > 1 ? std::clamp(std::thread::hardware_concurrency(), 1u, 2u) : 1;
 
-    PngRows rows(image, layout);
     std::vector<std::unique_ptr<BandCoder>> coders;
     for (unsigned t = 0; t < threads; ++t)
         coders.push_back(std::make_unique<BandCoder>(rows, layout, adaptive, level));
@@ -530,8 +616,8 @@ Status writeDirect(const Image &image, const Layout &layout, OutputFile &out, in
         const unsigned now = std::min<unsigned>(threads, bands - b0);
         auto band = [&](unsigned t) {
             uint32_t b = b0 + t;
-            uint32_t y0 = b * bandRows, y1 = std::min(image.height, y0 + bandRows);
-            coders[t]->run(y0, y1, b + 1 == bands);
+            uint32_t r0 = b * bandRows, r1 = std::min(count, r0 + bandRows);
+            coders[t]->run(r0, r1, b + 1 == bands);
         };
         std::vector<std::thread> helpers;
         for (unsigned t = 1; t < now; ++t) {
@@ -559,88 +645,6 @@ Status writeDirect(const Image &image, const Layout &layout, OutputFile &out, in
         }
     }
     return putChunk(out, "IEND", {});
-}
-
-// ---- Interlaced, through libpng ----
-
-struct WriteState {
-    OutputFile *out;
-    std::jmp_buf jump;
-    char message[200];
-};
-
-[[noreturn]] void onError(png_structp png, png_const_charp msg) {
-    auto *state = static_cast<WriteState *>(png_get_error_ptr(png));
-    std::snprintf(state->message, sizeof state->message, "%s", msg ? msg : "unknown error");
-    std::longjmp(state->jump, 1);
-}
-
-void onWarning(png_structp, png_const_charp) {}
-
-void writeData(png_structp png, png_bytep data, png_size_t size) {
-    auto *state = static_cast<WriteState *>(png_get_io_ptr(png));
-    if (!state->out->write(data, size)) png_error(png, "write failed");
-}
-
-void flushData(png_structp) {}
-
-// The libpng part. It holds no object with a destructor, so the error
-// handler's longjmp back here skips nothing that needs cleaning up.
-Status writeInterlaced(const Image &image, const Layout &layout, const PngRows &rows,
-                       uint8_t *rowBuffer, OutputFile &out, int level, const char *path) {
-    WriteState state;
-    state.out = &out;
-    state.message[0] = 0;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, onError, onWarning);
-    if (!png) return {Error::OutOfMemory, "cannot start the PNG encoder"};
-    png_infop info = png_create_info_struct(png);
-    if (!info) {
-        png_destroy_write_struct(&png, nullptr);
-        return {Error::OutOfMemory, "cannot start the PNG encoder"};
-    }
-    if (setjmp(state.jump)) {
-        png_destroy_write_struct(&png, &info);
-        if (!out.status()) return out.status();
-        return {Error::CannotWrite, std::string(path) + ": PNG encoder: " + state.message};
-    }
-    png_set_write_fn(png, &state, writeData, flushData);
-    png_set_IHDR(png, info, image.width, image.height, layout.bitDepth, layout.colorType,
-                 PNG_INTERLACE_ADAM7, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (layout.colorType == PNG_COLOR_TYPE_PALETTE) {
-        png_color colors[256];
-        png_byte alpha[256];
-        int trnsSize = 0;
-        const int n = static_cast<int>(image.palette.size());
-        for (int i = 0; i < n; ++i) {
-            const PaletteEntry &e = image.palette[i];
-            colors[i] = {e.r, e.g, e.b};
-            alpha[i] = e.a;
-            if (e.a != 255) trnsSize = i + 1;
-        }
-        png_set_PLTE(png, info, colors, n);
-        if (trnsSize) png_set_tRNS(png, info, alpha, trnsSize, nullptr);
-    }
-    if (image.xPelsPerMeter > 0 && image.yPelsPerMeter > 0)
-        png_set_pHYs(png, info, static_cast<png_uint_32>(image.xPelsPerMeter),
-                     static_cast<png_uint_32>(image.yPelsPerMeter), PNG_RESOLUTION_METER);
-    png_set_compression_level(png, level);
-    png_set_compression_buffer_size(png, 256 * 1024);
-    if (level == 0 || layout.colorType == PNG_COLOR_TYPE_PALETTE || layout.bitDepth < 8) {
-        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-    } else {
-        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_ALL_FILTERS);
-        png_set_compression_strategy(png, Z_FILTERED);
-    }
-    png_write_info(png, info);
-    const int passes = png_set_interlace_handling(png);
-    for (int pass = 0; pass < passes; ++pass)
-        for (uint32_t y = 0; y < image.height; ++y) {
-            rows.make(y, rowBuffer);
-            png_write_row(png, rowBuffer);
-        }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return out.status();
 }
 
 } // namespace
@@ -671,14 +675,7 @@ Status savePng(const Image &image, const char *path, int level, bool interlaced)
     const Layout layout = chooseLayout(image);
     OutputFile out;
     if (Status s = out.open(path); !s) return s;
-    if (interlaced) {
-        std::vector<uint8_t> rowBuffer(layout.rowBytes);
-        PngRows rows(image, layout);
-        if (Status s = writeInterlaced(image, layout, rows, rowBuffer.data(), out, level, path); !s)
-            return s;
-    } else if (Status s = writeDirect(image, layout, out, level); !s) {
-        return s;
-    }
+    if (Status s = writePng(image, layout, out, level, interlaced); !s) return s;
     return out.commit();
 }
 

@@ -8,6 +8,7 @@
 #include <QColor>
 #include <QImage>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <ostream>
@@ -113,9 +114,9 @@ inline Image build(const Kind &k, uint32_t w, uint32_t h) {
     for (uint32_t y = 0; y < h; ++y) {
         uint8_t *row = img.row(y);
         for (uint32_t x = 0; x < w; ++x) {
-            uint8_t b = static_cast<uint8_t>(x * 255 / (w - 1));
-            uint8_t g = static_cast<uint8_t>(y * 255 / (h - 1));
-            uint8_t r = static_cast<uint8_t>((x + y) * 255 / (w + h - 2));
+            uint8_t b = static_cast<uint8_t>(x * 255 / std::max(w - 1, 1u));
+            uint8_t g = static_cast<uint8_t>(y * 255 / std::max(h - 1, 1u));
+            uint8_t r = static_cast<uint8_t>((x + y) * 255 / std::max(w + h - 2, 1u));
             if (k.bits == 16) {
                 uint16_t v = static_cast<uint16_t>(((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3));
                 row[2 * x] = static_cast<uint8_t>(v);

@@ -236,10 +236,10 @@ TEST(SavePngLevels, EveryLevelDecodesToTheSamePixels) {
 
 // Pictures large enough to be cut into several bands that are compressed
 // on their own and joined into one zlib stream.
-class SavePngBands : public ::testing::TestWithParam<std::tuple<Kind, int>> {};
+class SavePngBands : public ::testing::TestWithParam<std::tuple<Kind, int, bool>> {};
 
 TEST_P(SavePngBands, JoinedStreamsDecodeToEveryPixel) {
-    const auto &[k, level] = GetParam();
+    const auto &[k, level, interlaced] = GetParam();
     Image img = build(k, 1003, 701);
     if (!k.paletteSize) {
         // Grain, so that the compressor emits many blocks per band.
@@ -250,8 +250,9 @@ TEST_P(SavePngBands, JoinedStreamsDecodeToEveryPixel) {
     }
     TempDir dir;
     auto path = dir / "big.png";
-    Status s = savePng(img, path.c_str(), level, false);
+    Status s = savePng(img, path.c_str(), level, interlaced);
     ASSERT_TRUE(s) << s.message();
+    EXPECT_EQ(readFile(path).at(28), interlaced ? 1 : 0);
     QImage q = readWithQt(path);
     ASSERT_FALSE(q.isNull());
     EXPECT_EQ(maxDifference(q, img, true), 0);
@@ -263,11 +264,29 @@ INSTANTIATE_TEST_SUITE_P(Kinds, SavePngBands,
                                                               Kind{"Pal4", 4, 16},
                                                               Kind{"Rgb32Alpha", 32, 0, false,
                                                                    false, false, false, true}),
-                                            ::testing::Values(0, 1, 5, 9)),
+                                            ::testing::Values(0, 1, 5, 9), ::testing::Bool()),
                          [](const auto &info) {
                              return std::get<0>(info.param).name + "_Level" +
-                                    std::to_string(std::get<1>(info.param));
+                                    std::to_string(std::get<1>(info.param)) +
+                                    (std::get<2>(info.param) ? "_Adam7" : "");
                          });
+
+// Adam7 on pictures so small that some passes hold no pixels at all.
+TEST(SavePngAdam7, TinyPicturesSkipEmptyPasses) {
+    TempDir dir;
+    for (const Kind &k : allKinds()) {
+        if (k.rle) continue;
+        for (auto [w, h] : {std::pair{1u, 1u}, {2u, 3u}, {5u, 1u}, {3u, 9u}, {9u, 2u}}) {
+            Image img = build(k, w, h);
+            auto path = dir / (k.name + std::to_string(w) + "x" + std::to_string(h) + ".png");
+            ASSERT_TRUE(savePng(img, path.c_str(), 6, true)) << path;
+            QImage q = readWithQt(path);
+            ASSERT_FALSE(q.isNull()) << path;
+            ASSERT_EQ(q.size(), QSize(int(w), int(h))) << path;
+            EXPECT_EQ(maxDifference(q, img, true), 0) << path;
+        }
+    }
+}
 
 TEST(SavePngLevels, RepeatingPatternsGainFromLongerMatchesAtHighLevels) {
     // 3-pixel stripes of indices: run-length coding finds nothing to repeat,
