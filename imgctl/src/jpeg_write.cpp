@@ -540,10 +540,11 @@ struct Counts {
 // coded again.
 struct Part {
     uint32_t y0 = 0, height = 0;
-    std::vector<uint8_t> jpeg;         // the part as libjpeg wrote it
-    size_t scanStart = 0, scanEnd = 0; // its entropy-coded data
-    std::vector<uint8_t> data;         // that data unstuffed
-    std::vector<size_t> intervals;     // start of each restart interval in data, then the end
+    std::vector<uint8_t> head; // the part's segments before its scan data
+    // The part as libjpeg wrote it, then, in the same buffer, its
+    // entropy-coded data unstuffed.
+    std::vector<uint8_t> data;
+    std::vector<size_t> intervals; // start of each restart interval in data, then the end
     Counts counts;
     std::vector<uint8_t> coded; // the data coded with the optimised tables
     bool ok = false;
@@ -682,31 +683,33 @@ void preparePart(const Image &image, Part &part, int quality, uint32_t mcuRows) 
     part.ok = false;
     try {
         RowFeeder feeder(image);
-        if (!encodePart(image, feeder, part.y0, part.height, quality, part.jpeg)) return;
+        if (!encodePart(image, feeder, part.y0, part.height, quality, part.data)) return;
         size_t start = 0;
-        Headers h = parseHeaders(part.jpeg, image.width, start);
-        if (!h.ok || part.jpeg.size() < start + 2) return;
-        part.scanStart = start;
-        part.scanEnd = part.jpeg.size() - 2; // before EOI
-        // Unstuff, cutting at the restart markers.
-        part.data.reserve(part.scanEnd - start);
+        Headers h = parseHeaders(part.data, image.width, start);
+        if (!h.ok || part.data.size() < start + 2) return;
+        part.head.assign(part.data.begin(), part.data.begin() + start);
+        // Unstuff in place (the data only shrinks), cutting at the restart
+        // markers; the scan data ends before the closing EOI marker.
+        uint8_t *f = part.data.data();
+        const size_t end = part.data.size() - 2;
+        size_t w = 0;
         part.intervals.push_back(0);
-        const uint8_t *f = part.jpeg.data();
-        for (size_t i = start; i < part.scanEnd; ++i) {
+        for (size_t i = start; i < end; ++i) {
             if (f[i] != 0xFF) {
-                part.data.push_back(f[i]);
+                f[w++] = f[i];
                 continue;
             }
-            uint8_t next = i + 1 < part.scanEnd ? f[i + 1] : 0;
+            uint8_t next = i + 1 < end ? f[i + 1] : 0;
             ++i;
             if (next == 0)
-                part.data.push_back(0xFF);
+                f[w++] = 0xFF;
             else if (next >= 0xD0 && next <= 0xD7)
-                part.intervals.push_back(part.data.size());
+                part.intervals.push_back(w);
             else
                 return;
         }
-        part.intervals.push_back(part.data.size());
+        part.data.resize(w);
+        part.intervals.push_back(w);
         if (part.intervals.size() != mcuRows + 1) return;
         HuffDecoder dc[2], ac[2];
         for (int t = 0; t < 2; ++t) {
@@ -803,7 +806,7 @@ bool encodeSplit(const Image &image, OutputFile &out, int quality, uint32_t mcuH
     if (!parts[0].ok || !parts[1].ok) return false;
 
     size_t scanStart = 0;
-    Headers h = parseHeaders(parts[0].jpeg, image.width, scanStart);
+    Headers h = parseHeaders(parts[0].head, image.width, scanStart);
     if (!h.ok) return false;
     Counts total;
     for (const Part &p : parts)
@@ -830,7 +833,7 @@ bool encodeSplit(const Image &image, OutputFile &out, int quality, uint32_t mcuH
     std::vector<uint8_t> head = {0xFF, 0xD8};
     bool tablesWritten = false;
     for (auto [at, len] : h.segments) {
-        const uint8_t *seg = parts[0].jpeg.data() + at;
+        const uint8_t *seg = parts[0].head.data() + at;
         if (seg[1] == 0xC4) {
             if (tablesWritten) continue;
             tablesWritten = true;
