@@ -9,8 +9,7 @@
 // each band as a raw deflate stream of its own (see BandCoder), joined into
 // the one zlib stream of the IDAT chunks: zlib's streams end in a sync flush;
 // libdeflate's get their final-block bit cleared and an empty stored block,
-// which puts the next band on a byte boundary. libpng serves only for its
-// colour-type constants.
+// which puts the next band on a byte boundary.
 #include "file_out.h"
 #include "ops.h"
 
@@ -26,13 +25,15 @@
 #include <vector>
 
 #include <libdeflate.h>
-#include <png.h>
 #include <zlib.h>
 
 namespace imgctl {
 namespace {
 
 // ---- Colour type and rows ----
+
+// The IHDR colour types.
+constexpr int kGray = 0, kRgb = 2, kPalette = 3, kRgba = 6;
 
 enum class RowKind {
     Bgr,     // 24-bit: B, G, R to R, G, B
@@ -43,7 +44,7 @@ enum class RowKind {
 };
 
 struct Layout {
-    int colorType = PNG_COLOR_TYPE_RGB;
+    int colorType = kRgb;
     int bitDepth = 8;
     RowKind kind = RowKind::Bgr;
     size_t rowBytes = 0; // one row of the file, without its filter byte
@@ -73,22 +74,20 @@ Layout chooseLayout(const Image &image) {
     if (image.isPalette()) {
         l.kind = RowKind::Indices;
         l.bitDepth = depthForPalette(image.palette.size());
-        l.colorType = isGrayRamp(image, l.bitDepth) ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_PALETTE;
+        l.colorType = isGrayRamp(image, l.bitDepth) ? kGray : kPalette;
         l.bpp = 1;
     } else if (image.bitCount == 16) {
         l.kind = RowKind::Rgb555;
     } else if (image.bitCount == 32) {
         if (hasTransparency(image)) {
-            l.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
+            l.colorType = kRgba;
             l.kind = RowKind::Bgra;
             l.bpp = 4;
         } else {
             l.kind = RowKind::Bgrx;
         }
     }
-    const int channels = l.colorType == PNG_COLOR_TYPE_RGB         ? 3
-                         : l.colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4
-                                                                   : 1;
+    const int channels = l.colorType == kRgb ? 3 : l.colorType == kRgba ? 4 : 1;
     l.rowBytes = static_cast<size_t>((uint64_t{image.width} * channels * l.bitDepth + 7) / 8);
     return l;
 }
@@ -192,9 +191,9 @@ class RowSequence {
   public:
     RowSequence(const Image &image, const Layout &layout, const PngRows &rows, bool interlaced)
         : rows_(rows), full_(layout.rowBytes) {
-        pixelBits_ = layout.bitDepth * (layout.colorType == PNG_COLOR_TYPE_RGB         ? 3
-                                        : layout.colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4
-                                                                                       : 1);
+        pixelBits_ = layout.bitDepth * (layout.colorType == kRgb    ? 3
+                                        : layout.colorType == kRgba ? 4
+                                                                    : 1);
         static const uint32_t adam7[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
                                              {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
         static const uint32_t whole[1][4] = {{0, 0, 1, 1}};
@@ -560,7 +559,7 @@ Status writePng(const Image &image, const Layout &layout, OutputFile &out, int l
     ihdr[10] = ihdr[11] = 0;       // deflate, adaptive filtering
     ihdr[12] = interlaced ? 1 : 0; // Adam7
     (void)putChunk(out, "IHDR", {{ihdr, 13}});
-    if (layout.colorType == PNG_COLOR_TYPE_PALETTE) {
+    if (layout.colorType == kPalette) {
         uint8_t plte[256 * 3], trns[256];
         size_t n = image.palette.size(), trnsSize = 0;
         for (size_t i = 0; i < n; ++i) {
@@ -584,8 +583,7 @@ Status writePng(const Image &image, const Layout &layout, OutputFile &out, int l
     if (!out.status()) return out.status();
 
     const int dlevel = deflateLevel(level);
-    const bool adaptive =
-        level > 0 && layout.bitDepth == 8 && layout.colorType != PNG_COLOR_TYPE_PALETTE;
+    const bool adaptive = level > 0 && layout.bitDepth == 8 && layout.colorType != kPalette;
     PngRows pngRows(image, layout);
     RowSequence rows(image, layout, pngRows, interlaced);
     const uint32_t count = rows.count();
