@@ -2,7 +2,10 @@
 // below quality 90 and 4:4:4 from 90 up, progressive on request, a gray
 // palette image as a one-component JPEG, alpha composited over white.
 // 24-bit and opaque 32-bit rows go to the encoder straight from the image;
-// other layouts are converted one row at a time into a small buffer.
+// other layouts are converted one row at a time into a small buffer. Large
+// baseline files are encoded in two parts at once and their tables optimised
+// afterwards (see "Large baseline files" below); progressive and small files
+// go through libjpeg in one piece.
 #include "file_out.h"
 #include "ops.h"
 
