@@ -481,7 +481,9 @@ class BandCoder {
         zs.next_out = zout_.data();
         zs.avail_out = static_cast<uInt>(zout_.size());
         const int rc = deflate(&zs, last ? Z_FINISH : Z_SYNC_FLUSH);
-        const bool ok = last ? rc == Z_STREAM_END : rc == Z_OK && zs.avail_in == 0;
+        // A sync flush is complete only when it left output space unused.
+        const bool ok =
+            last ? rc == Z_STREAM_END : rc == Z_OK && zs.avail_in == 0 && zs.avail_out > 0;
         zsize_ = zs.total_out;
         deflateEnd(&zs);
         return ok;
