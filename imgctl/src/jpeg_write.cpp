@@ -336,7 +336,7 @@ bool encodePart(const Image &image, RowFeeder &feeder, uint32_t y0, uint32_t hei
 
 // A Huffman table as a DHT segment holds it: code counts per length, then
 // the symbols in code order.
-struct HuffSpec {
+struct HuffTable {
     std::array<uint8_t, 17> bits{}; // bits[1..16]
     std::array<uint8_t, 256> vals{};
     int count() const {
@@ -353,21 +353,21 @@ struct HuffDecoder {
     std::array<int32_t, 18> maxcode{}, mincode{}, valptr{};
     std::array<uint8_t, 256> vals{};
 
-    void build(const HuffSpec &spec) {
-        vals = spec.vals;
+    void build(const HuffTable &table) {
+        vals = table.vals;
         look.fill(0);
         int32_t code = 0, k = 0;
         for (int len = 1; len <= 16; ++len) {
             valptr[len] = k;
             mincode[len] = code;
-            for (int i = 0; i < spec.bits[len]; ++i, ++code, ++k) {
+            for (int i = 0; i < table.bits[len]; ++i, ++code, ++k) {
                 if (len <= kLook) {
                     int shift = kLook - len;
                     for (int j = 0; j < (1 << shift); ++j)
                         look[(code << shift) | j] = static_cast<uint16_t>((len << 8) | vals[k]);
                 }
             }
-            maxcode[len] = spec.bits[len] ? code - 1 : -1;
+            maxcode[len] = table.bits[len] ? code - 1 : -1;
             code <<= 1;
         }
         maxcode[17] = INT32_MAX;
@@ -378,14 +378,14 @@ struct HuffEncoder {
     std::array<uint16_t, 256> code{};
     std::array<uint8_t, 256> size{};
 
-    void build(const HuffSpec &spec) {
+    void build(const HuffTable &table) {
         size.fill(0);
         uint32_t c = 0;
         int k = 0;
         for (int len = 1; len <= 16; ++len) {
-            for (int i = 0; i < spec.bits[len]; ++i, ++c, ++k) {
-                code[spec.vals[k]] = static_cast<uint16_t>(c);
-                size[spec.vals[k]] = static_cast<uint8_t>(len);
+            for (int i = 0; i < table.bits[len]; ++i, ++c, ++k) {
+                code[table.vals[k]] = static_cast<uint16_t>(c);
+                size[table.vals[k]] = static_cast<uint8_t>(len);
             }
             c <<= 1;
         }
@@ -395,7 +395,7 @@ struct HuffEncoder {
 // Optimal code lengths (at most 16 bits, no all-ones code) for symbol
 // counts, by the JPEG standard's procedure: merge the two rarest entries
 // until one is left, then move over-long codes up.
-HuffSpec optimalTable(const std::array<uint32_t, 256> &counts) {
+HuffTable optimalTable(const std::array<uint32_t, 256> &counts) {
     std::array<int64_t, 257> freq{};
     for (int i = 0; i < 256; ++i)
         freq[i] = counts[i];
@@ -446,14 +446,14 @@ HuffSpec optimalTable(const std::array<uint32_t, 256> &counts) {
     while (bits[i] == 0)
         --i;
     bits[i]--; // drop the reserved symbol's code
-    HuffSpec spec;
+    HuffTable table;
     for (int l = 1; l <= 16; ++l)
-        spec.bits[l] = static_cast<uint8_t>(bits[l]);
+        table.bits[l] = static_cast<uint8_t>(bits[l]);
     int k = 0;
     for (int len = 1; len <= 32; ++len)
         for (int s = 0; s < 256; ++s)
-            if (codesize[s] == len) spec.vals[k++] = static_cast<uint8_t>(s);
-    return spec;
+            if (codesize[s] == len) table.vals[k++] = static_cast<uint8_t>(s);
+    return table;
 }
 
 // Reads bits, most significant first, from unstuffed entropy-coded bytes;
@@ -607,7 +607,7 @@ struct Recoder {
 // The segments of a JPEG before its scan data.
 struct Headers {
     std::vector<std::pair<size_t, size_t>> segments; // offset and length of each, marker included
-    HuffSpec dc[2], ac[2];
+    HuffTable dc[2], ac[2];
     ScanLayout scan;
     bool ok = false;
 };
@@ -633,13 +633,13 @@ Headers parseHeaders(const std::vector<uint8_t> &f, uint32_t width, size_t &scan
             while (q + 17 <= len - 2) {
                 int cls = p[q] >> 4, id = p[q] & 15;
                 if (id > 1) return h;
-                HuffSpec &spec = cls ? h.ac[id] : h.dc[id];
-                spec.bits[0] = 0;
+                HuffTable &table = cls ? h.ac[id] : h.dc[id];
+                table.bits[0] = 0;
                 for (int l = 1; l <= 16; ++l)
-                    spec.bits[l] = p[q + l];
-                int n = spec.count();
+                    table.bits[l] = p[q + l];
+                int n = table.count();
                 if (n > 256 || q + 17 + n > len - 2) return h;
-                std::memcpy(spec.vals.data(), p + q + 17, n);
+                std::memcpy(table.vals.data(), p + q + 17, n);
                 q += 17 + n;
             }
         } else if (marker == 0xC0) { // SOF0
@@ -819,13 +819,13 @@ bool encodeSplit(const Image &image, OutputFile &out, int quality, uint32_t mcuH
                 total.ac[t][s] += p.counts.ac[t][s];
             }
     const int tables = h.scan.components == 1 ? 1 : 2;
-    HuffSpec dcSpec[2], acSpec[2];
+    HuffTable dcTable[2], acTable[2];
     HuffEncoder dcEnc[2], acEnc[2];
     for (int t = 0; t < tables; ++t) {
-        dcSpec[t] = optimalTable(total.dc[t]);
-        acSpec[t] = optimalTable(total.ac[t]);
-        dcEnc[t].build(dcSpec[t]);
-        acEnc[t].build(acSpec[t]);
+        dcTable[t] = optimalTable(total.dc[t]);
+        acTable[t] = optimalTable(total.ac[t]);
+        dcEnc[t].build(dcTable[t]);
+        acEnc[t].build(acTable[t]);
     }
     runParallel(2, [&](unsigned i) {
         recodePart(parts[i], h, dcEnc, acEnc, i == 0 ? 0 : partRows[0], mcuRows);
@@ -842,14 +842,14 @@ bool encodeSplit(const Image &image, OutputFile &out, int quality, uint32_t mcuH
             tablesWritten = true;
             size_t body = 0;
             for (int t = 0; t < tables; ++t)
-                body += 2 * 17 + dcSpec[t].count() + acSpec[t].count();
+                body += 2 * 17 + dcTable[t].count() + acTable[t].count();
             putSegmentHeader(head, 0xC4, body + 2);
             for (int t = 0; t < tables; ++t)
                 for (int cls = 0; cls < 2; ++cls) {
-                    const HuffSpec &spec = cls ? acSpec[t] : dcSpec[t];
+                    const HuffTable &table = cls ? acTable[t] : dcTable[t];
                     head.push_back(static_cast<uint8_t>(cls << 4 | t));
-                    head.insert(head.end(), spec.bits.begin() + 1, spec.bits.end());
-                    head.insert(head.end(), spec.vals.begin(), spec.vals.begin() + spec.count());
+                    head.insert(head.end(), table.bits.begin() + 1, table.bits.end());
+                    head.insert(head.end(), table.vals.begin(), table.vals.begin() + table.count());
                 }
             continue;
         }
