@@ -32,7 +32,7 @@ struct Steps {
     }
 };
 
-bool runFormat(Steps &s, const ConversionSettings &settings, bool rleTicked,
+bool runFormat(Steps &s, const ConversionSettings &settings, bool rleTicked, bool dither,
                const std::string &output) {
     imagelib::ImageLibrary &lib = s.lib;
     const char *path = output.c_str();
@@ -51,7 +51,8 @@ bool runFormat(Steps &s, const ConversionSettings &settings, bool rleTicked,
             });
             break;
         case 2:
-            ok = s.step("DIBto8Bit", [&](int32_t h) { return lib.DIBto8Bit(h, 0, 0); });
+            ok =
+                s.step("DIBto8Bit", [&](int32_t h) { return lib.DIBto8Bit(h, 0, dither ? 0 : 1); });
             break;
         default:
             s.cause = "unknown bit depth " + std::to_string(settings.bitDepthIndex);
@@ -96,7 +97,8 @@ PngOptions makePngOptions(const ConversionSettings &settings) {
 }
 
 ChainResult runChain(imagelib::ImageLibrary &lib, const ConversionSettings &settings,
-                     bool rleTicked, const std::string &source, const std::string &output) {
+                     bool rleTicked, const std::string &source, const std::string &output,
+                     bool dither) {
     ChainResult result;
     int32_t current = 0;
     try {
@@ -110,7 +112,7 @@ ChainResult runChain(imagelib::ImageLibrary &lib, const ConversionSettings &sett
 
         result.stage = Stage::Convert;
         Steps steps{lib, current, result.cause};
-        if (!runFormat(steps, settings, rleTicked, output)) {
+        if (!runFormat(steps, settings, rleTicked, dither, output)) {
             result.failed = true;
             result.heldImage = current;
             return result;

@@ -36,9 +36,12 @@ PngOptions makePngOptions(const ConversionSettings &settings);
 // and writes `output`, then releases the image. rleTicked is the RLE box:
 // compression runs only for 8-bit BMP output with it ticked. A step or save
 // that returns 0 fails the conversion; a LibraryError fails the stage it is
-// raised in. Nothing escapes but std::bad_alloc.
+// raised in. Nothing escapes but std::bad_alloc. The window always dithers
+// 8-bit output; the command line may ask for nearest-colour mapping instead
+// (DIBto8Bit with 0, 1).
 ChainResult runChain(imagelib::ImageLibrary &lib, const ConversionSettings &settings,
-                     bool rleTicked, const std::string &source, const std::string &output);
+                     bool rleTicked, const std::string &source, const std::string &output,
+                     bool dither = true);
 
 // Releases result.heldImage, if any, and clears it. A library error here is
 // swallowed: the failure has already been reported.

@@ -1,0 +1,438 @@
+// nubaro-convert as a user runs it: a separate process, corpus files in,
+// outputs in a temporary folder, read back with Qt.
+#include "chain.h"
+#include "corpus.h"
+#include "direct_library.h"
+#include "settings/settings_rules.h"
+
+#include <QImage>
+#include <QImageReader>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::corpus;
+using testing_support::readFile;
+using testing_support::TempDir;
+
+struct Outcome {
+    int status = -1; // exit status, or -1 when the process did not exit
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Runs nubaro-convert with `args`, stdout and stderr caught in files (so
+// neither is a terminal).
+Outcome runConvert(const TempDir &dir, const std::vector<std::string> &args) {
+    const fs::path outFile = dir / ".stdout", errFile = dir / ".stderr";
+    std::vector<char *> argv;
+    std::string program = NUBARO_CONVERT_PATH;
+    argv.push_back(program.data());
+    std::vector<std::string> copy = args;
+    for (std::string &a : copy)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int o = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(127);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    Outcome run;
+    int wstatus = 0;
+    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) {
+        run.status = WEXITSTATUS(wstatus);
+    }
+    run.out = slurp(outFile);
+    run.err = slurp(errFile);
+    fs::remove(outFile);
+    fs::remove(errFile);
+    return run;
+}
+
+std::vector<std::string> lines(const std::string &text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        result.push_back(line);
+    return result;
+}
+
+// Sources are read turned by their Orientation tag, as the library loads them.
+QImage readWithQt(const fs::path &path, const char *format, bool turned = false) {
+    QImageReader reader(QString::fromStdString(path.string()), format);
+    reader.setAutoTransform(turned);
+    return reader.read();
+}
+
+// Mean absolute RGB difference per channel of two images of one size.
+double meanDiff(const QImage &a, const QImage &b) {
+    const QImage x = a.convertToFormat(QImage::Format_RGB888);
+    const QImage y = b.convertToFormat(QImage::Format_RGB888);
+    if (x.size() != y.size() || x.isNull()) return 1e9;
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const uchar *p = x.constScanLine(row), *q = y.constScanLine(row);
+        for (int i = 0; i < x.width() * 3; ++i)
+            sum += std::abs(p[i] - q[i]);
+    }
+    return sum / (x.width() * x.height() * 3.0);
+}
+
+uint16_t le16(const std::vector<uint8_t> &bytes, size_t at) {
+    return at + 2 <= bytes.size() ? static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8) : 0;
+}
+
+const fs::path kPhoto = corpus("jpeg/baseline-420.jpg");
+const fs::path kPhotoRef = corpus("jpeg/ref/source-256x192.png");
+
+// ---- one file, each option ------------------------------------------------
+
+struct FormatCase {
+    const char *name;
+    std::vector<std::string> options;
+    const char *output;
+    const char *qtFormat;
+    double maxMeanDiff; // against the lossless picture the JPEG was made from
+    // A check of the written bytes that Qt does not show.
+    bool (*bytes)(const std::vector<uint8_t> &);
+};
+
+bool bmp24(const std::vector<uint8_t> &b) {
+    return le16(b, 28) == 24 && le16(b, 30) == 0;
+}
+bool bmp16(const std::vector<uint8_t> &b) {
+    return le16(b, 28) == 16;
+}
+bool bmp8(const std::vector<uint8_t> &b) {
+    return le16(b, 28) == 8 && le16(b, 30) == 0;
+}
+bool bmp8rle(const std::vector<uint8_t> &b) {
+    return le16(b, 28) == 8 && le16(b, 30) == 1;
+}
+bool hasMarker(const std::vector<uint8_t> &b, uint8_t marker) {
+    for (size_t i = 2; i + 1 < b.size(); ++i) {
+        if (b[i] == 0xFF && b[i + 1] == marker) return true;
+    }
+    return false;
+}
+bool baselineJpeg(const std::vector<uint8_t> &b) {
+    return hasMarker(b, 0xC0) && !hasMarker(b, 0xC2);
+}
+bool progressiveJpeg(const std::vector<uint8_t> &b) {
+    return hasMarker(b, 0xC2);
+}
+bool pngPlain(const std::vector<uint8_t> &b) {
+    return b.size() > 28 && b[28] == 0;
+}
+bool pngAdam7(const std::vector<uint8_t> &b) {
+    return b.size() > 28 && b[28] == 1;
+}
+
+class CliFormat : public testing::TestWithParam<FormatCase> {};
+
+TEST_P(CliFormat, WritesWhatTheOptionsAsk) {
+    const FormatCase &c = GetParam();
+    TempDir dir;
+    std::vector<std::string> args = c.options;
+    args.push_back(kPhoto.string());
+    args.push_back((dir / c.output).string());
+    const Outcome run = runConvert(dir, args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "");
+    const QImage image = readWithQt(dir / c.output, c.qtFormat);
+    ASSERT_FALSE(image.isNull()) << c.output;
+    EXPECT_EQ(image.size(), QSize(256, 192));
+    EXPECT_LT(meanDiff(image, QImage(QString::fromStdString(kPhotoRef.string()))), c.maxMeanDiff);
+    EXPECT_TRUE(c.bytes(readFile(dir / c.output)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, CliFormat,
+    testing::Values(
+        FormatCase{"Bmp24", {}, "o.bmp", "bmp", 4, bmp24},
+        FormatCase{"Bmp16", {"--bits", "16"}, "o.bmp", "bmp", 6, bmp16},
+        FormatCase{"Bmp8", {"--bits=8"}, "o.bmp", "bmp", 10, bmp8},
+        FormatCase{"Bmp8NoDither", {"--bits", "8", "--no-dither"}, "o.bmp", "bmp", 10, bmp8},
+        FormatCase{"Bmp8Rle", {"--bits", "8", "--rle"}, "o.bmp", "bmp", 10, bmp8rle},
+        FormatCase{"Bmp24RleIgnored", {"--rle"}, "o.bmp", "bmp", 4, bmp24},
+        FormatCase{"JpegByExtension", {}, "o.JPEG", "jpeg", 8, baselineJpeg},
+        FormatCase{"JpegProgressive",
+                   {"--progressive", "--quality", "90"},
+                   "o.jpg",
+                   "jpeg",
+                   6,
+                   progressiveJpeg},
+        FormatCase{"FormatOverExtension", {"--format", "png"}, "o.dat", "png", 4, pngPlain},
+        FormatCase{"PngInterlaced", {"--interlace", "--level", "9"}, "o.png", "png", 4, pngAdam7}),
+    [](const testing::TestParamInfo<FormatCase> &info) { return std::string(info.param.name); });
+
+TEST(Cli, GrayLevelTakesTheColourOut) {
+    TempDir dir;
+    ASSERT_EQ(runConvert(dir, {"--gray", "255", kPhoto.string(), (dir / "g.bmp").string()}).status,
+              0);
+    const QImage image = readWithQt(dir / "g.bmp", "bmp").convertToFormat(QImage::Format_RGB888);
+    ASSERT_FALSE(image.isNull());
+    for (int y = 0; y < image.height(); y += 7) {
+        for (int x = 0; x < image.width(); x += 7) {
+            const QRgb p = image.pixel(x, y);
+            EXPECT_EQ(qRed(p), qGreen(p));
+            EXPECT_EQ(qGreen(p), qBlue(p));
+        }
+    }
+}
+
+TEST(Cli, QualityChangesTheJpegSize) {
+    TempDir dir;
+    ASSERT_EQ(
+        runConvert(dir, {"--quality", "20", kPhoto.string(), (dir / "lo.jpg").string()}).status, 0);
+    ASSERT_EQ(
+        runConvert(dir, {"--quality", "95", kPhoto.string(), (dir / "hi.jpg").string()}).status, 0);
+    EXPECT_LT(fs::file_size(dir / "lo.jpg") * 2, fs::file_size(dir / "hi.jpg"));
+}
+
+// ---- defaults: the window's start values ----------------------------------
+
+// The window's chain run in this process with the start values the window
+// writes at start-up, for comparison with the command line's defaults.
+std::vector<uint8_t> windowOutput(const TempDir &dir, int16_t format, const std::string &name) {
+    ConversionSettings settings;
+    nubaro::fillExtensionTable(settings);
+    nubaro::writeStartValues(settings);
+    settings.formatIndex = format;
+    cli::DirectLibrary lib;
+    const convert::ChainResult result =
+        convert::runChain(lib, settings, false, kPhoto.string(), (dir / name).string());
+    EXPECT_FALSE(result.failed) << result.cause;
+    return readFile(dir / name);
+}
+
+TEST(Cli, DefaultsAreTheWindowsStartValues) {
+    TempDir dir;
+    const struct {
+        int16_t format;
+        const char *ext;
+    } kCases[] = {{0, "bmp"}, {1, "jpg"}, {2, "png"}};
+    for (const auto &c : kCases) {
+        const std::string ours = std::string("cli.") + c.ext;
+        ASSERT_EQ(runConvert(dir, {kPhoto.string(), (dir / ours).string()}).status, 0);
+        const std::vector<uint8_t> window = windowOutput(dir, c.format, std::string("w.") + c.ext);
+        ASSERT_FALSE(window.empty());
+        EXPECT_EQ(readFile(dir / ours), window) << c.ext;
+    }
+    // The explicit start values give the same files.
+    ASSERT_EQ(
+        runConvert(dir, {"--quality", "60", kPhoto.string(), (dir / "q.jpg").string()}).status, 0);
+    EXPECT_EQ(readFile(dir / "q.jpg"), readFile(dir / "cli.jpg"));
+    ASSERT_EQ(
+        runConvert(dir, {"--bits", "24", "--gray", "0", kPhoto.string(), (dir / "b.bmp").string()})
+            .status,
+        0);
+    EXPECT_EQ(readFile(dir / "b.bmp"), readFile(dir / "cli.bmp"));
+    // --interlace alone keeps the window's start level, 5.
+    ASSERT_EQ(runConvert(dir, {"--interlace", kPhoto.string(), (dir / "i.png").string()}).status,
+              0);
+    ASSERT_EQ(
+        runConvert(dir, {"--interlace", "--level", "5", kPhoto.string(), (dir / "i5.png").string()})
+            .status,
+        0);
+    EXPECT_EQ(readFile(dir / "i.png"), readFile(dir / "i5.png"));
+}
+
+TEST(Cli, NoDitherMapsToTheNearestColour) {
+    TempDir dir;
+    ASSERT_EQ(runConvert(dir, {"--bits", "8", kPhoto.string(), (dir / "d.bmp").string()}).status,
+              0);
+    ASSERT_EQ(
+        runConvert(dir, {"--bits", "8", "--no-dither", kPhoto.string(), (dir / "n.bmp").string()})
+            .status,
+        0);
+    // The library's own nearest mapping, called directly.
+    int32_t h = ToDIB(kPhoto.c_str());
+    ASSERT_GT(h, 0);
+    h = DIBto8Bit(DIBto24Bit(RLEtoDIB(h)), 0, 1);
+    ASSERT_GT(h, 0);
+    h = GrayDIB(h, 0);
+    ASSERT_EQ(DIBtoBMP((dir / "ref.bmp").c_str(), h), 1);
+    DeleteDIB(h);
+    EXPECT_EQ(readFile(dir / "n.bmp"), readFile(dir / "ref.bmp"));
+    EXPECT_NE(readFile(dir / "n.bmp"), readFile(dir / "d.bmp"));
+}
+
+// ---- usage, errors and exit status -----------------------------------------
+
+TEST(Cli, HelpAndVersion) {
+    TempDir dir;
+    const Outcome help = runConvert(dir, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char *option :
+         {"--format", "--bits", "--rle", "--no-dither", "--gray", "--quality", "--progressive",
+          "--level", "--interlace", "--to", "--jobs", "--overwrite"}) {
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    }
+    const Outcome version = runConvert(dir, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("nubaro-convert ") + NUBARO_VERSION + "\n");
+}
+
+struct UsageCase {
+    std::vector<std::string> args;
+    const char *named; // what the error line must name
+};
+
+class CliUsage : public testing::TestWithParam<UsageCase> {};
+
+TEST_P(CliUsage, NamesTheBadArgumentAndWritesNothing) {
+    TempDir dir;
+    std::vector<std::string> args;
+    for (const std::string &a : GetParam().args) {
+        args.push_back(a == "SRC" ? kPhoto.string() : a == "OUT" ? (dir / "o.bmp").string() : a);
+    }
+    const Outcome run = runConvert(dir, args);
+    EXPECT_EQ(run.status, 2);
+    ASSERT_FALSE(run.err.empty());
+    EXPECT_NE(lines(run.err).front().find(GetParam().named), std::string::npos) << run.err;
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Errors, CliUsage,
+                         testing::Values(UsageCase{{"--bogus", "SRC", "OUT"}, "--bogus"},
+                                         UsageCase{{"--bits", "12", "SRC", "OUT"}, "--bits"},
+                                         UsageCase{{"--format", "gif", "SRC", "OUT"}, "--format"},
+                                         UsageCase{{"--quality", "abc", "SRC", "OUT"}, "--quality"},
+                                         UsageCase{{"--level", "10", "SRC", "OUT"}, "--level"},
+                                         UsageCase{{"--jobs", "0", "--to", "x", "SRC"}, "--jobs"},
+                                         UsageCase{{"--rle=1", "SRC", "OUT"}, "--rle"},
+                                         UsageCase{{"SRC", "OUT", "OUT"}, "one SOURCE"},
+                                         UsageCase{{"SRC"}, "OUTPUT"},
+                                         UsageCase{{"SRC", "out.gif"}, "out.gif"},
+                                         UsageCase{{"SRC", "OUT", "--quality"}, "--quality"}));
+
+TEST(Cli, FailureLineNamesTheFileAndTheLibrarysCause) {
+    TempDir dir;
+    const std::string missing = (dir / "missing.jpg").string();
+    Outcome run = runConvert(dir, {missing, (dir / "o.bmp").string()});
+    EXPECT_EQ(run.status, 1);
+    ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
+    EXPECT_EQ(run.err.rfind("nubaro-convert: " + missing + ": ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find("No such file"), std::string::npos) << run.err;
+
+    const std::string damaged = corpus("jpeg/bad/trunc-in-dqt.jpg").string();
+    run = runConvert(dir, {damaged, (dir / "o.bmp").string()});
+    EXPECT_EQ(run.status, 1);
+    ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
+    EXPECT_EQ(run.err.rfind("nubaro-convert: " + damaged + ": ", 0), 0u) << run.err;
+    EXPECT_FALSE(fs::exists(dir / "o.bmp"));
+
+    // A save that fails: the output folder does not exist.
+    run = runConvert(dir, {kPhoto.string(), (dir / "no" / "o.png").string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("DIBtoPNG"), std::string::npos) << run.err;
+}
+
+// ---- many files -------------------------------------------------------------
+
+TEST(Cli, ManyFilesOnTwoThreadsWithOneFailing) {
+    TempDir dir;
+    const std::vector<std::string> names = {"baseline-420", "baseline-444", "progressive-420",
+                                            "grayscale",    "orient-6",     "odd-33x17-420",
+                                            "small-16x16",  "quality-100"};
+    std::vector<std::string> args = {"--jobs", "2",    "--format",
+                                     "png",    "--to", (dir / "out").string()};
+    for (size_t i = 0; i < names.size(); ++i) {
+        args.push_back(corpus("jpeg/" + names[i] + ".jpg").string());
+        if (i == 3) args.push_back(corpus("jpeg/bad/empty.jpg").string());
+    }
+    const Outcome run = runConvert(dir, args);
+    EXPECT_EQ(run.status, 1);
+    const std::vector<std::string> errors = lines(run.err);
+    ASSERT_EQ(errors.size(), 1u) << run.err;
+    EXPECT_NE(errors[0].find("bad/empty.jpg: "), std::string::npos);
+    for (const std::string &name : names) {
+        const fs::path out = dir / "out" / (name + ".png");
+        const QImage converted = readWithQt(out, "png");
+        const QImage source = readWithQt(corpus("jpeg/" + name + ".jpg"), "jpeg", true);
+        ASSERT_FALSE(converted.isNull()) << out;
+        EXPECT_LT(meanDiff(converted, source), 3.0) << name;
+    }
+    EXPECT_FALSE(fs::exists(dir / "out" / "empty.png"));
+}
+
+TEST(Cli, ManyFilesSuccessIsSilentOffATerminal) {
+    TempDir dir;
+    const Outcome run = runConvert(dir, {"--to", (dir / "o").string(), kPhoto.string(),
+                                         corpus("jpeg/grayscale.jpg").string()});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(fs::exists(dir / "o" / "baseline-420.bmp"));
+    EXPECT_TRUE(fs::exists(dir / "o" / "grayscale.bmp"));
+}
+
+TEST(Cli, ExistingOutputIsReplacedOnlyWithOverwrite) {
+    TempDir dir;
+    fs::create_directory(dir / "o");
+    const fs::path taken = dir / "o" / "baseline-420.jpg";
+    std::ofstream(taken) << "keep me";
+    const std::vector<std::string> sources = {kPhoto.string(),
+                                              corpus("jpeg/grayscale.jpg").string()};
+    std::vector<std::string> args = {"--format", "jpeg", "--to", (dir / "o").string()};
+    args.insert(args.end(), sources.begin(), sources.end());
+
+    Outcome run = runConvert(dir, args);
+    EXPECT_EQ(run.status, 1);
+    ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
+    EXPECT_NE(run.err.find(kPhoto.string()), std::string::npos);
+    EXPECT_NE(run.err.find("--overwrite"), std::string::npos);
+    EXPECT_EQ(slurp(taken), "keep me");
+    EXPECT_FALSE(readWithQt(dir / "o" / "grayscale.jpg", "jpeg").isNull());
+
+    args.insert(args.begin(), "--overwrite");
+    run = runConvert(dir, args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(readWithQt(taken, "jpeg").isNull());
+
+    // One file: the same rule.
+    std::ofstream(dir / "one.bmp") << "keep me";
+    run = runConvert(dir, {kPhoto.string(), (dir / "one.bmp").string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(slurp(dir / "one.bmp"), "keep me");
+}
+
+TEST(Cli, TwoSourcesWithOneBaseNameDoNotShareAnOutput) {
+    TempDir dir;
+    fs::create_directories(dir / "a");
+    fs::copy_file(kPhoto, dir / "a" / "p.jpg");
+    fs::copy_file(corpus("jpeg/grayscale.jpg"), dir / "p.jpg");
+    const Outcome run = runConvert(dir, {"--jobs", "2", "--to", (dir / "o").string(),
+                                         (dir / "a" / "p.jpg").string(), (dir / "p.jpg").string()});
+    EXPECT_EQ(run.status, 1);
+    ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
+    EXPECT_NE(run.err.find((dir / "p.jpg").string() + ": "), std::string::npos) << run.err;
+    // The first source's picture, not the second's.
+    EXPECT_LT(meanDiff(readWithQt(dir / "o" / "p.bmp", "bmp"),
+                       QImage(QString::fromStdString(kPhotoRef.string()))),
+              4.0);
+}
+
+} // namespace
