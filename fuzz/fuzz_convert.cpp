@@ -1,0 +1,127 @@
+// Each decoded image through every conversion chain the program runs, every
+// save (into a temporary folder, on tmpfs where there is one) and drawing
+// into a small surface with rectangles taken from the input's last bytes.
+#include "fuzz_common.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using imgctl::Image;
+using imgctl::Status;
+
+// Larger pictures add time, not paths: the conversions are row loops.
+constexpr uint64_t kMaxFuzzPixels = 256 * 256;
+
+const std::string &workFolder() {
+    static const std::string folder = [] {
+        std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        std::string templ = base + "/nubaro-fuzz-XXXXXX";
+        if (!mkdtemp(templ.data())) std::abort();
+        return templ;
+    }();
+    return folder;
+}
+
+void saveAll(const Image &image, const std::string &stem, uint8_t knob) {
+    const std::string bmp = stem + ".bmp", jpg = stem + ".jpg", png = stem + ".png";
+    (void)imgctl::saveBmp(image, bmp.c_str());
+    (void)imgctl::saveJpeg(image, jpg.c_str(), 1 + knob % 100, knob & 1);
+    (void)imgctl::savePng(image, png.c_str(), knob % 10, knob & 2);
+    unlink(bmp.c_str());
+    unlink(jpg.c_str());
+    unlink(png.c_str());
+}
+
+void draw(const Image &image, const uint8_t *k) {
+    uint32_t pixels[16 * 12];
+    ImgctlSurface surface{pixels, 16, 12, 16 * 4};
+    auto s = [&](int i) { return static_cast<int32_t>(static_cast<int8_t>(k[i])); };
+    int32_t sw = 1 + k[6] % image.width, sh = 1 + k[7] % image.height;
+    int32_t sx = k[8] % (image.width - sw + 1), sy = k[9] % (image.height - sh + 1);
+    for (int32_t mode = 1; mode <= 4; mode += 3) {
+        (void)imgctl::drawImage(image, surface, s(0), s(1), s(2), s(3), sx, sy, sw, sh,
+                                IMGCTL_SRCCOPY, mode);
+        (void)imgctl::drawImage(image, surface, 0, 0, 16, 12, 0, 0, image.width, image.height,
+                                IMGCTL_SRCCOPY, mode);
+        // Enlarging a corner and a whole image squeezed into one pixel.
+        (void)imgctl::drawImage(image, surface, -3, -5, 40, 30, sx, sy, sw, sh, IMGCTL_SRCCOPY,
+                                mode);
+        (void)imgctl::drawImage(image, surface, 15, 11, 1, 1, 0, 0, image.width, image.height,
+                                IMGCTL_SRCCOPY, mode);
+    }
+}
+
+// Runs one chain on a copy: the steps, then a check that a failed step left
+// the image usable, then the saves.
+template <class Steps>
+void chain(const Image &source, const std::string &stem, uint8_t knob, Steps steps) {
+    Image image;
+    if (!fuzzing::cloneImage(source, image)) return;
+    steps(image);
+    saveAll(image, stem, knob);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    auto decoded = fuzzing::decodeAny(data, size);
+    if (!decoded) return 0;
+    const Image &source = decoded.value();
+    if (uint64_t{source.width} * source.height > kMaxFuzzPixels) return 0;
+
+    uint8_t knobs[10] = {};
+    for (size_t i = 0; i < sizeof knobs && i < size; ++i)
+        knobs[i] = data[size - 1 - i];
+    const std::string stem = workFolder() + "/out";
+
+    // One chain per input, picked by the last byte (bytes after an image's
+    // end are ignored by every decoder), so that one input stays fast; the
+    // fuzzer reaches every chain by mutating that byte.
+    draw(source, knobs);
+    switch (knobs[0] % 8) {
+    case 0:
+        chain(source, stem, knobs[1], [](Image &) {});
+        break; // as loaded
+    case 1:
+        chain(source, stem, knobs[1], [](Image &im) { (void)imgctl::expandRle(im); });
+        break;
+    case 2:
+        chain(source, stem, knobs[2], [&](Image &im) {
+            (void)imgctl::expandRle(im);
+            (void)imgctl::convertTo24(im);
+            (void)imgctl::grayImage(im, knobs[3]);
+        });
+        break;
+    case 3:
+    case 4:
+        chain(source, stem, knobs[4], [&](Image &im) {
+            (void)imgctl::convertTo16(im, knobs[0] % 8 == 4);
+            (void)imgctl::grayImage(im, knobs[5]);
+            draw(im, knobs);
+        });
+        break;
+    case 5:
+    case 6:
+        chain(source, stem, knobs[6], [&](Image &im) {
+            (void)imgctl::expandRle(im);
+            if (!imgctl::convertTo8(im, 0, knobs[0] % 8 == 6)) return;
+            (void)imgctl::grayImage(im, knobs[7]);
+            if (imgctl::compressRle(im)) draw(im, knobs);
+        });
+        break;
+    default:
+        // 4 and 8-bit images compress as they are.
+        chain(source, stem, knobs[8], [&](Image &im) {
+            (void)imgctl::expandRle(im);
+            (void)imgctl::compressRle(im);
+            (void)imgctl::grayImage(im, 255);
+        });
+        break;
+    }
+    return 0;
+}
