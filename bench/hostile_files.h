@@ -1,0 +1,188 @@
+// Small files whose headers claim huge pictures, built byte by byte so that
+// the limit tests and the limit measurements use the very same inputs and
+// need no encoder: a baseline JPEG of all-zero blocks, a PNG around a given
+// IDAT payload, a BMP with a given header and pixel bytes.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace hostile {
+
+using Bytes = std::vector<uint8_t>;
+
+inline void put16be(Bytes &b, uint32_t v) {
+    b.push_back(uint8_t(v >> 8));
+    b.push_back(uint8_t(v));
+}
+inline void put32be(Bytes &b, uint32_t v) {
+    put16be(b, v >> 16);
+    put16be(b, v & 0xFFFF);
+}
+inline void put16le(Bytes &b, uint32_t v) {
+    b.push_back(uint8_t(v));
+    b.push_back(uint8_t(v >> 8));
+}
+inline void put32le(Bytes &b, uint32_t v) {
+    put16le(b, v & 0xFFFF);
+    put16le(b, v >> 16);
+}
+
+inline uint32_t crc32(const uint8_t *p, size_t n, uint32_t crc = 0) {
+    crc = ~crc;
+    for (size_t i = 0; i < n; ++i) {
+        crc ^= p[i];
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+// A baseline JPEG of `components` (1 or 3) components, all sampled 1x1,
+// whose every block is flat gray: one DC code and one AC code, both "0",
+// so a block is two zero bits. `scanBytes` bytes of scan data follow.
+inline Bytes jpeg(uint16_t width, uint16_t height, int components, size_t scanBytes) {
+    Bytes b = {0xFF, 0xD8};
+    b.insert(b.end(), {0xFF, 0xDB});
+    put16be(b, 67);
+    b.push_back(0); // 8-bit table 0
+    b.insert(b.end(), 64, 1);
+    b.insert(b.end(), {0xFF, 0xC0});
+    put16be(b, 8 + 3 * components);
+    b.push_back(8);
+    put16be(b, height);
+    put16be(b, width);
+    b.push_back(uint8_t(components));
+    for (int c = 0; c < components; ++c)
+        b.insert(b.end(), {uint8_t(c + 1), 0x11, 0});
+    for (uint8_t cls : {0x00, 0x10}) { // DC table 0, AC table 0: one symbol, code length 1
+        b.insert(b.end(), {0xFF, 0xC4});
+        put16be(b, 2 + 1 + 16 + 1);
+        b.push_back(cls);
+        b.push_back(1);
+        b.insert(b.end(), 15, 0);
+        b.push_back(0);
+    }
+    b.insert(b.end(), {0xFF, 0xDA});
+    put16be(b, 6 + 2 * components);
+    b.push_back(uint8_t(components));
+    for (int c = 0; c < components; ++c)
+        b.insert(b.end(), {uint8_t(c + 1), 0x00});
+    b.insert(b.end(), {0, 63, 0});
+    b.insert(b.end(), scanBytes, 0);
+    b.insert(b.end(), {0xFF, 0xD9});
+    return b;
+}
+
+inline void pngChunk(Bytes &b, const char type[4], const Bytes &data) {
+    put32be(b, uint32_t(data.size()));
+    size_t start = b.size();
+    b.insert(b.end(), type, type + 4);
+    b.insert(b.end(), data.begin(), data.end());
+    put32be(b, crc32(b.data() + start, b.size() - start));
+}
+
+// A PNG of 8-bit samples (colourType 0 gray, 2 RGB, 6 RGBA) whose IDAT holds
+// `idat` as it is.
+inline Bytes png(uint32_t width, uint32_t height, uint8_t colourType, const Bytes &idat) {
+    Bytes b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    Bytes ihdr;
+    put32be(ihdr, width);
+    put32be(ihdr, height);
+    ihdr.insert(ihdr.end(), {8, colourType, 0, 0, 0});
+    pngChunk(b, "IHDR", ihdr);
+    pngChunk(b, "IDAT", idat);
+    pngChunk(b, "IEND", {});
+    return b;
+}
+
+// A zlib stream of stored blocks holding `raw` (no compression, no library).
+inline Bytes zlibStored(const Bytes &raw) {
+    Bytes z = {0x78, 0x01};
+    size_t pos = 0;
+    do {
+        size_t n = std::min<size_t>(raw.size() - pos, 65535);
+        z.push_back(pos + n == raw.size() ? 1 : 0);
+        put16le(z, uint32_t(n));
+        put16le(z, uint32_t(~n & 0xFFFF));
+        z.insert(z.end(), raw.begin() + pos, raw.begin() + pos + n);
+        pos += n;
+    } while (pos < raw.size());
+    uint32_t a = 1, s = 0;
+    for (uint8_t c : raw) {
+        a = (a + c) % 65521;
+        s = (s + a) % 65521;
+    }
+    put32be(z, (s << 16) | a);
+    return z;
+}
+
+// A BMP with a 40-byte info header; `palette` entries of 4 bytes come
+// before `pixels`.
+inline Bytes bmp(int32_t width, int32_t height, uint16_t bits, uint32_t compression,
+                 uint32_t paletteEntries, const Bytes &pixels) {
+    Bytes b = {'B', 'M'};
+    const uint32_t offBits = 14 + 40 + 4 * paletteEntries;
+    put32le(b, uint32_t(offBits + pixels.size()));
+    put32le(b, 0);
+    put32le(b, offBits);
+    put32le(b, 40);
+    put32le(b, uint32_t(width));
+    put32le(b, uint32_t(height));
+    put16le(b, 1);
+    put16le(b, bits);
+    put32le(b, compression);
+    put32le(b, uint32_t(pixels.size()));
+    put32le(b, 2835);
+    put32le(b, 2835);
+    put32le(b, paletteEntries);
+    put32le(b, 0);
+    for (uint32_t i = 0; i < paletteEntries; ++i)
+        put32le(b, i * 0x010101u);
+    b.insert(b.end(), pixels.begin(), pixels.end());
+    return b;
+}
+
+// An RLE8 stream of `runs` runs of 255 pixels of index 1, then end-of-bitmap:
+// the most pixels a stream of that length can draw.
+inline Bytes rle8Runs(size_t runs) {
+    Bytes s;
+    for (size_t i = 0; i < runs; ++i)
+        s.insert(s.end(), {255, 1});
+    s.insert(s.end(), {0, 1});
+    return s;
+}
+
+struct Case {
+    std::string name;
+    Bytes bytes;
+    std::string expect; // a piece of the failure message
+};
+
+// The oversized headers and the decompression bombs whose payload needs no
+// compressor. Each must fail before its pixels are allocated.
+inline std::vector<Case> oversizedCases() {
+    std::vector<Case> cases;
+    cases.push_back({"jpeg-65500x65500", jpeg(65500, 65500, 3, 4096), "65500x65500"});
+    cases.push_back(
+        {"png-100000x100000", png(100000, 100000, 2, zlibStored(Bytes(3 * 64 + 1, 0))), "100000"});
+    cases.push_back(
+        {"bmp-width-2147483647", bmp(2147483647, 1, 24, 0, 0, Bytes(96, 0)), "2147483647"});
+    cases.push_back(
+        {"bmp-width-2147483647-1bit", bmp(2147483647, 1, 1, 0, 2, Bytes(64, 0)), "2147483647"});
+    // Inside the size limits (16,000 x 16,000 RGBA is 1,024,000,000 bytes),
+    // but 4 KB of IDAT cannot inflate to that much.
+    cases.push_back({"png-bomb-16000x16000-4KB", png(16000, 16000, 6, zlibStored(Bytes(4096, 0))),
+                     "too short"});
+    // 65,535 x 65,535 RLE8 from a 2 KB stream: 4 GB of pixels.
+    cases.push_back({"bmp-rle8-bomb-65535x65535-2KB", bmp(65535, 65535, 8, 1, 256, rle8Runs(1024)),
+                     "65535x65535"});
+    // 65,535 x 16,000 RLE8 (1 GB, inside the size limit) from a 2 KB stream.
+    cases.push_back({"bmp-rle8-bomb-65535x16000-2KB", bmp(65535, 16000, 8, 1, 256, rle8Runs(1024)),
+                     "RLE stream cannot describe"});
+    return cases;
+}
+
+} // namespace hostile
