@@ -55,18 +55,35 @@ void restorePixels(const ImgctlSurface &s, const std::vector<uint32_t> &saved) {
 } // namespace
 
 bool ConversionCommands::browse() {
-    const std::string oldSource = settings_.sourcePath;
     const int16_t oldFilterIndex = settings_.filterIndex;
-    std::string oldText;
-    bool textChanged = false;
     try {
         dialog_.FilterIndex = settings_.filterIndex;
         dialog_.DefaultExt = openDefaultExt(settings_, settings_.filterIndex);
         dialog_.Filter = kOpenFilter;
         if (!dialog_.ShowOpen()) return true;
-
-        settings_.sourcePath = dialog_.FileName;
         settings_.filterIndex = dialog_.FilterIndex;
+    } catch (const std::exception &e) {
+        settings_.filterIndex = oldFilterIndex;
+        try {
+            box_.show(errorText(e.what()), kErrorTitle);
+        } catch (const std::exception &) {
+            // The window cannot even report it; keep running.
+        }
+        return false;
+    }
+    return useSource(dialog_.FileName, oldFilterIndex);
+}
+
+bool ConversionCommands::takeSource(const std::string &path) {
+    return useSource(path, settings_.filterIndex);
+}
+
+bool ConversionCommands::useSource(const std::string &path, int16_t oldFilterIndex) {
+    const std::string oldSource = settings_.sourcePath;
+    std::string oldText;
+    bool textChanged = false;
+    try {
+        settings_.sourcePath = path;
         oldText = view_.text1();
         view_.setText1(settings_.sourcePath);
         textChanged = true;

@@ -34,6 +34,11 @@ class ConversionCommands {
     // were. Returns false after such a failure.
     bool browse();
 
+    // Takes `path` as the source as browse() takes the name its dialog
+    // returns (sourcePath, Text1, the preview), leaving filterIndex and the
+    // dialog alone: a file dropped onto the window. Failures as in browse().
+    bool takeSource(const std::string &path);
+
     // Converts Text1's file into a name asked for in the save dialog. Every
     // failure after the empty-Text1 test is handled here: silently before the
     // output name is known, else in the error box with the stage's text.
@@ -41,6 +46,9 @@ class ConversionCommands {
 
   private:
     void preview(const std::string &path);
+    // sourcePath and Text1 set to `path`, then the preview. On a failure
+    // both go back, the box names it and the result is false.
+    bool useSource(const std::string &path, int16_t oldFilterIndex);
 
     imagelib::ImageLibrary &lib_;
     FileDialog &dialog_;

@@ -35,6 +35,7 @@ WindowWiring::WindowWiring(nubaro::MainWindow &window, imagelib::ImageLibrary &l
     : view_(window), commands_(library, dialog, box, view_, window.settings()) {
     window.onBrowse = [this, &window] { window.lastBrowseFailed = !commands_.browse(); };
     window.onConvert = [this] { commands_.convert(); };
+    window.onDropSource = [this](const QString &path) { commands_.takeSource(path.toStdString()); };
     window.onSetDialogFlags = [&dialog](int32_t flags) { dialog.Flags = flags; };
 }
 

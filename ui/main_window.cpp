@@ -8,6 +8,9 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -15,6 +18,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -125,6 +129,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent) {
     buildMenu();
     buildControls();
     applyTabOrder();
+    // A file dropped anywhere on the window, the text boxes included, picks
+    // the source; the boxes take no dropped text of their own.
+    setAcceptDrops(true);
+    for (QLineEdit *box : {Text1, Text3.data(), Text4.data(), Text5.data()})
+        box->setAcceptDrops(false);
     // The layout's own height is the designed client area, 3540 twips.
     setOuterHeightTwips(kExpandedHeightTwips);
     Text1->setFocus(); // the first control in the tab order
@@ -320,6 +329,47 @@ void MainWindow::endProgram() {
 void MainWindow::closeEvent(QCloseEvent *event) {
     unload(); // a close request never is refused
     event->accept();
+}
+
+QString MainWindow::droppedSourcePath(const QMimeData *data) {
+    if (!data || !data->hasUrls()) return {};
+    const QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile()) return {};
+    const QString path = urls.front().toLocalFile();
+    const QFileInfo info(path);
+    if (!info.isFile()) return {};
+    // The types of the open dialog's three entries.
+    static const QStringList kSuffixes = {QStringLiteral("bmp"), QStringLiteral("jpg"),
+                                          QStringLiteral("jpe"), QStringLiteral("jpeg"),
+                                          QStringLiteral("png")};
+    if (!kSuffixes.contains(info.suffix(), Qt::CaseInsensitive)) return {};
+    return path;
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event) {
+    if (droppedSourcePath(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent *event) {
+    if (droppedSourcePath(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *event) {
+    const QString path = droppedSourcePath(event->mimeData());
+    if (path.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    if (onDropSource) onDropSource(path);
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event) {

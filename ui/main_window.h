@@ -13,6 +13,9 @@
 //   onConvert         the Convert action: Command3_Click and An_Click run it.
 //   onSetDialogFlags  start-up's last step hands CommonDialog1 its Flags (2,
 //                     the overwrite prompt) through this.
+//   onDropSource      one local image file dropped onto the window: the
+//                     path to take as the source, as Browse takes the name
+//                     its dialog returns (see droppedSourcePath()).
 //   onEndProgram      the last step of Form_Unload. The default ends the
 //                     process at once (nothing else runs); tests replace it
 //                     so the test process survives. endProgram() calls it,
@@ -44,6 +47,7 @@ class QGroupBox;
 class QLabel;
 
 class QMenu;
+class QMimeData;
 class QPushButton;
 class QRadioButton;
 
@@ -58,6 +62,7 @@ class MainWindow : public QMainWindow {
     // ---- Hooks (see above) ----
     std::function<void()> onBrowse;
     std::function<void()> onConvert;
+    std::function<void(const QString &)> onDropSource;
     std::function<void(int32_t)> onSetDialogFlags;
     std::function<void()> onEndProgram;
     // Called after each numbered step of Form_Load with the step's number
@@ -82,6 +87,11 @@ class MainWindow : public QMainWindow {
     // A control or menu item by its design name ("Text1", "Option(2)",
     // "Option1(0)", "Open"), or null.
     QObject *control(std::string_view name) const;
+
+    // The path a drop would take as the source: the one local file of the
+    // drag, if it is a file of a type the open dialog lists; otherwise empty
+    // (several files, a folder, a remote address, any other type).
+    static QString droppedSourcePath(const QMimeData *data);
 
     // Unloads the window (runs Form_Unload once, whatever asks for it).
     void unload();
@@ -145,6 +155,9 @@ class MainWindow : public QMainWindow {
 
   protected:
     void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
   private:
