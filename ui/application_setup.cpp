@@ -63,14 +63,11 @@ void setUpApplication() {
     QApplication::setWindowIcon(programIcon());
 }
 
-QImage iconImage() {
-    // A picture (sky, sun and hill) on a sheet, and an arrow turning it into
-    // another sheet: a converter of image files.
-    QImage canvas(32, 32, QImage::Format_ARGB32);
-    canvas.fill(Qt::transparent);
-    QPainter p(&canvas);
-    p.setRenderHint(QPainter::Antialiasing, false);
+namespace {
 
+// A picture (sky, sun and hill) on a sheet, and an arrow turning it into
+// another sheet: a converter of image files. Drawn on a 32 x 32 grid.
+void drawIcon(QPainter &p) {
     // Back sheet (the result), white with a grey edge.
     p.setPen(QColor(64, 64, 64));
     p.setBrush(QColor(255, 255, 255));
@@ -98,14 +95,34 @@ QImage iconImage() {
     p.setPen(QColor(128, 0, 0));
     const QPoint arrow[] = {{18, 26}, {24, 26}, {24, 29}, {30, 24}, {24, 19}, {24, 22}, {18, 22}};
     p.drawPolygon(arrow, 7);
-    p.end();
+}
 
+} // namespace
+
+QImage iconRendering(int size) {
+    QImage canvas(size, size, QImage::Format_ARGB32);
+    canvas.fill(Qt::transparent);
+    QPainter p(&canvas);
+    // The 32-pixel icon is drawn pixel-exact; larger renderings are smoothed.
+    p.setRenderHint(QPainter::Antialiasing, size != 32);
+    p.scale(size / 32.0, size / 32.0);
+    drawIcon(p);
+    p.end();
+    return canvas;
+}
+
+QImage iconImage() {
     // 256 colours: an 8-bit palette image, transparency kept as one entry.
-    return canvas.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
+    return iconRendering(32).convertToFormat(QImage::Format_Indexed8,
+                                             Qt::ThresholdDither | Qt::AvoidDither);
 }
 
 QIcon programIcon() {
-    return QIcon(QPixmap::fromImage(iconImage()));
+    QIcon icon(QPixmap::fromImage(iconImage()));
+    // A sharper picture where the icon is drawn larger (scaled screens).
+    for (int size : {64, 128})
+        icon.addPixmap(QPixmap::fromImage(iconRendering(size)));
+    return icon;
 }
 
 } // namespace nubaro

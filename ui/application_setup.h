@@ -31,6 +31,9 @@ void setUpApplication();
 
 // The program's icon as drawn: 32 x 32 pixels, 256 colours (8-bit indexed).
 QImage iconImage();
+// The same drawing at `size` x `size` pixels in full colour with alpha
+// (smoothed above 32), for larger icons.
+QImage iconRendering(int size);
 QIcon programIcon();
 
 } // namespace nubaro
