@@ -1,0 +1,171 @@
+// Saves that the disk refuses: a read-only file system, a full disk and very
+// long paths. Each save fails naming the cause, leaves an existing target
+// byte for byte and leaves no temporary file beside it.
+#include "corpus.h"
+#include "imgctl.h"
+#include "mount_child.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <string>
+#include <utility>
+
+using testing_support::readFile;
+using testing_support::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Save {
+    const char *name;
+    std::function<int32_t(const char *, int32_t)> call;
+};
+
+void PrintTo(const Save &s, std::ostream *os) {
+    *os << s.name;
+}
+
+const Save kSaves[] = {
+    {"Bmp", [](const char *p, int32_t h) { return DIBtoBMP(p, h); }},
+    {"Jpeg", [](const char *p, int32_t h) { return DIBtoJPG(p, h, 90, 0); }},
+    {"Png", [](const char *p, int32_t h) { return DIBtoPNG(p, h, 0); }},
+    {"PngEx",
+     [](const char *p, int32_t h) {
+         PngOptions o{};
+         o.flags = IMGCTL_PNG_INTERLACED;
+         o.level = 9;
+         return DIBtoPNGex(p, h, &o);
+     }},
+};
+
+std::set<std::string> listing(const fs::path &dir) {
+    std::set<std::string> names;
+    for (const auto &e : fs::directory_iterator(dir))
+        names.insert(e.path().filename().string());
+    return names;
+}
+
+std::string slurp(const fs::path &p) {
+    auto b = readFile(p);
+    return std::string(b.begin(), b.end());
+}
+
+const std::string kOld = "the old file, which a failed save must keep";
+
+// In the child: the save must fail with `cause` in the message, keep the old
+// target and leave nothing else in the folder.
+std::string expectRefused(const Save &save, int32_t image, const fs::path &folder,
+                          const std::string &cause) {
+    fs::path target = folder / "target.img";
+    if (save.call(target.c_str(), image) != 0) return "the save succeeded";
+    std::string message = ImgctlLastError();
+    std::string problems;
+    if (message.find(cause) == std::string::npos)
+        problems += "message \"" + message + "\" lacks \"" + cause + "\"; ";
+    if (message.find(target.string()) == std::string::npos)
+        problems += "message \"" + message + "\" does not name the target; ";
+    if (slurp(target) != kOld) problems += "the old target changed; ";
+    if (listing(folder) != std::set<std::string>{"target.img"})
+        problems += "a temporary file was left behind; ";
+    return problems;
+}
+
+class DiskFailure : public ::testing::TestWithParam<Save> {
+  protected:
+    void SetUp() override {
+        image = ToDIB(testing_support::corpus("jpeg/baseline-444.jpg").c_str());
+        ASSERT_GT(image, 0) << ImgctlLastError();
+        fs::create_directory(dir / "mnt");
+    }
+    void TearDown() override { DeleteDIB(image); }
+    std::string writeOld() {
+        std::ofstream(dir / "mnt" / "target.img", std::ios::binary) << kOld;
+        return fs::file_size(dir / "mnt" / "target.img") == kOld.size() ? "" : "cannot write";
+    }
+
+    TempDir dir;
+    int32_t image = 0;
+};
+
+TEST_P(DiskFailure, ReadOnlyFileSystem) {
+    auto outcome = mount_child::run(
+        (dir / "mnt").string(), 1024, true, [&] { return writeOld(); },
+        [&] { return expectRefused(GetParam(), image, dir / "mnt", "read-only"); });
+    if (outcome.skipped) GTEST_SKIP() << "this machine refuses the mount: " << outcome.failure;
+    EXPECT_EQ(outcome.failure, "");
+}
+
+// 64 KB of tmpfs holds the old file but not the new one.
+TEST_P(DiskFailure, FullDisk) {
+    auto outcome = mount_child::run(
+        (dir / "mnt").string(), 64, false,
+        [&] {
+            // Fill all but a few KB, so that the save runs out of room part way.
+            std::ofstream f(dir / "mnt" / "filler", std::ios::binary);
+            f << std::string(56 * 1024, 'x');
+            f.close();
+            return writeOld();
+        },
+        [&] {
+            fs::path target = dir / "mnt" / "target.img";
+            if (GetParam().call(target.c_str(), image) != 0) return std::string("succeeded");
+            std::string message = ImgctlLastError(), problems;
+            if (message.find("no space left") == std::string::npos)
+                problems += "message \"" + message + "\" lacks \"no space left\"; ";
+            if (slurp(target) != kOld) problems += "the old target changed; ";
+            if (listing(dir / "mnt") != std::set<std::string>{"filler", "target.img"})
+                problems += "a temporary file was left behind; ";
+            return problems;
+        });
+    if (outcome.skipped) GTEST_SKIP() << "this machine refuses the mount: " << outcome.failure;
+    EXPECT_EQ(outcome.failure, "");
+}
+
+// A path of 4,000 characters through folders that exist is an ordinary
+// target, and its temporary name (longer still) must fit too.
+TEST_P(DiskFailure, PathOf4000CharactersWorks) {
+    fs::path folder = dir.path();
+    const std::string part(120, 'd');
+    while (folder.string().size() + 1 + part.size() + 1 + 40 < 4000)
+        folder /= part;
+    fs::create_directories(folder);
+    std::string name(4000 - folder.string().size() - 1, 'f');
+    fs::path target = folder / name;
+    ASSERT_EQ(target.string().size(), 4000u);
+    ASSERT_NE(GetParam().call(target.c_str(), image), 0) << ImgctlLastError();
+    EXPECT_EQ(listing(folder), std::set<std::string>{name});
+    QImage back(QString::fromStdString(target.string()));
+    EXPECT_EQ(back.width(), 256) << "Qt cannot read the file back";
+}
+
+// A 4,000-character file name passes the 255-byte limit of a name, a path
+// of 5,000 characters the limit of a path; a 4,000-character path through a
+// missing folder fails as any missing folder does.
+TEST_P(DiskFailure, OverlongAndMissingLongPathsAreRefused) {
+    std::ofstream(dir / "target.img", std::ios::binary) << kOld;
+    const std::pair<fs::path, const char *> cases[] = {
+        {dir / std::string(4000, 'n'), "too long"},
+        {fs::path(dir.path().string() + std::string(5000, '/') + "target.img"), "too long"},
+        {dir / std::string(200, 'm') / std::string(200, 'm') /
+             std::string(3990 - dir.path().string().size() - 402, 'f'),
+         "does not exist"},
+    };
+    for (const auto &[target, cause] : cases) {
+        ASSERT_EQ(GetParam().call(target.c_str(), image), 0) << target.string().size();
+        std::string message = ImgctlLastError();
+        EXPECT_NE(message.find(cause), std::string::npos) << message;
+        EXPECT_EQ(listing(dir.path()), (std::set<std::string>{"mnt", "target.img"}));
+        EXPECT_EQ(slurp(dir / "target.img"), kOld);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Saves, DiskFailure, ::testing::ValuesIn(kSaves),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+} // namespace
