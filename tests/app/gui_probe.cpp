@@ -1,0 +1,162 @@
+// Small helper for the window scripts, so they need no image tools:
+//
+//   gui_probe shot OUT.png [WINDOW_ID]   grabs the X screen (or one window)
+//   gui_probe jpeg FILE                  prints "WxH progressive=0|1 quality=Q"
+//   gui_probe image FILE                 prints "WxH depth=D colours=N"
+//
+// The JPEG's quality is estimated from its quantisation tables: the quality
+// whose tables, scaled from the standard example tables by the usual
+// libjpeg formula, equal the file's luminance and chrominance tables.
+// Qt's reader (an independent decoder) must read every file it is given.
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageReader>
+#include <QPixmap>
+#include <QScreen>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+namespace {
+
+// The example tables, in natural (row-major) order.
+constexpr std::array<int, 64> kLuma = {
+    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
+    14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
+    18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+    49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+constexpr std::array<int, 64> kChroma = {
+    17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
+    99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
+// Position in natural order of the k-th coefficient in zigzag (file) order.
+constexpr std::array<int, 64> kZigzag = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+std::array<int, 64> scaled(const std::array<int, 64> &base, int quality) {
+    const int scale = quality < 50 ? 5000 / quality : 200 - quality * 2;
+    std::array<int, 64> out{};
+    for (int i = 0; i < 64; ++i)
+        out[i] = std::clamp((base[i] * scale + 50) / 100, 1, 255);
+    return out;
+}
+
+struct JpegFacts {
+    bool progressive = false;
+    bool sawFrame = false;
+    std::array<std::optional<std::array<int, 64>>, 4> tables; // natural order
+};
+
+bool parseJpeg(const std::vector<uint8_t> &d, JpegFacts &facts) {
+    if (d.size() < 4 || d[0] != 0xFF || d[1] != 0xD8) return false;
+    size_t pos = 2;
+    while (pos + 4 <= d.size()) {
+        if (d[pos] != 0xFF) return false;
+        const uint8_t marker = d[pos + 1];
+        if (marker == 0xFF) {
+            ++pos;
+            continue;
+        }
+        const size_t length = size_t(d[pos + 2]) << 8 | d[pos + 3];
+        if (length < 2 || pos + 2 + length > d.size()) return false;
+        const uint8_t *seg = d.data() + pos + 4;
+        const size_t segLen = length - 2;
+        if (marker == 0xDB) {
+            size_t i = 0;
+            while (i < segLen) {
+                const int precision = seg[i] >> 4, id = seg[i] & 15;
+                const size_t need = 1 + 64 * (precision ? 2 : 1);
+                if (id > 3 || i + need > segLen) return false;
+                std::array<int, 64> table{};
+                for (int k = 0; k < 64; ++k)
+                    table[kZigzag[k]] =
+                        precision ? seg[i + 1 + 2 * k] << 8 | seg[i + 2 + 2 * k] : seg[i + 1 + k];
+                facts.tables[id] = table;
+                i += need;
+            }
+        } else if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+                   marker != 0xCC) {
+            facts.sawFrame = true;
+            facts.progressive =
+                marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
+        } else if (marker == 0xDA) {
+            return facts.sawFrame;
+        }
+        pos += 2 + length;
+    }
+    return false;
+}
+
+std::optional<std::vector<uint8_t>> readAll(const char *path) {
+    QFile file(QString::fromLocal8Bit(path));
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
+int jpeg(const char *path) {
+    const auto data = readAll(path);
+    JpegFacts facts;
+    if (!data || !parseJpeg(*data, facts) || !facts.tables[0]) {
+        std::fprintf(stderr, "%s: not a JPEG with quantisation tables\n", path);
+        return 1;
+    }
+    QImageReader reader(QString::fromLocal8Bit(path));
+    const QImage image = reader.read();
+    if (image.isNull()) {
+        std::fprintf(stderr, "%s: Qt cannot read it: %s\n", path, qPrintable(reader.errorString()));
+        return 1;
+    }
+    int quality = 0;
+    for (int q = 1; q <= 100 && !quality; ++q) {
+        if (scaled(kLuma, q) != *facts.tables[0]) continue;
+        if (facts.tables[1] && scaled(kChroma, q) != *facts.tables[1]) continue;
+        quality = q;
+    }
+    std::printf("%dx%d progressive=%d quality=%d\n", image.width(), image.height(),
+                facts.progressive ? 1 : 0, quality);
+    return quality ? 0 : 1;
+}
+
+int imageFacts(const char *path) {
+    QImageReader reader(QString::fromLocal8Bit(path));
+    const QImage image = reader.read();
+    if (image.isNull()) {
+        std::fprintf(stderr, "%s: %s\n", path, qPrintable(reader.errorString()));
+        return 1;
+    }
+    std::printf("%dx%d depth=%d colours=%d\n", image.width(), image.height(), image.depth(),
+                int(image.colorCount()));
+    return 0;
+}
+
+int shot(int argc, char **argv) {
+    QGuiApplication app(argc, argv);
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen) return 1;
+    const WId window = argc > 3 ? WId(std::strtoull(argv[3], nullptr, 0)) : 0;
+    const QPixmap pixmap = screen->grabWindow(window);
+    if (pixmap.isNull() || !pixmap.save(QString::fromLocal8Bit(argv[2]), "PNG")) {
+        std::fprintf(stderr, "cannot grab or write %s\n", argv[2]);
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc >= 3 && !std::strcmp(argv[1], "shot")) return shot(argc, argv);
+    if (argc == 3 && !std::strcmp(argv[1], "jpeg")) return jpeg(argv[2]);
+    if (argc == 3 && !std::strcmp(argv[1], "image")) return imageFacts(argv[2]);
+    std::fprintf(stderr, "usage: gui_probe shot OUT.png [WINDOW] | jpeg FILE | image FILE\n");
+    return 2;
+}
