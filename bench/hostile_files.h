@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -160,6 +161,11 @@ struct Case {
     Bytes bytes;
     std::string expect; // a piece of the failure message
 };
+
+// Test frameworks print a case by its name.
+inline void PrintTo(const Case &c, std::ostream *os) {
+    *os << c.name;
+}
 
 // The oversized headers and the decompression bombs whose payload needs no
 // compressor. Each must fail before its pixels are allocated.
