@@ -102,13 +102,27 @@ TEST_F(DropOnWindow, OneImageFileIsTakenAsBrowseTakesItsName) {
     EXPECT_TRUE(box.shown.empty());
 }
 
-TEST_F(DropOnWindow, DroppingOnATextBoxReachesTheWindow) {
-    // The boxes leave drops to the window (a file dropped on Text1 must not
-    // end up as typed text).
-    for (const QLineEdit *box :
-         {window->Text1, window->Text3.data(), window->Text4.data(), window->Text5.data()})
-        EXPECT_FALSE(box->acceptDrops()) << box->objectName().toStdString();
-    EXPECT_TRUE(window->acceptDrops());
+// A file dropped on Text1 is a new source, not text typed into the box (a
+// file manager's drag carries the path as text as well).
+TEST_F(DropOnWindow, DroppingOnText1ReachesTheWindow) {
+    window->setSourceText("/p/before.bmp");
+    const auto path = dir / "d.bmp";
+    touch(path);
+    QMimeData data;
+    data.setUrls({fileUrl(path)});
+    data.setText(QString::fromStdString(path.string()));
+    const QPoint at = window->Text1->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    enter.ignore();
+    QApplication::sendEvent(window->Text1, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent event(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    event.ignore();
+    QApplication::sendEvent(window->Text1, &event);
+    EXPECT_EQ(window->sourceText(), QString::fromStdString(path.string()));
+    EXPECT_EQ(window->settings().sourcePath, path.string());
+    ASSERT_FALSE(lib.calls.empty());
+    EXPECT_EQ(lib.calls[0].text, "ToDIB(" + path.string() + ")");
 }
 
 // What is refused, each on its own: a drag of this data is not taken and a
