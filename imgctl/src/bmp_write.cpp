@@ -46,23 +46,8 @@ uint64_t bmpDataSize(const Image &image) {
 }
 
 Status saveBmp(const Image &image, const char *path) {
-    if (image.width == 0 || image.height == 0 || image.width > kMaxDimension ||
-        image.height > kMaxDimension)
-        return {Error::BadArgument, "the image has no valid size"};
-    switch (image.bitCount) {
-    case 1:
-    case 4:
-    case 8:
-    case 16:
-    case 24:
-    case 32:
-        break;
-    default:
-        return {Error::BadArgument, "bit count " + std::to_string(image.bitCount)};
-    }
+    if (Status s = checkImageToSave(image); !s) return s;
     const size_t fileStride = strideFor(image.width, image.bitCount);
-    if (image.stride < fileStride || image.pixels.size() < image.stride * image.height)
-        return {Error::BadArgument, "the image's pixel buffer is too small"};
 
     uint32_t compression = kBiRgb;
     switch (image.compression) {

@@ -30,6 +30,18 @@ bool PixelBuffer::allocate(size_t size) {
     return true;
 }
 
+Status checkImageToSave(const Image &image) {
+    if (image.width == 0 || image.height == 0 || image.width > kMaxDimension ||
+        image.height > kMaxDimension)
+        return {Error::BadArgument, "the image has no valid size"};
+    if (!isValidBitCount(image.bitCount))
+        return {Error::BadArgument, "bit count " + std::to_string(image.bitCount)};
+    if (image.stride < strideFor(image.width, image.bitCount) ||
+        image.pixels.size() < image.stride * image.height)
+        return {Error::BadArgument, "the image's pixel buffer is too small"};
+    return Status::ok();
+}
+
 Result<size_t> checkImageSize(uint64_t width, uint64_t height, uint16_t bitCount) {
     if (width == 0 || height == 0)
         return {Error::Corrupt, "image has zero width or height"};
@@ -48,10 +60,8 @@ Result<size_t> checkImageSize(uint64_t width, uint64_t height, uint16_t bitCount
 }
 
 Result<Image> makeImage(uint32_t width, uint32_t height, uint16_t bitCount) {
-    switch (bitCount) {
-    case 1: case 4: case 8: case 16: case 24: case 32: break;
-    default: return {Error::BadArgument, "bit count " + std::to_string(bitCount)};
-    }
+    if (!isValidBitCount(bitCount))
+        return {Error::BadArgument, "bit count " + std::to_string(bitCount)};
     auto bytes = checkImageSize(width, height, bitCount);
     if (!bytes) return bytes.status();
     Image image;

@@ -80,6 +80,15 @@ Result<size_t> checkImageSize(uint64_t width, uint64_t height, uint16_t bitCount
 // bitCount must be 1, 4, 8, 16, 24 or 32.
 Result<Image> makeImage(uint32_t width, uint32_t height, uint16_t bitCount);
 
+// True for the depths an image can have: 1, 4, 8, 16, 24 and 32 bits.
+inline bool isValidBitCount(uint16_t bits) {
+    return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+// Checks what every writer needs of an image it is handed: a valid size, a
+// supported bit count and a pixel buffer holding every row.
+Status checkImageToSave(const Image &image);
+
 // Reads the palette index of pixel x in a row of a 1, 4 or 8-bit image.
 inline uint8_t paletteIndex(const uint8_t *row, uint32_t x, uint16_t bitCount) {
     switch (bitCount) {

@@ -871,23 +871,7 @@ bool encodeSplit(const Image &image, OutputFile &out, int quality, uint32_t mcuH
 } // namespace
 
 Status saveJpeg(const Image &image, const char *path, int quality, bool progressive) {
-    if (image.width == 0 || image.height == 0 || image.width > kMaxDimension ||
-        image.height > kMaxDimension)
-        return {Error::BadArgument, "the image has no valid size"};
-    switch (image.bitCount) {
-    case 1:
-    case 4:
-    case 8:
-    case 16:
-    case 24:
-    case 32:
-        break;
-    default:
-        return {Error::BadArgument, "bit count " + std::to_string(image.bitCount)};
-    }
-    if (image.stride < strideFor(image.width, image.bitCount) ||
-        image.pixels.size() < image.stride * image.height)
-        return {Error::BadArgument, "the image's pixel buffer is too small"};
+    if (Status s = checkImageToSave(image); !s) return s;
     if (image.isPalette() && image.palette.size() > (size_t{1} << image.bitCount))
         return {Error::BadArgument, "the palette has more entries than the bit depth allows"};
 

@@ -650,23 +650,7 @@ Status writePng(const Image &image, const Layout &layout, OutputFile &out, int l
 } // namespace
 
 Status savePng(const Image &image, const char *path, int level, bool interlaced) {
-    if (image.width == 0 || image.height == 0 || image.width > kMaxDimension ||
-        image.height > kMaxDimension)
-        return {Error::BadArgument, "the image has no valid size"};
-    switch (image.bitCount) {
-    case 1:
-    case 4:
-    case 8:
-    case 16:
-    case 24:
-    case 32:
-        break;
-    default:
-        return {Error::BadArgument, "bit count " + std::to_string(image.bitCount)};
-    }
-    if (image.stride < strideFor(image.width, image.bitCount) ||
-        image.pixels.size() < image.stride * image.height)
-        return {Error::BadArgument, "the image's pixel buffer is too small"};
+    if (Status s = checkImageToSave(image); !s) return s;
     if (image.isPalette() &&
         (image.palette.empty() || image.palette.size() > (size_t{1} << image.bitCount)))
         return {Error::BadArgument, "a palette image needs 1 to 2^bits palette entries"};
