@@ -17,14 +17,13 @@ using imgctl::Status;
 // Larger pictures add time, not paths: the conversions are row loops.
 constexpr uint64_t kMaxFuzzPixels = 256 * 256;
 
-const std::string &workFolder() {
-    static const std::string folder = [] {
-        std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        std::string templ = base + "/nubaro-fuzz-XXXXXX";
-        if (!mkdtemp(templ.data())) std::abort();
-        return templ;
-    }();
-    return folder;
+// Where the saves go: files named after the process, on tmpfs where there is
+// one (the saves flush to disk), each removed right after it is written.
+const std::string &workStem() {
+    static const std::string stem =
+        std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/nubaro-fuzz-" +
+        std::to_string(getpid());
+    return stem;
 }
 
 void saveAll(const Image &image, const std::string &stem, uint8_t knob) {
@@ -77,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     uint8_t knobs[10] = {};
     for (size_t i = 0; i < sizeof knobs && i < size; ++i)
         knobs[i] = data[size - 1 - i];
-    const std::string stem = workFolder() + "/out";
+    const std::string &stem = workStem();
 
     // One chain per input, picked by the last byte (bytes after an image's
     // end are ignored by every decoder), so that one input stays fast; the
