@@ -4,6 +4,7 @@
 #include "corpus.h"
 #include "ops.h"
 #include "rle_read.h"
+#include "test_images.h"
 
 #include <QImage>
 #include <QString>
@@ -21,10 +22,9 @@
 
 using namespace imgctl;
 using namespace testing_support;
+using namespace test_images;
 
 namespace {
-
-using Rgba = std::array<uint8_t, 4>;
 
 Result<Image> decodeFile(const std::filesystem::path &path) {
     std::vector<uint8_t> bytes = readFile(path);
@@ -33,37 +33,6 @@ Result<Image> decodeFile(const std::filesystem::path &path) {
 
 Result<Image> decodeBytes(const std::vector<uint8_t> &bytes) {
     return decodeBmp(bytes.data(), bytes.size());
-}
-
-// Our image as R, G, B, A per pixel, rows top-down.
-std::vector<Rgba> toRgba(const Image &img) {
-    std::vector<Rgba> out;
-    out.reserve(size_t{img.width} * img.height);
-    for (uint32_t y = 0; y < img.height; ++y) {
-        const uint8_t *row = img.row(y);
-        for (uint32_t x = 0; x < img.width; ++x) {
-            switch (img.bitCount) {
-            case 16: {
-                uint32_t v = row[2 * x] | (row[2 * x + 1] << 8);
-                auto five = [](uint32_t f) { return static_cast<uint8_t>((f * 255 + 15) / 31); };
-                out.push_back({five((v >> 10) & 31), five((v >> 5) & 31), five(v & 31), 255});
-                break;
-            }
-            case 24:
-                out.push_back({row[3 * x + 2], row[3 * x + 1], row[3 * x], 255});
-                break;
-            case 32:
-                out.push_back({row[4 * x + 2], row[4 * x + 1], row[4 * x], row[4 * x + 3]});
-                break;
-            default: {
-                uint8_t i = paletteIndex(row, x, img.bitCount);
-                PaletteEntry e = i < img.palette.size() ? img.palette[i] : PaletteEntry{};
-                out.push_back({e.r, e.g, e.b, e.a});
-            }
-            }
-        }
-    }
-    return out;
 }
 
 // The structure every decoded image must have, whatever the file was.
@@ -89,43 +58,6 @@ std::vector<Rgba> toRgba(const Image &img) {
     return ::testing::AssertionSuccess();
 }
 
-// Compares with a reference. Where the reference is fully transparent only
-// alpha is compared (its colour there is arbitrary).
-::testing::AssertionResult matches(const Image &img, const QImage &refIn, int tolerance) {
-    if (refIn.isNull()) return ::testing::AssertionFailure() << "reference did not load";
-    QImage ref = refIn.convertToFormat(QImage::Format_RGBA8888);
-    if (uint32_t(ref.width()) != img.width || uint32_t(ref.height()) != img.height)
-        return ::testing::AssertionFailure()
-               << "size " << img.width << "x" << img.height << ", reference " << ref.width() << "x"
-               << ref.height();
-    std::vector<Rgba> ours = toRgba(img);
-    int bad = 0, worst = 0;
-    std::string first;
-    for (int y = 0; y < ref.height(); ++y) {
-        const uchar *r = ref.constScanLine(y);
-        for (int x = 0; x < ref.width(); ++x) {
-            const Rgba &o = ours[size_t(y) * img.width + x];
-            int diff = std::abs(int(o[3]) - int(r[4 * x + 3]));
-            if (r[4 * x + 3] != 0)
-                for (int c = 0; c < 3; ++c)
-                    diff = std::max(diff, std::abs(int(o[c]) - int(r[4 * x + c])));
-            if (diff > tolerance) {
-                if (bad++ == 0)
-                    first = "at " + std::to_string(x) + "," + std::to_string(y) + " ours " +
-                            std::to_string(o[0]) + "," + std::to_string(o[1]) + "," +
-                            std::to_string(o[2]) + "," + std::to_string(o[3]) + " reference " +
-                            std::to_string(r[4 * x]) + "," + std::to_string(r[4 * x + 1]) + "," +
-                            std::to_string(r[4 * x + 2]) + "," + std::to_string(r[4 * x + 3]);
-                worst = std::max(worst, diff);
-            }
-        }
-    }
-    if (bad)
-        return ::testing::AssertionFailure()
-               << bad << " pixels differ by up to " << worst << ", first " << first;
-    return ::testing::AssertionSuccess();
-}
-
 QImage readReference(const std::string &relative) {
     return QImage(QString::fromStdString(corpus("bmpsuite/" + relative).string()));
 }
@@ -148,20 +80,6 @@ bool hasOddWidthFields(const std::filesystem::path &path) {
         if (mask != 0 && std::popcount(mask) != 8) return true;
     }
     return false;
-}
-
-std::vector<std::string> listFolder(const std::string &relative) {
-    std::vector<std::string> names;
-    for (const auto &e : std::filesystem::directory_iterator(corpus(relative)))
-        if (e.is_regular_file()) names.push_back(relative + "/" + e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::string safeName(std::string s) {
-    for (char &c : s)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return s;
 }
 
 // ---- The BMP Suite against its references ----
@@ -197,18 +115,18 @@ TEST_P(BmpSuiteReference, MatchesItsReference) {
         std::vector<uint8_t> jpeg = readFile(corpus("bmpsuite/" + c.ref));
         Result<Image> direct = decodeJpeg(jpeg.data(), jpeg.size());
         ASSERT_TRUE(direct.isOk()) << direct.status().message();
-        EXPECT_EQ(toRgba(img.value()), toRgba(direct.value()));
+        EXPECT_TRUE(sameRgba(toRgba(img.value()), toRgba(direct.value())));
         return;
     }
     QImage ref = readReference(c.ref);
     // Fields narrower or wider than 8 bits may round differently by one level.
     const bool odd = hasOddWidthFields(corpus("bmpsuite/" + c.bmp));
     const int tolerance = (odd || ref.depth() == 64) ? 1 : 0;
-    EXPECT_TRUE(matches(img.value(), ref, tolerance));
+    EXPECT_TRUE(sameRgba(toRgba(img.value()), qtRgba(ref), tolerance, tolerance));
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, BmpSuiteReference, ::testing::ValuesIn(refCases()),
-                         [](const auto &info) { return safeName(info.param.bmp); });
+                         [](const auto &info) { return testName(info.param.bmp); });
 
 // q files: load or fail with a message. Prints which did which.
 class BmpSuiteQuestionable : public ::testing::TestWithParam<std::string> {};
@@ -225,9 +143,8 @@ TEST_P(BmpSuiteQuestionable, LoadsOrFailsCleanly) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, BmpSuiteQuestionable,
-                         ::testing::ValuesIn(listFolder("bmpsuite/q")),
-                         [](const auto &info) { return safeName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Corpus, BmpSuiteQuestionable, ::testing::ValuesIn(listFiles("bmpsuite/q")),
+                         [](const auto &info) { return testName(info.param); });
 
 // b and x files: an error with a message, or an image of the suite's size.
 class BmpSuiteBad : public ::testing::TestWithParam<std::string> {};
@@ -244,14 +161,14 @@ TEST_P(BmpSuiteBad, FailsCleanlyOrGivesTheHeadersSize) {
 }
 
 std::vector<std::string> badSuiteFiles() {
-    std::vector<std::string> files = listFolder("bmpsuite/b");
-    for (const std::string &x : listFolder("bmpsuite/x"))
+    std::vector<std::string> files = listFiles("bmpsuite/b");
+    for (const std::string &x : listFiles("bmpsuite/x"))
         files.push_back(x);
     return files;
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, BmpSuiteBad, ::testing::ValuesIn(badSuiteFiles()),
-                         [](const auto &info) { return safeName(info.param); });
+                         [](const auto &info) { return testName(info.param); });
 
 // These must be refused outright, not decoded with a guess.
 TEST(BmpSuite, AbsurdHeadersAreRefused) {
@@ -295,7 +212,7 @@ TEST_P(DamagedBmp, BehavesAsExpected) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, DamagedBmp, ::testing::ValuesIn(badBmpCases()),
-                         [](const auto &info) { return safeName(info.param.path); });
+                         [](const auto &info) { return testName(info.param.path); });
 
 // The RLE base file: a run of one colour per row (colour = row from the bottom).
 TEST(DamagedBmp, RleBaseAndClippedRunsKeepTheirRows) {
@@ -312,10 +229,10 @@ TEST(DamagedBmp, RleBaseAndClippedRunsKeepTheirRows) {
 }
 
 TEST(DamagedBmp, PngFilesAreNotBmp) {
-    std::vector<std::string> files = listFolder("pngsuite/bad/crashers");
-    for (const std::string &f : listFolder("pngsuite/bad/badpal"))
+    std::vector<std::string> files = listFiles("pngsuite/bad/crashers");
+    for (const std::string &f : listFiles("pngsuite/bad/badpal"))
         files.push_back(f);
-    for (const std::string &f : listFolder("bad/png"))
+    for (const std::string &f : listFiles("bad/png"))
         files.push_back(f);
     for (const std::string &f : files) {
         Result<Image> img = decodeFile(corpus(f));
@@ -387,7 +304,7 @@ TEST(BmpRead, ResolutionAndOrientationAreKept) {
     Result<Image> up = decodeFile(corpus("bmpsuite/g/pal8.bmp"));
     Result<Image> down = decodeFile(corpus("bmpsuite/g/pal8topdown.bmp"));
     ASSERT_TRUE(up.isOk() && down.isOk());
-    EXPECT_EQ(toRgba(up.value()), toRgba(down.value()));
+    EXPECT_TRUE(sameRgba(toRgba(up.value()), toRgba(down.value())));
 }
 
 // ---- Synthesised files ----
@@ -571,9 +488,9 @@ TEST(BmpRead, IndicesPastAShortPaletteShowBlack) {
         ASSERT_TRUE(img.isOk()) << img.status().message();
         ASSERT_TRUE(wellFormed(img.value()));
         EXPECT_EQ(img->palette.size(), c.paletteSize) << c.bits;
-        std::vector<Rgba> px = toRgba(img.value());
-        EXPECT_EQ(px[0], (Rgba{0x40, 0x50, 0x60, 255})) << c.bits;
-        EXPECT_EQ(px[c.bits == 1 ? 1 : 2], (Rgba{0, 0, 0, 255})) << c.bits;
+        Rgba px = toRgba(img.value());
+        EXPECT_EQ(px.pixel(0), (Pixel{0x40, 0x50, 0x60, 255})) << c.bits;
+        EXPECT_EQ(px.pixel(c.bits == 1 ? 1 : 2), (Pixel{0, 0, 0, 255})) << c.bits;
     }
 }
 
@@ -615,11 +532,11 @@ TEST(BmpRead, BitfieldsScaleEveryWidthToEightBits) {
     Result<Image> img = decodeBytes(makeBmp(s));
     ASSERT_TRUE(img.isOk()) << img.status().message();
     ASSERT_EQ(img->bitCount, 32);
-    std::vector<Rgba> out = toRgba(img.value());
-    EXPECT_EQ(out[0], (Rgba{255, 255, 255, 255}));
+    Rgba out = toRgba(img.value());
+    EXPECT_EQ(out.pixel(0), (Pixel{255, 255, 255, 255}));
     // red 1/3 -> 85, green 1023/2047 -> 127, blue 1/262143 -> 0
-    EXPECT_EQ(out[1], (Rgba{85, 127, 0, 255}));
-    EXPECT_EQ(out[2], (Rgba{0, 0, 0, 0}));
+    EXPECT_EQ(out.pixel(1), (Pixel{85, 127, 0, 255}));
+    EXPECT_EQ(out.pixel(2), (Pixel{0, 0, 0, 0}));
 }
 
 TEST(BmpRead, AlphaThatIsNeverSetMeansOpaque) {
@@ -633,7 +550,7 @@ TEST(BmpRead, AlphaThatIsNeverSetMeansOpaque) {
     Result<Image> img = decodeBytes(makeBmp(s));
     ASSERT_TRUE(img.isOk()) << img.status().message();
     ASSERT_EQ(img->bitCount, 32);
-    EXPECT_EQ(toRgba(img.value())[1], (Rgba{6, 5, 4, 255}));
+    EXPECT_EQ(toRgba(img.value()).pixel(1), (Pixel{6, 5, 4, 255}));
 }
 
 // ---- The RLE expander ----

@@ -1,7 +1,7 @@
 // Depth conversions to 24 and 16 bits and moving colours toward gray, from
 // every depth, checked pixel by pixel against plain arithmetic.
 #include "ops.h"
-#include "pixel_helpers.h"
+#include "test_images.h"
 
 #include <corpus.h>
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include <random>
 
 using namespace imgctl;
-using namespace pixel_helpers;
+using namespace test_images;
 
 namespace {
 

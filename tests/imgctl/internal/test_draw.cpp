@@ -1,14 +1,14 @@
 // Drawing onto a 32-bit surface: area averaging against a reference box
 // filter computed here, nearest-pixel modes, clipping and argument checks.
 #include "ops.h"
-#include "pixel_helpers.h"
+#include "test_images.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
 using namespace imgctl;
-using namespace pixel_helpers;
+using namespace test_images;
 
 namespace {
 

@@ -1,13 +1,13 @@
 // The JPEG decoder: every valid corpus file against its reference decode,
 // EXIF orientation, damaged files, lying headers and size limits.
 #include "corpus.h"
-#include "decoded_pixels.h"
 #include "ops.h"
+#include "test_images.h"
 
 #include <gtest/gtest.h>
 
 using namespace imgctl;
-using namespace decoded_pixels;
+using namespace test_images;
 using testing_support::corpus;
 using testing_support::readFile;
 

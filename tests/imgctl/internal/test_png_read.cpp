@@ -1,8 +1,8 @@
 // The PNG decoder: every valid corpus file against Qt's decoder, interlaced
 // twins, the layouts each PNG kind maps to, damaged files and size limits.
 #include "corpus.h"
-#include "decoded_pixels.h"
 #include "ops.h"
+#include "test_images.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <zlib.h>
 
 using namespace imgctl;
-using namespace decoded_pixels;
+using namespace test_images;
 using testing_support::corpus;
 using testing_support::readFile;
 

@@ -1,7 +1,7 @@
 // Reduction to an 8-bit palette: exact for images of at most 256 colours, an
 // adaptive palette of good quality otherwise, with and without dithering.
 #include "ops.h"
-#include "pixel_helpers.h"
+#include "test_images.h"
 
 #include <corpus.h>
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 #include <random>
 
 using namespace imgctl;
-using namespace pixel_helpers;
+using namespace test_images;
 
 namespace {
 

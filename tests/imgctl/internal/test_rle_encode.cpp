@@ -1,6 +1,7 @@
 // The RLE writer: streams that every reader takes, expanding to the same
 // pixels. A strict expander here checks the stream's shape on its own.
 #include "ops.h"
+#include "test_images.h"
 
 #include <gtest/gtest.h>
 
@@ -53,17 +54,9 @@ namespace {
 }
 
 Image paletteImage(uint32_t w, uint32_t h, uint16_t bits, const std::vector<uint8_t> &idx) {
-    Image img = makeImage(w, h, bits).value();
+    Image img =
+        test_images::makeFilled(w, h, bits, [&](uint32_t x, uint32_t y) { return idx[y * w + x]; });
     img.palette.resize(size_t{1} << bits);
-    for (uint32_t y = 0; y < h; ++y) {
-        uint8_t *row = img.row(y);
-        std::fill(row, row + img.stride, 0);
-        for (uint32_t x = 0; x < w; ++x) {
-            uint8_t v = idx[size_t{y} * w + x];
-            if (bits == 8) row[x] = v;
-            else row[x / 2] |= (x & 1) ? v : static_cast<uint8_t>(v << 4);
-        }
-    }
     return img;
 }
 
@@ -74,22 +67,27 @@ struct Pattern {
     std::vector<uint8_t> (*make)(uint32_t w, uint32_t h, uint16_t bits);
 };
 
-std::vector<uint8_t> flat(uint32_t w, uint32_t h, uint16_t) { return std::vector<uint8_t>(w * h, 3); }
+std::vector<uint8_t> flat(uint32_t w, uint32_t h, uint16_t) {
+    return std::vector<uint8_t>(w * h, 3);
+}
 std::vector<uint8_t> noise(uint32_t w, uint32_t h, uint16_t bits) {
     std::mt19937 rng(w * 31 + h);
     std::vector<uint8_t> v(w * h);
-    for (auto &p : v) p = static_cast<uint8_t>(rng() & ((1u << bits) - 1));
+    for (auto &p : v)
+        p = static_cast<uint8_t>(rng() & ((1u << bits) - 1));
     return v;
 }
 std::vector<uint8_t> mixed(uint32_t w, uint32_t h, uint16_t bits) {
     std::vector<uint8_t> v = noise(w, h, bits);
     for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = w / 3; x < 2 * w / 3; ++x) v[y * w + x] = 1;
+        for (uint32_t x = w / 3; x < 2 * w / 3; ++x)
+            v[y * w + x] = 1;
     return v;
 }
 std::vector<uint8_t> alternating(uint32_t w, uint32_t h, uint16_t) {
     std::vector<uint8_t> v(w * h);
-    for (uint32_t i = 0; i < w * h; ++i) v[i] = (i % w) & 1 ? 5 : 9;
+    for (uint32_t i = 0; i < w * h; ++i)
+        v[i] = (i % w) & 1 ? 5 : 9;
     return v;
 }
 

@@ -2,7 +2,7 @@
 // the same pixels (JPEG within a tolerance), and header fields checked in the
 // files' own bytes.
 #include "corpus.h"
-#include "save_test_images.h"
+#include "test_images.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@
 #include <jpeglib.h>
 
 using namespace imgctl;
-using namespace save_test;
+using namespace test_images;
 using testing_support::readFile;
 using testing_support::TempDir;
 
@@ -557,11 +557,6 @@ INSTANTIATE_TEST_SUITE_P(Files, SaveCorpus,
                                            "bmpsuite/g/rgb24.bmp", "bmpsuite/g/rgb32.bmp",
                                            "pngsuite/basn6a08.png", "pngsuite/basn3p02.png",
                                            "jpeg/baseline-420.jpg", "jpeg/grayscale.jpg"),
-                         [](const auto &info) {
-                             std::string n = info.param;
-                             for (char &c : n)
-                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                             return n;
-                         });
+                         [](const auto &info) { return testName(info.param); });
 
 } // namespace
