@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "fakes.h"
+#include "settings_rules.h"
 
 #include <gtest/gtest.h>
 
@@ -14,14 +15,8 @@ namespace convert_test {
 
 inline ConversionSettings startupSettings() {
     ConversionSettings s;
-    s.extensions = {"bmp", "jpg", "png"};
-    s.filterIndex = 0;
-    s.bitDepthIndex = 0;
-    s.jpegQuality = 60;
-    s.grayLevel = 0;
-    s.progressive = kFalse;
-    s.detailsShown = kFalse;
-    s.pngLevel = 5;
+    nubaro::fillExtensionTable(s);
+    nubaro::writeStartValues(s);
     return s;
 }
 
