@@ -153,22 +153,13 @@ struct FormatCase {
 };
 
 FileFacts bmp(int bits, int compression) {
-    FileFacts f;
-    f.bmpBits = bits;
-    f.bmpCompression = compression;
-    return f;
+    return {.bmpBits = bits, .bmpCompression = compression};
 }
 FileFacts jpeg(bool progressive) {
-    FileFacts f;
-    f.jpegBaseline = !progressive;
-    f.jpegProgressive = progressive;
-    return f;
+    return {.jpegBaseline = !progressive, .jpegProgressive = progressive};
 }
 FileFacts png(int interlace, int zlibLevel) {
-    FileFacts f;
-    f.pngInterlace = interlace;
-    f.pngZlibLevel = zlibLevel;
-    return f;
+    return {.pngInterlace = interlace, .pngZlibLevel = zlibLevel};
 }
 
 const FormatCase kFormats[] = {
@@ -183,41 +174,23 @@ const FormatCase kFormats[] = {
      "bmp", 255, 12, bmp(8, 0)},
     {"BmpFullGray", "bmpsuite/g/rgb24.bmp", [](auto &s) { s.grayLevel = 255; }, 0, "bmp", 255, 255,
      bmp(24, 0), true},
-    {"JpegBaseline", "bmpsuite/g/rgb24.bmp",
-     [](auto &s) {
-         s.formatIndex = 1;
-         s.jpegQuality = 95;
-     },
+    {"JpegBaseline", "bmpsuite/g/rgb24.bmp", [](auto &s) { s.formatIndex = 1, s.jpegQuality = 95; },
      0, "jpg", 255, 4, jpeg(false)},
     {"JpegProgressive", "bmpsuite/g/rgb24.bmp",
-     [](auto &s) {
-         s.formatIndex = 1;
-         s.jpegQuality = 95;
-         s.progressive = kTrue;
-     },
-     0, "jpg", 255, 4, jpeg(true)},
+     [](auto &s) { s.formatIndex = 1, s.jpegQuality = 95, s.progressive = kTrue; }, 0, "jpg", 255,
+     4, jpeg(true)},
+    // Interlace is not used while the details are hidden.
     {"PngDetailsHidden", "bmpsuite/g/rgb24.bmp",
-     [](auto &s) {
-         s.formatIndex = 2;
-         s.interlaced = kTrue; // not used while hidden
-         s.pngLevel = 0;
-     },
-     0, "png", 0, 0, png(0, -1)},
+     [](auto &s) { s.formatIndex = 2, s.interlaced = kTrue, s.pngLevel = 0; }, 0, "png", 0, 0,
+     png(0, -1)},
     {"PngLevel0Interlaced", "bmpsuite/g/rgb24.bmp",
      [](auto &s) {
-         s.formatIndex = 2;
-         s.detailsShown = kTrue;
-         s.interlaced = kTrue;
-         s.pngLevel = 0;
+         s.formatIndex = 2, s.detailsShown = kTrue, s.interlaced = kTrue, s.pngLevel = 0;
      },
      0, "png", 0, 0, png(1, 0)},
     {"PngLevel9", "bmpsuite/g/pal8rle.bmp",
-     [](auto &s) {
-         s.formatIndex = 2;
-         s.detailsShown = kTrue;
-         s.pngLevel = 9;
-     },
-     0, "png", 0, 0, png(0, 3)},
+     [](auto &s) { s.formatIndex = 2, s.detailsShown = kTrue, s.pngLevel = 9; }, 0, "png", 0, 0,
+     png(0, 3)},
 };
 
 class RealFormats : public ::testing::TestWithParam<FormatCase> {};
@@ -344,10 +317,8 @@ TEST(RealFiles, SavingOverTheSource) {
     ASSERT_TRUE(rig.box.shown.empty());
     EXPECT_EQ(compare(readWithQt(source), before).max, 0);
     EXPECT_EQ(inspect(source).bmpBits, 8);
-    size_t files = 0;
-    for ([[maybe_unused]] const auto &entry : fs::directory_iterator(dir.path()))
-        ++files;
-    EXPECT_EQ(files, 1u) << "a temporary file was left behind";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1)
+        << "a temporary file was left behind";
 }
 
 // A save that cannot be written is a conversion failure, and what stood at
@@ -365,10 +336,8 @@ TEST(RealFiles, FailedSaveIsReported) {
         EXPECT_EQ(rig.box.shown[0].text, convert::errorText(convert::kConvertFailedText));
     }
     EXPECT_TRUE(fs::is_directory(dir / "taken.png"));
-    size_t files = 0;
-    for ([[maybe_unused]] const auto &entry : fs::directory_iterator(dir.path()))
-        ++files;
-    EXPECT_EQ(files, 1u) << "a temporary file was left behind";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1)
+        << "a temporary file was left behind";
 }
 
 // The whole road with Qt's real dialogs: the name typed into the open
