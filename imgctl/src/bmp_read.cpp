@@ -4,6 +4,7 @@
 // file's length with 64-bit arithmetic (all operands stay below 2^40).
 // docs/reading-policy.md says which variants are read and which are refused.
 #include "ops.h"
+
 #include "rle_read.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <bit>
 #include <cstring>
 #include <string>
+#include <sys/mman.h>
 #include <type_traits>
 #include <vector>
 
@@ -291,15 +293,43 @@ class Channel {
     std::vector<uint8_t> lut_;
 };
 
+// Hands the pages of a file mapping back to the system as the rows in them
+// are consumed (in file order), a few megabytes at a time. A read-only file
+// mapping refills a page from the file if it is touched again, so this only
+// lowers the peak memory. Does nothing for data that is not such a mapping.
+class PageRelease {
+  public:
+    PageRelease(const uint8_t *start, bool fileMapped)
+        : next_(reinterpret_cast<uintptr_t>(start) & ~(kPage - 1)), enabled_(fileMapped) {}
+
+    // Every byte before `end` has been read for the last time.
+    void consumedUpTo(const uint8_t *end) {
+        if (!enabled_) return;
+        const uintptr_t upTo = reinterpret_cast<uintptr_t>(end) & ~(kPage - 1);
+        if (upTo < next_ + kStep) return;
+        madvise(reinterpret_cast<void *>(next_), upTo - next_, MADV_DONTNEED);
+        next_ = upTo;
+    }
+
+  private:
+    static constexpr uintptr_t kPage = 4096;
+    static constexpr uintptr_t kStep = uintptr_t{4} << 20;
+    uintptr_t next_;
+    bool enabled_;
+};
+
 // Runs fn(source row, image row) over the stored rows, then clears each
 // row's padding so the image's bytes are all defined.
 template <class Fn>
-void forEachRow(Image &image, const uint8_t *src, size_t srcStride, bool topDown, Fn fn) {
+void forEachRow(Image &image, const uint8_t *src, size_t srcStride, bool topDown, Fn fn,
+                bool fileMapped = false) {
     const size_t used = (size_t{image.width} * image.bitCount + 7) / 8;
+    PageRelease release(src, fileMapped);
     for (uint32_t i = 0; i < image.height; ++i) {
         uint8_t *dst = image.row(topDown ? i : image.height - 1 - i);
         fn(src + size_t{i} * srcStride, dst);
         std::memset(dst + used, 0, image.stride - used);
+        release.consumedUpTo(src + size_t{i} * srcStride);
     }
 }
 
@@ -434,7 +464,7 @@ uint16_t outputBits(const Header &h) {
 
 } // namespace
 
-Result<Image> decodeBmp(const uint8_t *data, size_t size) {
+Result<Image> decodeBmp(const uint8_t *data, size_t size, bool fileMapped) {
     Result<Header> parsed = readHeader(data, size);
     if (!parsed) return parsed.status();
     const Header &h = parsed.value();
@@ -506,8 +536,9 @@ Result<Image> decodeBmp(const uint8_t *data, size_t size) {
     } else {
         // 1, 4, 8 and 24 bits: the file's rows are the image's rows.
         const size_t used = (width * h.bitCount + 7) / 8;
-        forEachRow(image, pixels, srcStride, topDown,
-                   [used](const uint8_t *s, uint8_t *d) { std::memcpy(d, s, used); });
+        forEachRow(
+            image, pixels, srcStride, topDown,
+            [used](const uint8_t *s, uint8_t *d) { std::memcpy(d, s, used); }, fileMapped);
     }
 
     if (image.isPalette() && image.palette.size() < (size_t{1} << image.bitCount)) {

@@ -16,7 +16,10 @@ namespace imgctl {
 // Reads a file and decodes it, telling the format from its first bytes.
 Result<Image> loadImage(const char *path);
 // Decoders over a whole file held in memory.
-Result<Image> decodeBmp(const uint8_t *data, size_t size);
+// fileMapped: data is a read-only mapping of the file, whose pages the BMP
+// decoder hands back once their rows are copied (the file's bytes and the
+// image are then never both resident in full).
+Result<Image> decodeBmp(const uint8_t *data, size_t size, bool fileMapped = false);
 Result<Image> decodeJpeg(const uint8_t *data, size_t size);
 Result<Image> decodePng(const uint8_t *data, size_t size);
 
