@@ -1,11 +1,20 @@
-// Micro-benchmarks of the pixel conversions on a synthetic photo-like image
-// (smooth gradients with noise, so it has far more than 256 colours).
+// Micro-benchmarks of the library's hot paths (pixel conversions, scaling,
+// BMP, RLE, PNG and JPEG coding) on a synthetic photo-like image (smooth
+// gradients with noise, so it has far more than 256 colours).
 #include "ops.h"
 
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
+#include <string>
+#include <vector>
 
 using namespace imgctl;
 
@@ -88,6 +97,100 @@ void BM_AreaScale(benchmark::State &state) {
     }
 }
 BENCHMARK(BM_AreaScale)->Unit(benchmark::kMillisecond);
+
+// ---- Coding: BMP read and write, RLE, PNG and JPEG writes, PNG read ----
+
+// Outputs go to memory-backed storage where there is some, so that the disk's
+// flush does not drown the coder's time.
+std::string scratchPath(const char *name) {
+    const char *dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    return std::string(dir) + "/nubaro-bench-" + std::to_string(::getpid()) + "-" + name;
+}
+
+std::vector<uint8_t> fileBytes(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+const Image &palette8() {
+    static const Image img = [] {
+        Image c = copyOf(source());
+        if (!convertTo8(c, 0, 0)) std::abort();
+        return c;
+    }();
+    return img;
+}
+
+void BM_BmpDecode(benchmark::State &state) {
+    const std::string path = scratchPath("in.bmp");
+    if (!saveBmp(source(), path.c_str())) return state.SkipWithError("cannot write the input");
+    const std::vector<uint8_t> bytes = fileBytes(path);
+    std::remove(path.c_str());
+    for (auto _ : state) {
+        Result<Image> img = decodeBmp(bytes.data(), bytes.size());
+        benchmark::DoNotOptimize(img);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
+}
+BENCHMARK(BM_BmpDecode)->Unit(benchmark::kMillisecond);
+
+void BM_BmpEncode(benchmark::State &state) {
+    const std::string path = scratchPath("out.bmp");
+    for (auto _ : state) {
+        Status s = saveBmp(source(), path.c_str());
+        benchmark::DoNotOptimize(s);
+    }
+    std::remove(path.c_str());
+}
+BENCHMARK(BM_BmpEncode)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_RleCompress(benchmark::State &state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        Image img = copyOf(palette8());
+        state.ResumeTiming();
+        Status s = compressRle(img);
+        benchmark::DoNotOptimize(s);
+    }
+}
+BENCHMARK(BM_RleCompress)->Unit(benchmark::kMillisecond);
+
+// Level 5 and 9, plain and interlaced (argument: level * 2 + interlaced).
+void BM_PngEncode(benchmark::State &state) {
+    const std::string path = scratchPath("out.png");
+    const int level = static_cast<int>(state.range(0) / 2);
+    const bool interlaced = state.range(0) % 2 != 0;
+    for (auto _ : state) {
+        Status s = savePng(source(), path.c_str(), level, interlaced);
+        benchmark::DoNotOptimize(s);
+    }
+    std::remove(path.c_str());
+}
+BENCHMARK(BM_PngEncode)->Arg(10)->Arg(11)->Arg(18)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_PngDecode(benchmark::State &state) {
+    const std::string path = scratchPath("in.png");
+    if (!savePng(source(), path.c_str(), 6, false))
+        return state.SkipWithError("cannot write the input");
+    const std::vector<uint8_t> bytes = fileBytes(path);
+    std::remove(path.c_str());
+    for (auto _ : state) {
+        Result<Image> img = decodePng(bytes.data(), bytes.size());
+        benchmark::DoNotOptimize(img);
+    }
+}
+BENCHMARK(BM_PngDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Quality 60, baseline (0) and progressive (1).
+void BM_JpegEncode(benchmark::State &state) {
+    const std::string path = scratchPath("out.jpg");
+    for (auto _ : state) {
+        Status s = saveJpeg(source(), path.c_str(), 60, state.range(0) != 0);
+        benchmark::DoNotOptimize(s);
+    }
+    std::remove(path.c_str());
+}
+BENCHMARK(BM_JpegEncode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
