@@ -50,37 +50,38 @@ struct Mode {
 };
 class BothModes : public ::testing::TestWithParam<Mode> {};
 
-TEST_P(BothModes, GrayRampKeepsEveryLevel) {
-    const Image source = makeFilled(256, 3, 24, [](uint32_t x, uint32_t) {
-        return bgra(static_cast<uint8_t>(x), static_cast<uint8_t>(x), static_cast<uint8_t>(x));
-    });
-    Image img = copyOf(source);
-    ASSERT_TRUE(convertTo8(img, 0, GetParam().b).isOk());
-    EXPECT_EQ(img.palette.size(), 256u);
-    EXPECT_TRUE(hasGrayPalette(img));
-    EXPECT_TRUE(sameColours(source, img));
-}
-
-TEST_P(BothModes, TwoHundredColoursWithAlphaKeepTheirAlpha) {
-    const Image source = makeFilled(40, 25, 32, [](uint32_t x, uint32_t y) {
-        uint32_t n = (x + 40 * y) % 200;
-        return bgra(static_cast<uint8_t>(n), static_cast<uint8_t>(n * 7),
-                    static_cast<uint8_t>(n * 13), static_cast<uint8_t>(n < 50 ? n * 5 : 255));
-    });
-    Image img = copyOf(source);
-    ASSERT_TRUE(convertTo8(img, 0, GetParam().b).isOk());
-    EXPECT_EQ(img.palette.size(), 200u);
-    EXPECT_TRUE(hasTransparency(img));
-    EXPECT_TRUE(sameColours(source, img));
-}
-
-TEST_P(BothModes, SixteenBitFewColoursExact) {
-    const Image source = makeFilled(
-        33, 9, 16, [](uint32_t x, uint32_t y) { return ((x % 25) * 997 + (y % 9) * 31) & 0x7FFF; });
-    Image img = copyOf(source);
-    ASSERT_TRUE(convertTo8(img, 0, GetParam().b).isOk());
-    EXPECT_LE(img.palette.size(), 256u);
-    EXPECT_TRUE(sameColours(source, img));
+// Pictures of at most 256 colours keep every colour exactly, each colour one
+// palette entry: a gray ramp (a gray palette), 200 colours some of them
+// translucent, and 5-5-5 pixels.
+TEST_P(BothModes, FewColoursAreKeptExactly) {
+    const std::pair<Image, size_t> cases[] = {
+        {makeFilled(256, 3, 24,
+                    [](uint32_t x, uint32_t) {
+                        const auto v = static_cast<uint8_t>(x);
+                        return bgra(v, v, v);
+                    }),
+         256},
+        {makeFilled(40, 25, 32,
+                    [](uint32_t x, uint32_t y) {
+                        uint32_t n = (x + 40 * y) % 200;
+                        return bgra(static_cast<uint8_t>(n), static_cast<uint8_t>(n * 7),
+                                    static_cast<uint8_t>(n * 13),
+                                    static_cast<uint8_t>(n < 50 ? n * 5 : 255));
+                    }),
+         200},
+        {makeFilled(
+             33, 9, 16,
+             [](uint32_t x, uint32_t y) { return ((x % 25) * 997 + (y % 9) * 31) & 0x7FFF; }),
+         225}};
+    for (const auto &[source, colours] : cases) {
+        SCOPED_TRACE(source.bitCount);
+        Image img = copyOf(source);
+        ASSERT_TRUE(convertTo8(img, 0, GetParam().b).isOk());
+        EXPECT_TRUE(sameColours(source, img));
+        EXPECT_EQ(img.palette.size(), colours);
+        EXPECT_EQ(hasGrayPalette(img), source.bitCount == 24);
+        EXPECT_EQ(hasTransparency(img), source.bitCount == 32);
+    }
 }
 
 TEST_P(BothModes, ManyColoursGetAGoodAdaptivePalette) {
