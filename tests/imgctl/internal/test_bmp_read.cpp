@@ -67,16 +67,11 @@ QImage readReference(const std::string &relative) {
 bool hasOddWidthFields(const std::filesystem::path &path) {
     std::vector<uint8_t> d = readFile(path);
     if (d.size() < 70 || d[14] == 12) return false;
-    auto le32 = [&](size_t at) {
-        return uint32_t(d[at]) | uint32_t(d[at + 1]) << 8 | uint32_t(d[at + 2]) << 16 |
-               uint32_t(d[at + 3]) << 24;
-    };
-    const uint16_t bits = uint16_t(d[28] | (d[29] << 8));
-    const uint32_t compression = le32(30);
+    const uint32_t bits = le16(d, 28), compression = le32(d, 30);
     if (bits == 16) return true;
     if (bits != 32 || (compression != 3 && compression != 6)) return false;
     for (size_t i = 0; i < 3; ++i) {
-        uint32_t mask = le32(54 + 4 * i);
+        uint32_t mask = le32(d, 54 + 4 * i);
         if (mask != 0 && std::popcount(mask) != 8) return true;
     }
     return false;

@@ -235,19 +235,10 @@ TEST(JpegRead, JfifDensityBecomesPelsPerMetre) {
     EXPECT_EQ(img->yPelsPerMeter, 7200);
 }
 
-// 65500x65500 is within libjpeg's own limit but 12 GB as 24-bit pixels.
+// Past libjpeg's own limit of 65500 a side. (Headers within it but past
+// ours are checked through the C interface with the other hostile files.)
 TEST(JpegRead, SizesPastTheLimitsAreRefusedUpFront) {
-    // SOI, SOF0 (8-bit, 65500x65500, three components 2x2/1x1/1x1), SOS, EOI.
-    const std::vector<uint8_t> bytes = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 0x08, 0xFF, 0xDC, 0xFF,
-                                        0xDC, 0x03, 0x01, 0x22, 0x00, 0x02, 0x11, 0x01, 0x03, 0x11,
-                                        0x01, 0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00, 0x02, 0x11,
-                                        0x03, 0x11, 0x00, 0x3F, 0x00, 0xFF, 0xD9};
-    auto img = decodeBytes(bytes);
-    ASSERT_FALSE(img);
-    EXPECT_EQ(img.status().code(), Error::TooLarge) << img.status().message();
-
-    // libjpeg's own limit is 65500 a side.
-    img = decodeBytes(withSize("jpeg/grayscale.jpg", 0xC0, 65535, 8));
+    auto img = decodeBytes(withSize("jpeg/grayscale.jpg", 0xC0, 65535, 8));
     ASSERT_FALSE(img);
     EXPECT_EQ(img.status().code(), Error::TooLarge) << img.status().message();
 }

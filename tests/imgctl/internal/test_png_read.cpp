@@ -299,26 +299,14 @@ std::vector<uint8_t> pngClaiming(uint32_t width, uint32_t height, size_t rawByte
     return out;
 }
 
+// Within the side limit but more than 1 GiB of pixels. (Larger sides and
+// headers larger than their data are checked through the C interface with
+// the other hostile files.)
 TEST(PngRead, SizesPastTheLimitsAreRefusedUpFront) {
-    auto huge = pngClaiming(100000, 100000);
-    auto img = decodePng(huge.data(), huge.size());
-    ASSERT_FALSE(img);
-    EXPECT_EQ(img.status().code(), Error::TooLarge) << img.status().message();
-
-    // Within the side limit but more than 1 GiB of pixels.
     auto wide = pngClaiming(65535, 6000);
-    img = decodePng(wide.data(), wide.size());
+    auto img = decodePng(wide.data(), wide.size());
     ASSERT_FALSE(img);
     EXPECT_EQ(img.status().code(), Error::TooLarge) << img.status().message();
-}
-
-// 16000x16000 RGB is within the limits (732 MiB), but 4 KiB of zeros deflate
-// to a few dozen bytes, far too few to inflate to that many rows.
-TEST(PngRead, HeaderLargerThanItsDataIsRefusedBeforeAllocating) {
-    auto lying = pngClaiming(16000, 16000);
-    auto img = decodePng(lying.data(), lying.size());
-    ASSERT_FALSE(img);
-    EXPECT_EQ(img.status().code(), Error::Corrupt) << img.status().message();
 
     // The same data behind an honest header decodes.
     auto honest = pngClaiming(31, 33, 33 * (1 + 31 * 3));

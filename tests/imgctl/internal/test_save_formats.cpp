@@ -26,10 +26,9 @@ namespace {
 
 constexpr uint32_t kW = 37, kH = 23; // odd sizes: row padding and partial bytes
 
-QImage readWithQt(const std::filesystem::path &path, QByteArray *format = nullptr) {
-    QImageReader reader(QString::fromStdString(path.string()));
-    QImage q = reader.read();
-    if (format) *format = reader.format();
+// Qt's decode as ARGB32; a null image when Qt fails.
+QImage readWithQt(const std::filesystem::path &path) {
+    QImage q = qtRead(path);
     return q.isNull() ? q : q.convertToFormat(QImage::Format_ARGB32);
 }
 
