@@ -193,18 +193,6 @@ TEST(Convert, SixteenBitRoundingAgainstTruncationOnEveryValue) {
     EXPECT_GT(differ, 32); // the flag really changes the reduction
 }
 
-TEST(Convert, ThirtyTwoBitsOverWhiteInPlace) {
-    Image img = makeFilled(3, 1, 32, [](uint32_t x, uint32_t) {
-        const uint32_t px[] = {bgra(10, 20, 30, 255), bgra(10, 20, 30, 0), bgra(0, 100, 200, 128)};
-        return px[x];
-    });
-    ASSERT_TRUE(convertTo24(img).isOk());
-    EXPECT_EQ(rawAt(img, 0, 0), bgra(10, 20, 30));
-    EXPECT_EQ(rawAt(img, 1, 0), bgra(255, 255, 255));
-    // 0 * 128/255 + 127 = 127.0; 100 -> 177.2; 200 -> 227.4
-    EXPECT_EQ(rawAt(img, 2, 0), bgra(127, 177, 227));
-}
-
 TEST(Convert, LeavingAPaletteDropsTheRunLengthStream) {
     Image img = makeFilled(20, 4, 8, [](uint32_t x, uint32_t) { return x / 5; });
     img.palette = testPalette(4);
@@ -217,13 +205,6 @@ TEST(Convert, LeavingAPaletteDropsTheRunLengthStream) {
     ASSERT_TRUE(convertTo16(for16, 1).isOk());
     EXPECT_EQ(for16.compression, Compression::None);
     EXPECT_TRUE(for16.rle.empty());
-}
-
-TEST(Convert, TwentyFourToTwentyFourIsUnchanged) {
-    const Image source = sample(24);
-    Image img = copyOf(source);
-    ASSERT_TRUE(convertTo24(img).isOk());
-    EXPECT_TRUE(sameImage(img, source));
 }
 
 TEST(Gray, CompressedPaletteImageChangesOnlyItsPalette) {
