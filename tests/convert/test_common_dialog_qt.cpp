@@ -135,27 +135,24 @@ TEST(CommonDialog1, OverwriteQuestionWhenFlagsHasTwo) {
     EXPECT_EQ(dialog.FileName, "") << "a cancelled save dialog gives an empty name";
 
     // "Yes" replaces.
-    dialog.FileName = (dir / "there.png").string();
-    watch = ModalWatch::on<QFileDialog>([&](QFileDialog *d) {
-        question = ModalWatch::on<QMessageBox>([&](QMessageBox *box) {
-            ++questions;
-            clickButton(box, QMessageBox::Yes);
+    auto typeAndAnswerYes = [&](const char *typed) {
+        return ModalWatch::on<QFileDialog>([&, typed](QFileDialog *d) {
+            question = ModalWatch::on<QMessageBox>([&](QMessageBox *box) {
+                ++questions;
+                clickButton(box, QMessageBox::Yes);
+            });
+            typeNameAndEnter(d, typed);
         });
-        typeNameAndEnter(d, "there.png");
-    });
+    };
+    dialog.FileName = (dir / "there.png").string();
+    watch = typeAndAnswerYes("there.png");
     EXPECT_TRUE(dialog.ShowSave());
     EXPECT_EQ(questions, 2);
     EXPECT_EQ(dialog.FileName, (dir / "there.png").string());
 
     // Without the flag there is no question.
     dialog.Flags = 0;
-    watch = ModalWatch::on<QFileDialog>([&](QFileDialog *d) {
-        question = ModalWatch::on<QMessageBox>([&](QMessageBox *box) {
-            ++questions;
-            clickButton(box, QMessageBox::Yes);
-        });
-        typeNameAndEnter(d, "there");
-    });
+    watch = typeAndAnswerYes("there");
     EXPECT_TRUE(dialog.ShowSave());
     EXPECT_EQ(questions, 2) << "no question without the flag";
 }
