@@ -20,6 +20,14 @@ inline ConversionSettings startupSettings() {
     return s;
 }
 
+// Library calls separated by spaces, to compare with one line of a table.
+inline std::string joined(const std::vector<std::string> &calls) {
+    std::string all;
+    for (const std::string &call : calls)
+        all += (all.empty() ? "" : " ") + call;
+    return all;
+}
+
 class CommandsTest : public ::testing::Test {
   protected:
     CommandsTest() {

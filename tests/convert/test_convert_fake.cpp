@@ -18,13 +18,6 @@ const std::string kConvertBox = kHeader +
                                 "でしたら作者にご連絡ください。\n";
 const std::string kReleaseBox = kHeader + "\n\n";
 
-std::string joined(const std::vector<std::string> &calls) {
-    std::string all;
-    for (const std::string &call : calls)
-        all += (all.empty() ? "" : " ") + call;
-    return all;
-}
-
 struct ChainCase {
     const char *name;
     int check1;
