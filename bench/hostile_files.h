@@ -172,6 +172,9 @@ inline void PrintTo(const Case &c, std::ostream *os) {
 inline std::vector<Case> oversizedCases() {
     std::vector<Case> cases;
     cases.push_back({"jpeg-65500x65500", jpeg(65500, 65500, 3, 4096), "65500x65500"});
+    // Inside the size limits (16,000 x 16,000 x 3 is 768 MB), but 4 KB of
+    // scan data cannot code that many blocks.
+    cases.push_back({"jpeg-16000x16000-4KB", jpeg(16000, 16000, 3, 4096), "cannot hold"});
     cases.push_back(
         {"png-100000x100000", png(100000, 100000, 2, zlibStored(Bytes(3 * 64 + 1, 0))), "100000"});
     cases.push_back(
