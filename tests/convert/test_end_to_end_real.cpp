@@ -6,6 +6,7 @@
 #include "corpus.h"
 #include "error_box.h"
 #include "fakes.h"
+#include "file_fields.h"
 #include "imgctl_library.h"
 #include "modal.h"
 #include "qt_view.h"
@@ -68,13 +69,6 @@ Diff compare(const QImage &a, const QImage &b) {
     return d;
 }
 
-uint32_t le(const std::vector<uint8_t> &b, size_t at, int bytes) {
-    uint32_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        v = (v << 8) | b.at(at + i);
-    return v;
-}
-
 // What the output file's own bytes say.
 struct FileFacts {
     int bmpBits = -1, bmpCompression = -1;
@@ -83,31 +77,21 @@ struct FileFacts {
 };
 
 FileFacts inspect(const fs::path &p) {
+    using namespace testing_support;
     FileFacts f;
     const std::vector<uint8_t> b = readFile(p);
     if (b.size() > 34 && b[0] == 'B' && b[1] == 'M') {
-        f.bmpBits = static_cast<int>(le(b, 28, 2));
-        f.bmpCompression = static_cast<int>(le(b, 30, 4));
+        f.bmpBits = static_cast<int>(le16(b, 28));
+        f.bmpCompression = static_cast<int>(le32(b, 30));
     } else if (b.size() > 4 && b[0] == 0xFF && b[1] == 0xD8) {
-        // Walk the marker segments up to the first scan.
-        size_t i = 2;
-        while (i + 4 <= b.size() && b[i] == 0xFF) {
-            const uint8_t m = b[i + 1];
-            if (m == 0xC0 || m == 0xC1) f.jpegBaseline = true;
-            if (m == 0xC2) f.jpegProgressive = true;
-            if (m == 0xDA) break;
-            i += 2 + ((b[i + 2] << 8) | b[i + 3]);
-        }
+        const int frame = jpegFrame(b);
+        f.jpegBaseline = frame == 0xC0 || frame == 0xC1;
+        f.jpegProgressive = frame == 0xC2;
     } else if (b.size() > 33 && b[1] == 'P' && b[2] == 'N' && b[3] == 'G') {
         f.pngInterlace = b[28];
-        for (size_t i = 8; i + 10 <= b.size();) {
-            const uint32_t len = (b[i] << 24) | (b[i + 1] << 16) | (b[i + 2] << 8) | b[i + 3];
-            if (std::memcmp(&b[i + 4], "IDAT", 4) == 0) {
-                f.pngZlibLevel = b[i + 9] >> 6;
-                break;
-            }
-            i += 12 + len;
-        }
+        const auto chunks = pngChunks(b);
+        if (auto idat = chunks.find("IDAT"); idat != chunks.end())
+            f.pngZlibLevel = b.at(idat->second.first + 1) >> 6;
     }
     return f;
 }

@@ -3,6 +3,7 @@
 // a file as RGBA, and tolerant comparisons.
 #pragma once
 
+#include "file_fields.h"
 #include "image.h"
 #include "ops.h"
 
@@ -387,18 +388,10 @@ inline QRgb expected(const Image &img, uint32_t x, uint32_t y, bool keepAlpha) {
     return qRgba(c[2], c[1], c[0], c[3]);
 }
 
-// Little and big-endian fields of a file.
-inline uint32_t le16(const std::vector<uint8_t> &d, size_t at) {
-    return d.at(at) | (d.at(at + 1) << 8);
-}
-inline uint32_t le32(const std::vector<uint8_t> &d, size_t at) {
-    return le16(d, at) | (le16(d, at + 2) << 16);
-}
-inline uint32_t be16(const std::vector<uint8_t> &d, size_t at) {
-    return (d.at(at) << 8) | d.at(at + 1);
-}
-inline uint32_t be32(const std::vector<uint8_t> &d, size_t at) {
-    return (be16(d, at) << 16) | be16(d, at + 2);
-}
+// Fields of a written file.
+using testing_support::be16;
+using testing_support::be32;
+using testing_support::le16;
+using testing_support::le32;
 
 } // namespace test_images

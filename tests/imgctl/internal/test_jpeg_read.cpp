@@ -191,24 +191,9 @@ TEST(JpegRead, EveryOrientationOfGrayAndCmykFiles) {
 
 // ---- Header fields patched by the test ----
 
-// Offset of the first segment with this marker (the FF byte), or 0.
-size_t findMarker(const std::vector<uint8_t> &b, uint8_t marker) {
-    size_t pos = 2;
-    while (pos + 4 <= b.size()) {
-        if (b[pos] != 0xFF) return 0;
-        if (b[pos + 1] == 0xFF) { // fill byte
-            ++pos;
-            continue;
-        }
-        if (b[pos + 1] == marker) return pos;
-        pos += 2 + ((b[pos + 2] << 8) | b[pos + 3]);
-    }
-    return 0;
-}
-
 std::vector<uint8_t> withSize(const std::string &file, uint8_t sof, uint16_t w, uint16_t h) {
     std::vector<uint8_t> bytes = readFile(corpus(file));
-    size_t at = findMarker(bytes, sof);
+    size_t at = testing_support::jpegSegment(bytes, sof);
     EXPECT_NE(at, 0u);
     if (at == 0) return {};
     bytes[at + 5] = uint8_t(h >> 8), bytes[at + 6] = uint8_t(h);
@@ -218,7 +203,7 @@ std::vector<uint8_t> withSize(const std::string &file, uint8_t sof, uint16_t w, 
 
 TEST(JpegRead, JfifDensityBecomesPelsPerMetre) {
     std::vector<uint8_t> bytes = readFile(corpus("jpeg/baseline-420.jpg"));
-    size_t app0 = findMarker(bytes, 0xE0);
+    size_t app0 = testing_support::jpegSegment(bytes, 0xE0);
     ASSERT_NE(app0, 0u);
     // APP0: FF E0, length, "JFIF\0", version (2), units, Xdensity, Ydensity.
     bytes[app0 + 11] = 1; // dots per inch
@@ -260,7 +245,7 @@ TEST(JpegRead, HeaderLargerThanItsDataIsRefused) {
 TEST(JpegRead, EndlessScansAreCut) {
     std::vector<uint8_t> bytes = readFile(corpus("jpeg/progressive-420.jpg"));
     // The second scan: from its SOS marker to the marker after its data.
-    size_t first = findMarker(bytes, 0xDA);
+    size_t first = testing_support::jpegSegment(bytes, 0xDA);
     ASSERT_NE(first, 0u);
     auto scanEnd = [&](size_t sos) {
         size_t i = sos + 2 + ((bytes[sos + 2] << 8) | bytes[sos + 3]);

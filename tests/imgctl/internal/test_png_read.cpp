@@ -35,10 +35,6 @@ std::vector<std::string> validPngs() {
 
 class ValidPng : public ::testing::TestWithParam<std::string> {};
 
-uint32_t be32(const uint8_t *p) {
-    return (p[0] << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
-}
-
 // Qt's decode as the reference. Qt mishandles the tRNS colour key of 16-bit
 // RGB files (random alpha), so for those Qt reads the file without its tRNS
 // chunk and the alpha comes from comparing Qt's 16-bit samples with the key.
@@ -48,7 +44,7 @@ Rgba qtReference(const std::string &relative) {
     std::vector<uint8_t> stripped(bytes.begin(), bytes.begin() + 8);
     std::vector<uint16_t> key;
     for (size_t pos = 8; pos + 12 <= bytes.size();) {
-        uint32_t length = be32(&bytes[pos]);
+        uint32_t length = be32(bytes, pos);
         if (length > bytes.size() - pos - 12) break;
         if (std::memcmp(&bytes[pos + 4], "tRNS", 4) == 0 && length == 6) {
             for (int i = 0; i < 3; ++i)

@@ -156,19 +156,6 @@ const std::map<std::string, PngExpect> &pngExpectations() {
     return m;
 }
 
-// Chunk type -> offset of its data, walking the file's chunks.
-std::map<std::string, std::pair<size_t, uint32_t>> pngChunks(const std::vector<uint8_t> &f) {
-    std::map<std::string, std::pair<size_t, uint32_t>> chunks;
-    size_t at = 8;
-    while (at + 12 <= f.size()) {
-        uint32_t len = be32(f, at);
-        std::string type(f.begin() + at + 4, f.begin() + at + 8);
-        if (!chunks.count(type)) chunks[type] = {at + 8, len};
-        at += 12 + size_t{len};
-    }
-    return chunks;
-}
-
 class SavePng : public ::testing::TestWithParam<std::tuple<Kind, bool>> {};
 
 TEST_P(SavePng, ColourTypeWithoutLossAndPixelsAsQtReadsThem) {
@@ -180,7 +167,7 @@ TEST_P(SavePng, ColourTypeWithoutLossAndPixelsAsQtReadsThem) {
     ASSERT_TRUE(s) << s.message();
 
     std::vector<uint8_t> f = readFile(path);
-    auto chunks = pngChunks(f);
+    auto chunks = testing_support::pngChunks(f);
     ASSERT_TRUE(chunks.count("IHDR"));
     ASSERT_TRUE(chunks.count("IEND"));
     const size_t ihdr = chunks["IHDR"].first;
@@ -313,26 +300,19 @@ struct JpegInfo {
 
 JpegInfo parseJpeg(const std::vector<uint8_t> &f) {
     JpegInfo info;
-    size_t at = 2;
-    while (at + 4 <= f.size() && f[at] == 0xFF) {
-        int marker = f[at + 1];
-        size_t len = be16(f, at + 2);
-        if (marker == 0xDA) break; // scan data follows
-        if (marker == 0xE0 && len >= 14 && std::memcmp(&f[at + 4], "JFIF", 5) == 0) {
-            info.densityUnit = f[at + 11];
-            info.xDensity = int(be16(f, at + 12));
-            info.yDensity = int(be16(f, at + 14));
+    info.sof = testing_support::jpegFrame(f);
+    if (size_t at = info.sof < 0 ? 0 : testing_support::jpegSegment(f, uint8_t(info.sof))) {
+        info.components = f.at(at + 9);
+        for (int c = 0; c < info.components; ++c) {
+            int hv = f.at(at + 11 + 3 * c);
+            info.sampling.push_back({hv >> 4, hv & 15});
         }
-        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
-            marker != 0xCC) {
-            info.sof = marker;
-            info.components = f[at + 9];
-            for (int c = 0; c < info.components; ++c) {
-                int hv = f[at + 11 + 3 * c];
-                info.sampling.push_back({hv >> 4, hv & 15});
-            }
-        }
-        at += 2 + len;
+    }
+    size_t app0 = testing_support::jpegSegment(f, 0xE0);
+    if (app0 && be16(f, app0 + 2) >= 14 && std::memcmp(&f[app0 + 4], "JFIF", 5) == 0) {
+        info.densityUnit = f[app0 + 11];
+        info.xDensity = int(be16(f, app0 + 12));
+        info.yDensity = int(be16(f, app0 + 14));
     }
     return info;
 }

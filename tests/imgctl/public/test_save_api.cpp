@@ -1,6 +1,7 @@
 // The four saves through the C interface: what each argument does to the
 // file, and failures reported through ImgctlLastError.
 #include "corpus.h"
+#include "file_fields.h"
 #include "imgctl.h"
 
 #include <gtest/gtest.h>
@@ -11,25 +12,9 @@
 #include <cstring>
 #include <string>
 
-using testing_support::readFile;
-using testing_support::TempDir;
+using namespace testing_support;
 
 namespace {
-
-uint32_t le32(const std::vector<uint8_t> &d, size_t at) {
-    return d.at(at) | (d.at(at + 1) << 8) | (d.at(at + 2) << 16) | (uint32_t(d.at(at + 3)) << 24);
-}
-
-// The frame marker of a JPEG file (0xC0 baseline, 0xC2 progressive), or -1.
-int jpegFrame(const std::vector<uint8_t> &f) {
-    size_t at = 2;
-    while (at + 4 <= f.size() && f[at] == 0xFF) {
-        int marker = f[at + 1];
-        if (marker == 0xC0 || marker == 0xC1 || marker == 0xC2) return marker;
-        at += 2 + ((f[at + 2] << 8) | f[at + 3]);
-    }
-    return -1;
-}
 
 class SaveApi : public ::testing::Test {
   protected:
