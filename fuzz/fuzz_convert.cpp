@@ -1,10 +1,12 @@
-// Each decoded image through every conversion chain the program runs, every
-// save (into a temporary folder, on tmpfs where there is one) and drawing
-// into a small surface with rectangles taken from the input's last bytes.
+// Each decoded image through the conversion chains the program runs, all
+// three saves (to tmpfs where there is one) and drawing into a small surface
+// with rectangles taken from the input's last bytes. A step that fails must
+// leave its image exactly as it was.
 #include "fuzz_common.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -55,8 +57,24 @@ void draw(const Image &image, const uint8_t *k) {
     }
 }
 
-// Runs one chain on a copy: the steps, then a check that a failed step left
-// the image usable, then the saves.
+bool sameImage(const Image &a, const Image &b) {
+    return a.width == b.width && a.height == b.height && a.bitCount == b.bitCount &&
+           a.stride == b.stride && a.pixels.size() == b.pixels.size() &&
+           (a.pixels.size() == 0 ||
+            std::memcmp(a.pixels.data(), b.pixels.data(), a.pixels.size()) == 0) &&
+           a.palette == b.palette && a.compression == b.compression && a.rle == b.rle;
+}
+
+// One step of a chain; a failure must leave the image untouched.
+template <class Op> bool step(Image &image, Op op) {
+    Image before;
+    if (!fuzzing::cloneImage(image, before)) return false;
+    Status s = op(image);
+    if (!s && (s.message().empty() || !sameImage(image, before))) __builtin_trap();
+    return s.isOk();
+}
+
+// Runs one chain on a copy: the steps, then the saves.
 template <class Steps>
 void chain(const Image &source, const std::string &stem, uint8_t knob, Steps steps) {
     Image image;
@@ -87,38 +105,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         chain(source, stem, knobs[1], [](Image &) {});
         break; // as loaded
     case 1:
-        chain(source, stem, knobs[1], [](Image &im) { (void)imgctl::expandRle(im); });
+        chain(source, stem, knobs[1], [](Image &im) { step(im, imgctl::expandRle); });
         break;
     case 2:
         chain(source, stem, knobs[2], [&](Image &im) {
-            (void)imgctl::expandRle(im);
-            (void)imgctl::convertTo24(im);
-            (void)imgctl::grayImage(im, knobs[3]);
+            step(im, imgctl::expandRle);
+            step(im, imgctl::convertTo24);
+            step(im, [&](Image &i) { return imgctl::grayImage(i, knobs[3]); });
         });
         break;
     case 3:
     case 4:
         chain(source, stem, knobs[4], [&](Image &im) {
-            (void)imgctl::convertTo16(im, knobs[0] % 8 == 4);
-            (void)imgctl::grayImage(im, knobs[5]);
+            step(im, [&](Image &i) { return imgctl::convertTo16(i, knobs[0] % 8 == 4); });
+            step(im, [&](Image &i) { return imgctl::grayImage(i, knobs[5]); });
             draw(im, knobs);
         });
         break;
     case 5:
     case 6:
         chain(source, stem, knobs[6], [&](Image &im) {
-            (void)imgctl::expandRle(im);
-            if (!imgctl::convertTo8(im, 0, knobs[0] % 8 == 6)) return;
-            (void)imgctl::grayImage(im, knobs[7]);
-            if (imgctl::compressRle(im)) draw(im, knobs);
+            step(im, imgctl::expandRle);
+            if (!step(im, [&](Image &i) { return imgctl::convertTo8(i, 0, knobs[0] % 8 == 6); }))
+                return;
+            step(im, [&](Image &i) { return imgctl::grayImage(i, knobs[7]); });
+            if (step(im, imgctl::compressRle)) draw(im, knobs);
         });
         break;
     default:
         // 4 and 8-bit images compress as they are.
         chain(source, stem, knobs[8], [&](Image &im) {
-            (void)imgctl::expandRle(im);
-            (void)imgctl::compressRle(im);
-            (void)imgctl::grayImage(im, 255);
+            step(im, imgctl::expandRle);
+            step(im, imgctl::compressRle); // fails for other depths
+            step(im, [](Image &i) { return imgctl::grayImage(i, 255); });
         });
         break;
     }
