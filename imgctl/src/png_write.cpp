@@ -12,6 +12,7 @@
 // which puts the next band on a byte boundary.
 #include "file_out.h"
 #include "ops.h"
+#include "pixel_rows.h"
 
 #include <algorithm>
 #include <array>
@@ -91,13 +92,6 @@ Layout chooseLayout(const Image &image) {
     l.rowBytes = static_cast<size_t>((uint64_t{image.width} * channels * l.bitDepth + 7) / 8);
     return l;
 }
-
-constexpr std::array<uint8_t, 32> kFiveToEight = [] {
-    std::array<uint8_t, 32> t{};
-    for (unsigned v = 0; v < 32; ++v)
-        t[v] = static_cast<uint8_t>((v << 3) | (v >> 2));
-    return t;
-}();
 
 // Makes the file's rows from the image's rows. Const: threads share one.
 class PngRows {

@@ -374,15 +374,9 @@ inline Image build(const Kind &k, uint32_t w, uint32_t h) {
 }
 
 // The colour of pixel (x, y) as the writers give it; with keepAlpha false,
-// alpha is composited over white. The PNG writer widens 5-bit channels by
-// replicating their top bits, not by rounding.
+// alpha is composited over white.
 inline QRgb expected(const Image &img, uint32_t x, uint32_t y, bool keepAlpha) {
     Bgra c = colourAt(img, x, y);
-    if (img.bitCount == 16) {
-        const uint32_t v = rawAt(img, x, y);
-        auto widen = [](uint32_t f) { return static_cast<uint8_t>((f << 3) | (f >> 2)); };
-        c = {widen(v & 31), widen((v >> 5) & 31), widen((v >> 10) & 31), 255};
-    }
     if (!keepAlpha && c[3] != 255)
         return qRgb(overWhite(c[2], c[3]), overWhite(c[1], c[3]), overWhite(c[0], c[3]));
     return qRgba(c[2], c[1], c[0], c[3]);
