@@ -181,8 +181,9 @@ IMGCTL_API int32_t DIBtoBMP(const char *path, int32_t image);
 
 /* Writes a baseline (progressive when non-zero) JPEG with optimised Huffman
  * tables. quality is clamped to 1..100; 4:2:0 below 90, 4:4:4 from 90 up; a
- * gray image gives a grayscale JPEG; alpha is composited over white.
- * Returns 1, or 0. */
+ * gray image gives a grayscale JPEG; alpha is composited over white. The
+ * JPEG format holds at most 65,500 pixels a side: a wider or taller image
+ * fails. Returns 1, or 0. */
 IMGCTL_API int32_t DIBtoJPG(const char *path, int32_t image, int32_t quality, int32_t progressive);
 
 /* Writes a PNG at zlib level 6, not interlaced. zero must be 0. The colour
