@@ -2,9 +2,7 @@
 // local image file becomes the source as a confirmed open dialog's name does;
 // anything else is refused at the drag and changes nothing when dropped.
 #include "corpus.h"
-#include "fakes.h"
-#include "main_window.h"
-#include "window_wiring.h"
+#include "wired_window.h"
 
 #include <QApplication>
 #include <QDragEnterEvent>
@@ -15,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <memory>
 
 using namespace convert_test;
 using testing_support::TempDir;
@@ -30,19 +27,8 @@ QUrl fileUrl(const std::filesystem::path &path) {
     return QUrl::fromLocalFile(QString::fromStdString(path.string()));
 }
 
-class DropOnWindow : public ::testing::Test {
+class DropOnWindow : public WiredWindow {
   protected:
-    void SetUp() override {
-        window = std::make_unique<nubaro::MainWindow>();
-        window->onEndProgram = [] {};
-        dialog.log = &log;
-        box.log = &log;
-        box.lib = &lib;
-        wiring = std::make_unique<convert::WindowWiring>(*window, lib, dialog, box);
-        window->Form_Load();
-        window->show();
-    }
-
     // Sends a drag entering the window's centre; true when the window takes it.
     bool dragEnter(const QMimeData &data) {
         QDragEnterEvent enter(window->rect().center(), Qt::CopyAction | Qt::LinkAction, &data,
@@ -62,12 +48,6 @@ class DropOnWindow : public ::testing::Test {
     }
 
     TempDir dir;
-    imagelib::RecordingLibrary lib;
-    ScriptedDialog dialog;
-    RecordingBox box;
-    std::vector<std::string> log;
-    std::unique_ptr<nubaro::MainWindow> window;
-    std::unique_ptr<convert::WindowWiring> wiring;
 };
 
 TEST_F(DropOnWindow, OneImageFileIsTakenAsBrowseTakesItsName) {

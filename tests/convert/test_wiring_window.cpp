@@ -1,9 +1,7 @@
 // The commands plugged into the real main window: its buttons and menu
 // commands reach Browse and Convert, read Text1, Check1 and the settings the
 // window keeps, and draw into Picture1.
-#include "fakes.h"
-#include "main_window.h"
-#include "window_wiring.h"
+#include "wired_window.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -11,32 +9,9 @@
 #include <QRadioButton>
 #include <gtest/gtest.h>
 
-#include <memory>
-
 using namespace convert_test;
 
 namespace {
-
-class WiredWindow : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        window = std::make_unique<nubaro::MainWindow>();
-        window->onEndProgram = [this] { log.push_back("End"); };
-        dialog.log = &log;
-        box.log = &log;
-        box.lib = &lib;
-        wiring = std::make_unique<convert::WindowWiring>(*window, lib, dialog, box);
-        window->Form_Load();
-        window->show();
-    }
-
-    imagelib::RecordingLibrary lib;
-    ScriptedDialog dialog;
-    RecordingBox box;
-    std::vector<std::string> log;
-    std::unique_ptr<nubaro::MainWindow> window;
-    std::unique_ptr<convert::WindowWiring> wiring;
-};
 
 using Log = std::vector<std::string>;
 
