@@ -23,6 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::corpus;
 using testing_support::readFile;
+using testing_support::readText;
 using testing_support::TempDir;
 
 struct Outcome {
@@ -30,13 +31,6 @@ struct Outcome {
     std::string out;
     std::string err;
 };
-
-std::string slurp(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Runs nubaro-convert with `args`, stdout and stderr caught in files (so
 // neither is a terminal).
@@ -62,8 +56,8 @@ Outcome runConvert(const TempDir &dir, const std::vector<std::string> &args) {
     if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) {
         run.status = WEXITSTATUS(wstatus);
     }
-    run.out = slurp(outFile);
-    run.err = slurp(errFile);
+    run.out = readText(outFile);
+    run.err = readText(errFile);
     fs::remove(outFile);
     fs::remove(errFile);
     return run;
@@ -404,7 +398,7 @@ TEST(Cli, ExistingOutputIsReplacedOnlyWithOverwrite) {
     ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
     EXPECT_NE(run.err.find(kPhoto.string()), std::string::npos);
     EXPECT_NE(run.err.find("--overwrite"), std::string::npos);
-    EXPECT_EQ(slurp(taken), "keep me");
+    EXPECT_EQ(readText(taken), "keep me");
     EXPECT_FALSE(readWithQt(dir / "o" / "grayscale.jpg", "jpeg").isNull());
 
     args.insert(args.begin(), "--overwrite");
@@ -416,7 +410,7 @@ TEST(Cli, ExistingOutputIsReplacedOnlyWithOverwrite) {
     std::ofstream(dir / "one.bmp") << "keep me";
     run = runConvert(dir, {kPhoto.string(), (dir / "one.bmp").string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(slurp(dir / "one.bmp"), "keep me");
+    EXPECT_EQ(readText(dir / "one.bmp"), "keep me");
 }
 
 TEST(Cli, TwoSourcesWithOneBaseNameDoNotShareAnOutput) {

@@ -17,6 +17,8 @@
 #include <sys/resource.h>
 
 using testing_support::readFile;
+using testing_support::listing;
+using testing_support::readText;
 using testing_support::TempDir;
 namespace fs = std::filesystem;
 
@@ -34,18 +36,6 @@ void PrintTo(const Format &f, std::ostream *os) {
 const Format kFormats[] = {{"Bmp", 0, "DIBtoBMP"}, {"Jpeg", 1, "DIBtoJPG"}, {"Png", 2, "DIBtoPNG"}};
 
 const std::string kOld = "the old file, which a failed conversion must keep";
-
-std::set<std::string> listing(const fs::path &dir) {
-    std::set<std::string> names;
-    for (const auto &e : fs::directory_iterator(dir))
-        names.insert(e.path().filename().string());
-    return names;
-}
-
-std::string slurp(const fs::path &p) {
-    auto b = readFile(p);
-    return std::string(b.begin(), b.end());
-}
 
 class ConvertFailure : public ::testing::TestWithParam<Format> {
   protected:
@@ -75,7 +65,7 @@ class ConvertFailure : public ::testing::TestWithParam<Format> {
                               const fs::path &target) {
         std::string problems;
         if (listing(folder) != names) problems += "a temporary file was left behind; ";
-        if (slurp(target) != kOld) problems += "the old target changed; ";
+        if (readText(target) != kOld) problems += "the old target changed; ";
         return problems;
     }
 

@@ -17,11 +17,25 @@ std::filesystem::path corpusDir() {
     return dir;
 }
 
-std::filesystem::path corpus(const std::string &relative) { return corpusDir() / relative; }
+std::filesystem::path corpus(const std::string &relative) {
+    return corpusDir() / relative;
+}
 
 std::vector<uint8_t> readFile(const std::filesystem::path &path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string readText(const std::filesystem::path &path) {
+    std::vector<uint8_t> bytes = readFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::set<std::string> listing(const std::filesystem::path &dir) {
+    std::set<std::string> names;
+    for (const auto &e : std::filesystem::directory_iterator(dir))
+        names.insert(e.path().filename().string());
+    return names;
 }
 
 std::vector<std::vector<std::string>> readTsv(const std::filesystem::path &path) {
@@ -34,15 +48,15 @@ std::vector<std::vector<std::string>> readTsv(const std::filesystem::path &path)
         std::vector<std::string> cols;
         std::stringstream ss(line);
         std::string col;
-        while (std::getline(ss, col, '\t')) cols.push_back(col);
+        while (std::getline(ss, col, '\t'))
+            cols.push_back(col);
         rows.push_back(std::move(cols));
     }
     return rows;
 }
 
 TempDir::TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "nubaro-test-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "nubaro-test-XXXXXX").string();
     if (char *made = mkdtemp(pattern.data())) path_ = made;
     EXPECT_FALSE(path_.empty()) << "cannot make a temporary folder";
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,12 @@ std::filesystem::path corpus(const std::string &relative);
 
 // Whole file contents; empty when it cannot be read.
 std::vector<uint8_t> readFile(const std::filesystem::path &path);
+
+// Whole file contents as text; empty when it cannot be read.
+std::string readText(const std::filesystem::path &path);
+
+// Names of the entries of a folder, sorted.
+std::set<std::string> listing(const std::filesystem::path &dir);
 
 // Rows of a tab-separated file, each split into its columns. Blank lines and
 // lines starting with '#' are skipped.

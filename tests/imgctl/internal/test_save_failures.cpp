@@ -22,6 +22,7 @@
 using namespace imgctl;
 using namespace save_test;
 using testing_support::readFile;
+using testing_support::listing;
 using testing_support::TempDir;
 namespace fs = std::filesystem;
 
@@ -42,13 +43,6 @@ std::vector<Saver> savers() {
         {"Jpeg", [](const Image &i, const char *p) { return saveJpeg(i, p, 75, true); }},
         {"Png", [](const Image &i, const char *p) { return savePng(i, p, 6, true); }},
     };
-}
-
-std::set<std::string> listing(const fs::path &dir) {
-    std::set<std::string> names;
-    for (const auto &e : fs::directory_iterator(dir))
-        names.insert(e.path().filename().string());
-    return names;
 }
 
 void writeText(const fs::path &path, const std::string &text) {

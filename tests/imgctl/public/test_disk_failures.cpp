@@ -17,6 +17,8 @@
 #include <utility>
 
 using testing_support::readFile;
+using testing_support::listing;
+using testing_support::readText;
 using testing_support::TempDir;
 namespace fs = std::filesystem;
 
@@ -44,18 +46,6 @@ const Save kSaves[] = {
      }},
 };
 
-std::set<std::string> listing(const fs::path &dir) {
-    std::set<std::string> names;
-    for (const auto &e : fs::directory_iterator(dir))
-        names.insert(e.path().filename().string());
-    return names;
-}
-
-std::string slurp(const fs::path &p) {
-    auto b = readFile(p);
-    return std::string(b.begin(), b.end());
-}
-
 const std::string kOld = "the old file, which a failed save must keep";
 
 // In the child: the save must fail with `cause` in the message, keep the old
@@ -70,7 +60,7 @@ std::string expectRefused(const Save &save, int32_t image, const fs::path &folde
         problems += "message \"" + message + "\" lacks \"" + cause + "\"; ";
     if (message.find(target.string()) == std::string::npos)
         problems += "message \"" + message + "\" does not name the target; ";
-    if (slurp(target) != kOld) problems += "the old target changed; ";
+    if (readText(target) != kOld) problems += "the old target changed; ";
     if (listing(folder) != std::set<std::string>{"target.img"})
         problems += "a temporary file was left behind; ";
     return problems;
@@ -118,7 +108,7 @@ TEST_P(DiskFailure, FullDisk) {
             std::string message = ImgctlLastError(), problems;
             if (message.find("no space left") == std::string::npos)
                 problems += "message \"" + message + "\" lacks \"no space left\"; ";
-            if (slurp(target) != kOld) problems += "the old target changed; ";
+            if (readText(target) != kOld) problems += "the old target changed; ";
             if (listing(dir / "mnt") != std::set<std::string>{"filler", "target.img"})
                 problems += "a temporary file was left behind; ";
             return problems;
@@ -161,7 +151,7 @@ TEST_P(DiskFailure, OverlongAndMissingLongPathsAreRefused) {
         std::string message = ImgctlLastError();
         EXPECT_NE(message.find(cause), std::string::npos) << message;
         EXPECT_EQ(listing(dir.path()), (std::set<std::string>{"mnt", "target.img"}));
-        EXPECT_EQ(slurp(dir / "target.img"), kOld);
+        EXPECT_EQ(readText(dir / "target.img"), kOld);
     }
 }
 
