@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the program's icon in the sizes the desktop's icon theme takes:
 // icons/32x32/nubaro.png (the 256-colour window icon) and larger smoothed
 // renderings of the same drawing, under the folder given on the command line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Starts the program: the one window, loaded and shown.
 #include "application_setup.h"
 #include "common_dialog.h"

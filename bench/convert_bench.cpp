@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Micro-benchmarks of the library's hot paths (pixel conversions, scaling,
 // BMP, RLE, PNG and JPEG coding) on a synthetic photo-like image (smooth
 // gradients with noise, so it has far more than 256 colours).

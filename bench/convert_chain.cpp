@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Times the BMP conversion chain the window runs, through the public
 // interface, step by step, and prints the peak memory of the process.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small files whose headers claim huge pictures, built byte by byte so that
 // the limit tests and the limit measurements use the very same inputs and
 // need no encoder: a baseline JPEG of all-zero blocks, a PNG around a given

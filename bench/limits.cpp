@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measures what oversized headers and decompression bombs cost: each file is
 // loaded through ToDIB in a fresh child process, and the parent reports the
 // wall time, the child's peak resident memory and the failure message. A

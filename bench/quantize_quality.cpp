@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Palette quality and speed: loads an image through Qt, reduces it to 8 bits
 // with and without dithering, and prints the RGB PSNR against the source and
 // the time each reduction took.

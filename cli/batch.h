@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the window's conversion chain over every source of the command line,
 // on one or more threads, and reports each failure on one line.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "direct_library.h"
 
 namespace cli {

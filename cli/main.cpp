@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // nubaro-convert: converts image files from the command line with the
 // window's own conversion chain.
 #include "batch.h"

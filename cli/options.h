@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line of nubaro-convert, read into the window's settings record
 // and a few choices of the command line's own.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The conversion chain: one source file in, one output file out, through the
 // image library, with the user's settings. No dialogs or windows here, so any
 // front end runs this very chain.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Browse, Convert and the menu commands that run them, over the image
 // library, the file dialog, the message box and the window (ports.h). The
 // window's Command1_Click (and through it Open_Click and An_Click) runs

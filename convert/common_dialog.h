@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CommonDialog1: the program's file dialog, Qt's widget file dialog behind
 // the FileDialog properties. Filter entries show their descriptions exactly
 // as written; the dialog starts on FilterIndex with FileName in the name box,

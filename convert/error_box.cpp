@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "error_box.h"
 
 #include <QApplication>

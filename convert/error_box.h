@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The error message box: the given title, no icon, one OK button, the text
 // shown as plain text exactly as given.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What Browse and Convert need from the window, the file dialog and the
 // message box. The window and the Qt components implement these; tests put
 // scripted stand-ins in their place.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "window_wiring.h"
 
 #include "error_box.h"

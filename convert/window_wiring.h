@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Browse and Convert plugged into MainWindow's hooks: Text1, Check1 and
 // Picture1 as the commands' view, the wait cursor while the library works.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared pieces of the fuzz targets: telling the format from the first bytes
 // (as loadImage does for a file) and copying an image so that every chain
 // starts from the same decoded picture.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Each decoded image through the conversion chains the program runs, all
 // three saves (to tmpfs where there is one) and drawing into a small surface
 // with rectangles taken from the input's last bytes. A step that fails must

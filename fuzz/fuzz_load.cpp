@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes loaded as a file exactly as ToDIB loads one: written to
 // tmpfs (where there is one), mapped, the format told from the first bytes
 // (the seeds hold all three formats), decoded straight from the mapping.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The calls the program makes into the image library, behind an interface so
 // that tests can put a recording fake in place of libimgctl.so.
 #pragma once

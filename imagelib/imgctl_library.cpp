@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "imgctl_library.h"
 
 #include <QCoreApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ImageLibrary over libimgctl.so, found by its library name when the first
 // image operation runs (not at start). Each function is looked up by name at
 // its first call and remembered.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An ImageLibrary for tests: records every call with its arguments, returns
 // scripted results and keeps books of the handles it gave out, so a test can
 // see a leaked or twice-released image.

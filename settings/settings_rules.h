@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The rules by which the window's control events write ConversionSettings.
 // Qt-free: the window calls them with the controls' current text and state.
 #pragma once

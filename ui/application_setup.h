@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the program sets up once, before its window exists: the user-interface
 // font, the font-name mapping for the design's own fonts, the style and the
 // program's icon.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MainWindow: the program's one window. It holds the controls under their
 // design names, the one ConversionSettings record, and one handler per control
 // event, named after the control and the event. The rules the handlers apply

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Picture1: a borderless, flat drawing surface with a persistent backing
 // image. Code draws into image() and calls refresh(); every repaint shows the
 // backing image again, so covering and uncovering the box keeps the picture.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "spinner.h"
 
 #include <QLineEdit>

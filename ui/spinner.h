@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The number boxes' up-down control. Qt has no stand-alone one, so this is
 // ours: a pair of arrows attached to the right edge of its box (the box
 // narrows by the control's width), stepping its position by 1 within a fixed

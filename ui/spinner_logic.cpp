@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "spinner_logic.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Qt-free behaviour of the number boxes' up-down control: its range, its
 // position, how a click steps it and how fast a held arrow repeats.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Qt-free rules of the main window: how the design's outer heights map onto
 // the toolkit's window, which controls each option panel switches, which panel
 // a format choice enables, and the details toggle's decision.

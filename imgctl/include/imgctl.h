@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * imgctl — an image library for BMP, JPEG and PNG files.
  *
@@ -69,23 +70,23 @@ extern "C" {
 
 /* The 40-byte Windows bitmap information header, little-endian fields. */
 typedef struct BITMAPINFOHEADER {
-    uint32_t biSize;          /* 40 */
-    int32_t biWidth;          /* pixels */
-    int32_t biHeight;         /* pixels, always positive here */
-    uint16_t biPlanes;        /* 1 */
-    uint16_t biBitCount;      /* 1, 4, 8, 16, 24 or 32 */
-    uint32_t biCompression;   /* IMGCTL_BI_RGB, IMGCTL_BI_RLE8 or IMGCTL_BI_RLE4 */
-    uint32_t biSizeImage;     /* bytes of pixel data as a BMP file would hold them */
-    int32_t biXPelsPerMeter;  /* resolution, 0 when unknown */
+    uint32_t biSize;         /* 40 */
+    int32_t biWidth;         /* pixels */
+    int32_t biHeight;        /* pixels, always positive here */
+    uint16_t biPlanes;       /* 1 */
+    uint16_t biBitCount;     /* 1, 4, 8, 16, 24 or 32 */
+    uint32_t biCompression;  /* IMGCTL_BI_RGB, IMGCTL_BI_RLE8 or IMGCTL_BI_RLE4 */
+    uint32_t biSizeImage;    /* bytes of pixel data as a BMP file would hold them */
+    int32_t biXPelsPerMeter; /* resolution, 0 when unknown */
     int32_t biYPelsPerMeter;
-    uint32_t biClrUsed;       /* palette entries, 0 above 8 bits */
-    uint32_t biClrImportant;  /* 0 */
+    uint32_t biClrUsed;      /* palette entries, 0 above 8 bits */
+    uint32_t biClrImportant; /* 0 */
 } BITMAPINFOHEADER;
 
 /* Options of DIBtoPNGex, 36 bytes. Zero every byte, then set what is wanted. */
 typedef struct PngOptions {
-    uint32_t flags;      /* IMGCTL_PNG_INTERLACED for Adam7, no other bit is used */
-    int16_t level;       /* zlib level, clamped to 0..9 */
+    uint32_t flags; /* IMGCTL_PNG_INTERLACED for Adam7, no other bit is used */
+    int16_t level;  /* zlib level, clamped to 0..9 */
     uint8_t reserved[30];
 } PngOptions;
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The BMP reader. Headers read: OS/2 1.x (12 bytes), OS/2 2.x (16 to 64
 // bytes), Windows INFO (40), V2 (52), V3 (56), V4 (108) and V5 (124). Every
 // field is checked before use; sizes and offsets are compared against the

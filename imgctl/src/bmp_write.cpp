@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing BMP files in the profile every reader takes: a 40-byte
 // BITMAPINFOHEADER (a 124-byte V5 header only for 32-bit images with some
 // pixel not opaque), rows bottom-up, each padded with zeros to 4 bytes.

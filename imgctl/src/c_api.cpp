@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C interface: one short function per entry point over the C++ core.
 // Each validates its handle and pointers, runs the core operation under the
 // image's lock and turns a failure into the thread's last-error message.
@@ -20,7 +21,9 @@ int32_t fail(const Status &status) {
     return 0;
 }
 
-int32_t fail(Error code, const std::string &message) { return fail(Status(code, message)); }
+int32_t fail(Error code, const std::string &message) {
+    return fail(Status(code, message));
+}
 
 int32_t badHandle(int32_t image) {
     return fail(Error::BadHandle, "no live image has handle " + std::to_string(image));
@@ -90,8 +93,7 @@ int32_t HeadDIB(int32_t image, BITMAPINFOHEADER *header) {
         h.biCompression = img.compression == Compression::Rle8   ? IMGCTL_BI_RLE8
                           : img.compression == Compression::Rle4 ? IMGCTL_BI_RLE4
                                                                  : IMGCTL_BI_RGB;
-        h.biSizeImage = static_cast<uint32_t>(
-            std::min<uint64_t>(bmpDataSize(img), UINT32_MAX));
+        h.biSizeImage = static_cast<uint32_t>(std::min<uint64_t>(bmpDataSize(img), UINT32_MAX));
         h.biXPelsPerMeter = img.xPelsPerMeter;
         h.biYPelsPerMeter = img.yPelsPerMeter;
         h.biClrUsed = img.isPalette() ? static_cast<uint32_t>(img.palette.size()) : 0;
@@ -100,9 +102,8 @@ int32_t HeadDIB(int32_t image, BITMAPINFOHEADER *header) {
     });
 }
 
-int32_t DIBtoDCex2(ImgctlSurface *dc, int32_t dx, int32_t dy, int32_t dw, int32_t dh,
-                   int32_t image, int32_t sx, int32_t sy, int32_t sw, int32_t sh, uint32_t rop,
-                   int32_t mode) {
+int32_t DIBtoDCex2(ImgctlSurface *dc, int32_t dx, int32_t dy, int32_t dw, int32_t dh, int32_t image,
+                   int32_t sx, int32_t sy, int32_t sw, int32_t sh, uint32_t rop, int32_t mode) {
     return withImage(image, [&](Image &img) -> int32_t {
         if (!dc || !dc->pixels) return fail(Error::BadArgument, "null surface");
         Status status = drawImage(img, *dc, dx, dy, dw, dh, sx, sy, sw, sh, rop, mode);
@@ -170,6 +171,8 @@ int32_t DIBtoPNGex(const char *path, int32_t image, const PngOptions *options) {
     });
 }
 
-const char *ImgctlLastError(void) { return lastError.c_str(); }
+const char *ImgctlLastError(void) {
+    return lastError.c_str();
+}
 
 } // extern "C"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Depth conversions to 24 and 16 bits, and moving colours toward gray.
 //
 // Every conversion builds the new pixels in a fresh buffer and swaps it in

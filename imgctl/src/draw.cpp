@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drawing an image, scaled, onto a caller's 32-bit surface.
 //
 // The source rectangle is mapped onto the destination rectangle; only the

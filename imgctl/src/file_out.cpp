@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Crash-safe file output: temporary file, fsync, rename, fsync of the folder.
 //
 // SIGXFSZ: a write past the process's file-size limit (RLIMIT_FSIZE) raises

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Crash-safe file output. A save writes into a temporary file in the target's
 // folder and renames it over the target only after the whole file has been
 // written and flushed to disk, so a failed save, a crash or a power cut leaves

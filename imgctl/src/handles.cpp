@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "handles.h"
 
 #include <limits>
@@ -26,7 +27,7 @@ bool HandleTable::remove(int32_t handle) {
     std::shared_ptr<Entry> entry;
     {
         std::lock_guard guard(mutex_);
-            auto it = entries_.find(handle);
+        auto it = entries_.find(handle);
         if (it == entries_.end()) return false;
         entry = std::move(it->second);
         entries_.erase(it);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The handle table: the library's only shared mutable state.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "image.h"
 
 #include <new>
@@ -7,17 +8,28 @@ namespace imgctl {
 
 const char *errorName(Error e) {
     switch (e) {
-    case Error::None: return "no error";
-    case Error::BadHandle: return "bad handle";
-    case Error::BadArgument: return "bad argument";
-    case Error::NotFound: return "file not found";
-    case Error::CannotRead: return "cannot read";
-    case Error::NotImage: return "not an image";
-    case Error::Unsupported: return "unsupported variant";
-    case Error::Corrupt: return "corrupt data";
-    case Error::TooLarge: return "image too large";
-    case Error::OutOfMemory: return "out of memory";
-    case Error::CannotWrite: return "cannot write";
+    case Error::None:
+        return "no error";
+    case Error::BadHandle:
+        return "bad handle";
+    case Error::BadArgument:
+        return "bad argument";
+    case Error::NotFound:
+        return "file not found";
+    case Error::CannotRead:
+        return "cannot read";
+    case Error::NotImage:
+        return "not an image";
+    case Error::Unsupported:
+        return "unsupported variant";
+    case Error::Corrupt:
+        return "corrupt data";
+    case Error::TooLarge:
+        return "image too large";
+    case Error::OutOfMemory:
+        return "out of memory";
+    case Error::CannotWrite:
+        return "cannot write";
     }
     return "error";
 }
@@ -43,8 +55,7 @@ Status checkImageToSave(const Image &image) {
 }
 
 Result<size_t> checkImageSize(uint64_t width, uint64_t height, uint16_t bitCount) {
-    if (width == 0 || height == 0)
-        return {Error::Corrupt, "image has zero width or height"};
+    if (width == 0 || height == 0) return {Error::Corrupt, "image has zero width or height"};
     if (width > kMaxDimension || height > kMaxDimension)
         return {Error::TooLarge, std::to_string(width) + "x" + std::to_string(height) +
                                      " passes the limit of " + std::to_string(kMaxDimension) +
@@ -70,8 +81,8 @@ Result<Image> makeImage(uint32_t width, uint32_t height, uint16_t bitCount) {
     image.bitCount = bitCount;
     image.stride = strideFor(width, bitCount);
     if (!image.pixels.allocate(bytes.value()))
-        return {Error::OutOfMemory, "cannot allocate " + std::to_string(bytes.value()) +
-                                        " bytes of pixels"};
+        return {Error::OutOfMemory,
+                "cannot allocate " + std::to_string(bytes.value()) + " bytes of pixels"};
     return image;
 }
 

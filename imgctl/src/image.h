@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The in-memory bitmap: what a BMP file can hold.
 #pragma once
 
@@ -92,9 +93,12 @@ Status checkImageToSave(const Image &image);
 // Reads the palette index of pixel x in a row of a 1, 4 or 8-bit image.
 inline uint8_t paletteIndex(const uint8_t *row, uint32_t x, uint16_t bitCount) {
     switch (bitCount) {
-    case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1;
-    case 4: return (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15;
-    default: return row[x];
+    case 1:
+        return (row[x >> 3] >> (7 - (x & 7))) & 1;
+    case 4:
+        return (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15;
+    default:
+        return row[x];
     }
 }
 

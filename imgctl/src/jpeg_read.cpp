@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading JPEG files through libjpeg-turbo.
 //
 // libjpeg reports fatal errors by calling error_exit, which must not return;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing JPEG files with libjpeg-turbo: optimised Huffman tables, 4:2:0
 // below quality 90 and 4:4:4 from 90 up, progressive on request, a gray
 // palette image as a one-component JPEG, alpha composited over white.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opening a file and telling its format from its first bytes.
 #include "ops.h"
 

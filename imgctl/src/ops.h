@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's operations, as the C interface calls them. Every converting
 // operation gives the strong guarantee: it either succeeds or leaves the image
 // exactly as it was.

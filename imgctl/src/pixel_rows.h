@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading any image's pixels as 8-bit B, G, R triples, alpha composited over
 // white. The depth is looked at once per row, never per pixel.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading PNG files through libpng.
 //
 // libpng reports fatal errors by longjmp. As in the JPEG reader, the libpng

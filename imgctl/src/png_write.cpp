@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing PNG files. The colour type is chosen without loss: a palette image
 // becomes a palette PNG of 1, 2, 4 or 8 bits by palette size (tRNS for
 // translucent entries), or a grayscale PNG when its palette is exactly the

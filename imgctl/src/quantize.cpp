@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reduction to an 8-bit palette.
 //
 // An image of at most 256 colours keeps exactly those colours. Any other

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing RLE8 / RLE4 streams, and switching an image between its compressed
 // and expanded forms.
 #include "ops.h"
@@ -17,7 +18,8 @@ void unpackRow(const Image &image, uint32_t y, std::vector<uint8_t> &out) {
     if (image.bitCount == 8) {
         std::copy(row, row + image.width, out.begin());
     } else {
-        for (uint32_t x = 0; x < image.width; ++x) out[x] = paletteIndex(row, x, 4);
+        for (uint32_t x = 0; x < image.width; ++x)
+            out[x] = paletteIndex(row, x, 4);
     }
 }
 
@@ -27,10 +29,12 @@ size_t runLength(const std::vector<uint8_t> &p, size_t i, bool four) {
     size_t n = p.size();
     size_t len = 1;
     if (!four) {
-        while (i + len < n && len < kMaxRun && p[i + len] == p[i]) ++len;
+        while (i + len < n && len < kMaxRun && p[i + len] == p[i])
+            ++len;
     } else {
         if (i + 1 < n) len = 2;
-        while (i + len < n && len < kMaxRun && p[i + len] == p[i + (len & 1)]) ++len;
+        while (i + len < n && len < kMaxRun && p[i + len] == p[i + (len & 1)])
+            ++len;
     }
     return len;
 }
@@ -51,7 +55,8 @@ void encodeRow(const std::vector<uint8_t> &p, bool four, std::vector<uint8_t> &o
         }
         // Gather literal pixels until a worthwhile run starts.
         size_t j = i;
-        while (j < n && j - i < kMaxRun && runLength(p, j, four) < worthRun) ++j;
+        while (j < n && j - i < kMaxRun && runLength(p, j, four) < worthRun)
+            ++j;
         if (j == i) j = i + 1;
         size_t len = j - i;
         if (len < 3) {

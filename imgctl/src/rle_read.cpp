@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run-length expander: a small state machine over the stream's bytes.
 //
 //   ReadCode  first byte of a code: a count starts a Run, 0 an Escape

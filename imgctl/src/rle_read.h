@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Expanding the run-length streams a BMP file may hold: RLE8, RLE4 and OS/2's
 // RLE24.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Results and errors of the library's C++ core. Nothing in the core throws on
 // bad input: every fallible function returns a Status or a Result<T> whose
 // message names the cause. (std::bad_alloc may still escape from an
@@ -12,16 +13,16 @@ namespace imgctl {
 
 enum class Error {
     None = 0,
-    BadHandle,    // 0, negative, unknown or released handle
-    BadArgument,  // a null pointer or an argument outside what the call accepts
-    NotFound,     // the file does not exist
-    CannotRead,   // the file exists but cannot be read
-    NotImage,     // the content is not a BMP, JPEG or PNG
-    Unsupported,  // a real variant of a format that this library does not read
-    Corrupt,      // damaged or truncated data
-    TooLarge,     // the image passes the size limits
+    BadHandle,   // 0, negative, unknown or released handle
+    BadArgument, // a null pointer or an argument outside what the call accepts
+    NotFound,    // the file does not exist
+    CannotRead,  // the file exists but cannot be read
+    NotImage,    // the content is not a BMP, JPEG or PNG
+    Unsupported, // a real variant of a format that this library does not read
+    Corrupt,     // damaged or truncated data
+    TooLarge,    // the image passes the size limits
     OutOfMemory,
-    CannotWrite,  // a save failed; the message says why
+    CannotWrite, // a save failed; the message says why
 };
 
 // Short English name of an error class, used as the message prefix.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application shell: the order of the start-up steps, the menu's
 // commands with their shortcuts and access keys, the keys that press nothing,
 // and every way of unloading the window. The end of the program is replaced

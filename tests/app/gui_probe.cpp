@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small helper for the window scripts, so they need no image tools:
 //
 //   gui_probe shot OUT.png [WINDOW_ID]   grabs the X screen (or one window)

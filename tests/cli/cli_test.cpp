@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // nubaro-convert as a user runs it: a separate process, corpus files in,
 // outputs in a temporary folder, read back with Qt.
 #include "chain.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Scripted stand-ins for the file dialog, the message box and the window,
 // sharing one event log with the recording library so tests can check order.
 #pragma once

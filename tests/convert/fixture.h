@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The commands wired to the recording library and the scripted window parts,
 // with the settings as the window sets them at start-up.
 #pragma once

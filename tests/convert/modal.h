@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Working Qt's modal dialogs from a test: wait on a short timer until the
 // wanted modal widget is active, then act on it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A window stand-in for tests with the real library: Text1, Check1 and a
 // 33x33 Format_RGB32 backing image for the preview, as Picture1 holds it.
 #pragma once

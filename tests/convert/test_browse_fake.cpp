@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Browse and the menu commands against the recording library: the open
 // dialog's presets, the preview calls, cancels and library failures.
 #include "fixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CommonDialog1 over Qt's real widget file dialog, worked as a user would:
 // typing into the name box, changing the type with the keyboard, answering
 // the overwrite question.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Convert against the recording library: the save dialog, the exact call
 // sequence per format and option, the failure boxes and the handles.
 #include "fixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Saves that fail during Convert, with the real library: the chain reports a
 // failure in the convert stage naming the save, holds the image for release,
 // leaves an existing target byte for byte and no temporary file behind.
@@ -16,8 +17,8 @@
 #include <string>
 #include <sys/resource.h>
 
-using testing_support::readFile;
 using testing_support::listing;
+using testing_support::readFile;
 using testing_support::readText;
 using testing_support::TempDir;
 namespace fs = std::filesystem;

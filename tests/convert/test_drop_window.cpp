@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Dropping files onto the real main window, with the recording library: one
 // local image file becomes the source as a confirmed open dialog's name does;
 // anything else is refused at the drag and changes nothing when dropped.

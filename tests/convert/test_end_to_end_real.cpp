@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Browse and Convert with the real libimgctl.so, reading every output back
 // with Qt's own decoders and checking the file's bytes for depth,
 // compression, progressive and interlace.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The commands plugged into the real main window: its buttons and menu
 // commands reach Browse and Convert, read Text1, Check1 and the settings the
 // window keeps, and draw into Picture1.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real main window with the commands plugged in over the recording
 // library, a scripted dialog and a recording message box. Ending the program
 // is logged as "End" instead of ending the test process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The binding to libimgctl.so: found by its name through the program's run
 // path on first use, functions resolved at their first call, and a missing
 // library or function named in the error raised at that call.

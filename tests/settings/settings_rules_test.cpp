@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The rules by which the control events write the settings record: the number
 // rule (including text that is no number), the check rule, the index rule and
 // the start values.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the test images are, and small file helpers for tests.
 #pragma once
 

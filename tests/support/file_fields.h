@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading fields out of the bytes of a written file, for tests that check
 // what a BMP, JPEG or PNG file says about itself. Every access is
 // bounds-checked (std::vector::at), so a short file fails the test instead of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test main: a headless Qt application, so Qt's image readers and widgets work.
 #include <QApplication>
 #include <gtest/gtest.h>

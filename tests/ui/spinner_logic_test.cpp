@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The spinner's stepping: bounds without wrap, step 1, the text it writes and
 // how it takes a typed number as its position.
 #include "spinner_logic.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's Qt-free rules: the mapping of the design's outer heights and the
 // details toggle's decision. (The panel table is checked through the real
 // widgets in window_test.cpp.)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window as a person sees it: every control's place, container, caption,
 // font and tab order against the design; the start state; the option panels,
 // the details toggle, the spinners and the picture box driven through the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The writer tests' images under the name the failure tests use.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The BMP reader: the BMP Suite against its reference renderings (read by
 // Qt), damaged files, synthesised headers at the limits, and the RLE expander
 // on hand-made streams.

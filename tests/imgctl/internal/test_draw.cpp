@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drawing onto a 32-bit surface: area averaging against a reference box
 // filter computed here, nearest-pixel modes, clipping and argument checks.
 #include "ops.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test images built in memory, their pixels read back with plain per-pixel
 // arithmetic (independent of the library's own row readers), Qt's decode of
 // a file as RGBA, and tolerant comparisons.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The JPEG decoder: every valid corpus file against its reference decode,
 // EXIF orientation, damaged files, lying headers and size limits.
 #include "corpus.h"

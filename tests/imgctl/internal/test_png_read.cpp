@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PNG decoder: every valid corpus file against Qt's decoder, interlaced
 // twins, the layouts each PNG kind maps to, damaged files and size limits.
 #include "corpus.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Crash-safe saving: a failed save names its cause, leaves an existing target
 // byte for byte and leaves no temporary file behind; a good save replaces the
 // target, keeps its permissions, and works over the file it was loaded from.
@@ -21,8 +22,8 @@
 
 using namespace imgctl;
 using namespace save_test;
-using testing_support::readFile;
 using testing_support::listing;
+using testing_support::readFile;
 using testing_support::TempDir;
 namespace fs = std::filesystem;
 

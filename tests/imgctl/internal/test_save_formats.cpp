@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The BMP, PNG and JPEG writers at every depth: files read back by Qt with
 // the same pixels (JPEG within a tolerance), and header fields checked in the
 // files' own bytes.

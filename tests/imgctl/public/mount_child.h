@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a check in a child process with its own mount namespace, so that a
 // small or read-only tmpfs can be mounted without touching the machine's
 // mounts (they vanish with the child). The check returns "" when it passes or

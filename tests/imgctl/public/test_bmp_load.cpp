@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading BMP files through the C interface: an RLE file stays compressed
 // until RLEtoDIB, and a refused file names its cause.
 #include "corpus.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The conversions and the preview drawing through the C interface, as the
 // window calls them: the BMP chain at each depth and the 33x33 preview.
 #include "corpus.h"

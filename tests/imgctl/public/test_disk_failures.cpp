@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Saves that the disk refuses: a read-only file system, a full disk and very
 // long paths. Each save fails naming the cause, leaves an existing target
 // byte for byte and leaves no temporary file beside it.
@@ -16,8 +17,8 @@
 #include <string>
 #include <utility>
 
-using testing_support::readFile;
 using testing_support::listing;
+using testing_support::readFile;
 using testing_support::readText;
 using testing_support::TempDir;
 namespace fs = std::filesystem;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The handle and ownership rules of the C interface, on every function.
 #include "corpus.h"
 #include "imgctl.h"
@@ -13,7 +14,9 @@ using testing_support::TempDir;
 
 namespace {
 
-std::string lastError() { return ImgctlLastError(); }
+std::string lastError() {
+    return ImgctlLastError();
+}
 
 // Every function that takes a handle, called with `h`; each must fail.
 void expectAllFail(int32_t h) {
@@ -149,8 +152,10 @@ TEST(Handles, TableIsThreadSafe) {
             }
         });
     }
-    for (auto &th : threads) th.join();
-    for (int f : failures) EXPECT_EQ(f, 0);
+    for (auto &th : threads)
+        th.join();
+    for (int f : failures)
+        EXPECT_EQ(f, 0);
 }
 
 } // namespace

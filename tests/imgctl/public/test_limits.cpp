@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Headers that claim huge pictures and small files that would inflate to
 // gigabytes: each load fails with a message naming the size, and the peak
 // resident memory of the process hardly moves (bench/limits measures the

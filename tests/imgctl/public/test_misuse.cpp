@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Misuse of the C interface that the handle tests do not cover: null and
 // empty paths, drawing onto null, tiny or malformed surfaces and through
 // rectangles outside them, options far outside their ranges. Nothing

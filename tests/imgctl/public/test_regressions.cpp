@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every input kept in tests/regressions/ (fixed fuzzer findings, and
 // pictures at the edges of the size range) through loading, every
 // conversion, every save and the preview drawing. The inputs may load or
@@ -18,9 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path regressionsDir() {
-    return fs::path(__FILE__).parent_path() / ".." / ".." / "regressions";
-}
+fs::path regressionsDir() { return NUBARO_REGRESSIONS_DIR; }
 
 std::vector<fs::path> inputs() {
     std::vector<fs::path> files;

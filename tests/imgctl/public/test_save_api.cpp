@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The four saves through the C interface: what each argument does to the
 // file, and failures reported through ImgctlLastError.
 #include "corpus.h"

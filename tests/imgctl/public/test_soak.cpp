@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Many operations in a row: corpus files of every kind through every chain
 // the program runs (three depths into three formats, run-length coding, the
 // preview drawing) over and over. After a warm-up the resident memory must
