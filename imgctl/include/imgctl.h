@@ -22,7 +22,8 @@
  * Results
  *   Image functions return a handle or 0. HeadDIB, DIBtoDCex2, DeleteDIB and
  *   the four saves return 1 on success and 0 on failure. After any failure,
- *   ImgctlLastError() names the cause.
+ *   ImgctlLastError() names the cause in English and ImgctlLastErrorCode()
+ *   gives its category, an ImgctlError value that a program can translate.
  *
  * Paths
  *   Zero-terminated UTF-8 (the platform's narrow encoding).
@@ -36,6 +37,8 @@
  *   Each save writes a temporary file in the target's folder, flushes it to
  *   disk and renames it over the target only when the whole file is written.
  *   A failed save leaves no partial file and an existing target untouched.
+ *   An existing target that the caller may not write is not replaced: the
+ *   save fails with IMGCTL_ERR_PERMISSION, as writing into it would.
  */
 #ifndef IMGCTL_H
 #define IMGCTL_H
@@ -65,6 +68,26 @@ extern "C" {
 
 /* PngOptions.flags: Adam7 interlacing. */
 #define IMGCTL_PNG_INTERLACED 128u
+
+/* Categories of failure, as ImgctlLastErrorCode() returns them. The values
+ * are stable; new categories are only added at the end. */
+typedef enum ImgctlError {
+    IMGCTL_OK = 0,
+    IMGCTL_ERR_BAD_HANDLE = 1,    /* 0, negative, unknown or released handle */
+    IMGCTL_ERR_BAD_ARGUMENT = 2,  /* a null pointer or a value the call does not accept */
+    IMGCTL_ERR_NOT_FOUND = 3,     /* the source file does not exist */
+    IMGCTL_ERR_CANNOT_READ = 4,   /* the source exists but cannot be read */
+    IMGCTL_ERR_NOT_IMAGE = 5,     /* not a BMP, JPEG or PNG file */
+    IMGCTL_ERR_UNSUPPORTED = 6,   /* a variant of the format this library does not read */
+    IMGCTL_ERR_CORRUPT = 7,       /* damaged or truncated data */
+    IMGCTL_ERR_TOO_LARGE = 8,     /* past IMGCTL_MAX_DIMENSION or IMGCTL_MAX_PIXEL_BYTES */
+    IMGCTL_ERR_OUT_OF_MEMORY = 9, /* memory ran out */
+    IMGCTL_ERR_CANNOT_WRITE = 10, /* a save failed for a reason not named below */
+    IMGCTL_ERR_PERMISSION = 11,   /* the file or folder may not be read or written */
+    IMGCTL_ERR_DISK_FULL = 12,    /* no space left, quota used up or file-size limit */
+    IMGCTL_ERR_NO_FOLDER = 13,    /* the output's folder does not exist */
+    IMGCTL_ERR_INTERNAL = 14      /* a fault inside the library, not in the input */
+} ImgctlError;
 
 #pragma pack(push, 1)
 
@@ -201,6 +224,10 @@ IMGCTL_API int32_t DIBtoPNGex(const char *path, int32_t image, const PngOptions 
  * nothing has failed yet on this thread. The pointer stays valid until the
  * thread's next call into the library. */
 IMGCTL_API const char *ImgctlLastError(void);
+
+/* The category of the calling thread's last failure (an ImgctlError value),
+ * IMGCTL_OK when nothing has failed yet on this thread. */
+IMGCTL_API int32_t ImgctlLastErrorCode(void);
 
 #ifdef __cplusplus
 }

@@ -15,8 +15,13 @@ using namespace imgctl;
 namespace {
 
 thread_local std::string lastError;
+thread_local Error lastCode = Error::None;
+
+static_assert(static_cast<int>(Error::Internal) == IMGCTL_ERR_INTERNAL,
+              "the C interface's error values follow the core's");
 
 int32_t fail(const Status &status) {
+    lastCode = status.code();
     lastError = std::string(errorName(status.code())) + ": " + status.message();
     return 0;
 }
@@ -29,34 +34,42 @@ int32_t badHandle(int32_t image) {
     return fail(Error::BadHandle, "no live image has handle " + std::to_string(image));
 }
 
-// Runs `body` on the live image named by `handle`, catching what the core
-// cannot report through its results (allocation failure).
-template <class Body> int32_t withImage(int32_t handle, Body body) {
+// Runs `body`, turning what the core cannot report through its results into
+// failures: memory running out, and any other exception, which is a fault of
+// the library's own (never of the input) and is named as one.
+template <class Body> int32_t guarded(const char *function, Body body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc &) {
+        return fail(Error::OutOfMemory, std::string("memory ran out in ") + function);
+    } catch (const std::exception &e) {
+        return fail(Error::Internal, std::string(function) + ": " + e.what());
+    } catch (...) {
+        return fail(Error::Internal, std::string(function) + ": unknown exception");
+    }
+}
+
+// Runs `body` on the live image named by `handle`, under the image's lock.
+template <class Body> int32_t withImage(const char *function, int32_t handle, Body body) {
     std::shared_ptr<Entry> entry = HandleTable::instance().find(handle);
     if (!entry) return badHandle(handle);
     std::lock_guard guard(entry->lock);
     if (entry->released) return badHandle(handle);
-    try {
-        return body(entry->image);
-    } catch (const std::bad_alloc &) {
-        return fail(Error::OutOfMemory, "memory ran out during the operation");
-    } catch (const std::exception &e) {
-        return fail(Error::Corrupt, std::string("internal failure: ") + e.what());
-    }
+    return guarded(function, [&] { return body(entry->image); });
 }
 
 // A converting operation: the same handle on success, 0 and the image
 // untouched on failure.
-template <class Op> int32_t convert(int32_t handle, Op op) {
-    return withImage(handle, [&](Image &image) -> int32_t {
+template <class Op> int32_t convert(const char *function, int32_t handle, Op op) {
+    return withImage(function, handle, [&](Image &image) -> int32_t {
         Status status = op(image);
         return status ? handle : fail(status);
     });
 }
 
 // A save: 1 on success.
-template <class Op> int32_t save(const char *path, int32_t handle, Op op) {
-    return withImage(handle, [&](Image &image) -> int32_t {
+template <class Op> int32_t save(const char *function, const char *path, int32_t handle, Op op) {
+    return withImage(function, handle, [&](Image &image) -> int32_t {
         if (!path || !*path) return fail(Error::BadArgument, "empty output path");
         Status status = op(image);
         return status ? 1 : fail(status);
@@ -69,20 +82,16 @@ extern "C" {
 
 int32_t ToDIB(const char *path) {
     if (!path || !*path) return fail(Error::BadArgument, "empty path");
-    try {
+    return guarded(__func__, [&]() -> int32_t {
         Result<Image> image = loadImage(path);
         if (!image) return fail(image.status());
         int32_t handle = HandleTable::instance().add(std::move(image).value());
         return handle ? handle : fail(Error::OutOfMemory, "no handles left");
-    } catch (const std::bad_alloc &) {
-        return fail(Error::OutOfMemory, std::string("memory ran out loading ") + path);
-    } catch (const std::exception &e) {
-        return fail(Error::Corrupt, std::string("internal failure: ") + e.what());
-    }
+    });
 }
 
 int32_t HeadDIB(int32_t image, BITMAPINFOHEADER *header) {
-    return withImage(image, [&](Image &img) -> int32_t {
+    return withImage(__func__, image, [&](Image &img) -> int32_t {
         if (!header) return fail(Error::BadArgument, "null header");
         BITMAPINFOHEADER h{};
         h.biSize = 40;
@@ -104,7 +113,7 @@ int32_t HeadDIB(int32_t image, BITMAPINFOHEADER *header) {
 
 int32_t DIBtoDCex2(ImgctlSurface *dc, int32_t dx, int32_t dy, int32_t dw, int32_t dh, int32_t image,
                    int32_t sx, int32_t sy, int32_t sw, int32_t sh, uint32_t rop, int32_t mode) {
-    return withImage(image, [&](Image &img) -> int32_t {
+    return withImage(__func__, image, [&](Image &img) -> int32_t {
         if (!dc || !dc->pixels) return fail(Error::BadArgument, "null surface");
         Status status = drawImage(img, *dc, dx, dy, dw, dh, sx, sy, sw, sh, rop, mode);
         return status ? 1 : fail(status);
@@ -117,46 +126,46 @@ int32_t DeleteDIB(int32_t image) {
 }
 
 int32_t RLEtoDIB(int32_t image) {
-    return convert(image, [](Image &img) { return expandRle(img); });
+    return convert(__func__, image, [](Image &img) { return expandRle(img); });
 }
 
 int32_t DIBto24Bit(int32_t image) {
-    return convert(image, [](Image &img) { return convertTo24(img); });
+    return convert(__func__, image, [](Image &img) { return convertTo24(img); });
 }
 
 int32_t DIBto16Bit(int32_t image, int32_t *flag) {
-    return convert(image, [&](Image &img) {
+    return convert(__func__, image, [&](Image &img) {
         if (!flag) return Status(Error::BadArgument, "null flag");
         return convertTo16(img, *flag);
     });
 }
 
 int32_t DIBto8Bit(int32_t image, int32_t a, int32_t b) {
-    return convert(image, [&](Image &img) { return convertTo8(img, a, b); });
+    return convert(__func__, image, [&](Image &img) { return convertTo8(img, a, b); });
 }
 
 int32_t DIBtoRLE(int32_t image) {
-    return convert(image, [](Image &img) { return compressRle(img); });
+    return convert(__func__, image, [](Image &img) { return compressRle(img); });
 }
 
 int32_t GrayDIB(int32_t image, int32_t level) {
     // The level is a 16-bit signed value; the upper half of the slot is noise.
     int clamped = std::clamp<int>(static_cast<int16_t>(level & 0xFFFF), 0, 255);
-    return convert(image, [&](Image &img) { return grayImage(img, clamped); });
+    return convert(__func__, image, [&](Image &img) { return grayImage(img, clamped); });
 }
 
 int32_t DIBtoBMP(const char *path, int32_t image) {
-    return save(path, image, [&](Image &img) { return saveBmp(img, path); });
+    return save(__func__, path, image, [&](Image &img) { return saveBmp(img, path); });
 }
 
 int32_t DIBtoJPG(const char *path, int32_t image, int32_t quality, int32_t progressive) {
-    return save(path, image, [&](Image &img) {
+    return save(__func__, path, image, [&](Image &img) {
         return saveJpeg(img, path, std::clamp(quality, 1, 100), progressive != 0);
     });
 }
 
 int32_t DIBtoPNG(const char *path, int32_t image, int32_t zero) {
-    return save(path, image, [&](Image &img) {
+    return save(__func__, path, image, [&](Image &img) {
         if (zero != 0)
             return Status(Error::BadArgument, "DIBtoPNG takes 0, not " + std::to_string(zero));
         return savePng(img, path, 6, false);
@@ -164,7 +173,7 @@ int32_t DIBtoPNG(const char *path, int32_t image, int32_t zero) {
 }
 
 int32_t DIBtoPNGex(const char *path, int32_t image, const PngOptions *options) {
-    return save(path, image, [&](Image &img) {
+    return save(__func__, path, image, [&](Image &img) {
         if (!options) return Status(Error::BadArgument, "null PNG options");
         int level = std::clamp<int>(options->level, 0, 9);
         return savePng(img, path, level, (options->flags & IMGCTL_PNG_INTERLACED) != 0);
@@ -173,6 +182,10 @@ int32_t DIBtoPNGex(const char *path, int32_t image, const PngOptions *options) {
 
 const char *ImgctlLastError(void) {
     return lastError.c_str();
+}
+
+int32_t ImgctlLastErrorCode(void) {
+    return static_cast<int32_t>(lastCode);
 }
 
 } // extern "C"

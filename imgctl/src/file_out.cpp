@@ -106,6 +106,22 @@ std::string randomSuffix() {
     return s;
 }
 
+// The failure class of a system error met while writing.
+Error writeError(int err) {
+    switch (err) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return Error::PermissionDenied;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return Error::DiskFull;
+    default:
+        return Error::CannotWrite;
+    }
+}
+
 } // namespace
 
 OutputFile::~OutputFile() {
@@ -124,7 +140,7 @@ void OutputFile::discard() {
 }
 
 Status OutputFile::fail(const std::string &what, int err) {
-    if (status_) status_ = Status(Error::CannotWrite, target_ + ": " + what + describe(err));
+    if (status_) status_ = Status(writeError(err), target_ + ": " + what + describe(err));
     discard();
     return status_;
 }
@@ -162,20 +178,26 @@ Status OutputFile::open(const char *path) {
             return status_ =
                        Status(Error::CannotWrite, target_ + ": the target is not a regular file");
         exists = true;
+        // The rename below needs only the folder's permission: a file that
+        // may not be written is refused as writing into it would be.
+        int probe = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (probe < 0) return fail("", errno);
+        ::close(probe);
+    } else if (errno == ENOTDIR) {
+        return status_ = Status(Error::NoFolder, target_ + ": a part of the path is not a folder");
     } else if (errno != ENOENT) {
         return fail("", errno);
     } else {
         struct stat fst {};
         if (::stat(folder_.c_str(), &fst) != 0) {
             int err = errno;
-            if (err == ENOENT)
-                return status_ = Status(Error::CannotWrite,
+            if (err == ENOENT || err == ENOTDIR)
+                return status_ = Status(Error::NoFolder,
                                         target_ + ": the folder " + folder_ + " does not exist");
             return fail("", err);
         }
         if (!S_ISDIR(fst.st_mode))
-            return status_ =
-                       Status(Error::CannotWrite, target_ + ": " + folder_ + " is not a folder");
+            return status_ = Status(Error::NoFolder, target_ + ": " + folder_ + " is not a folder");
     }
 
     // A hidden name beside the target; long names are cut so that the

@@ -30,6 +30,14 @@ const char *errorName(Error e) {
         return "out of memory";
     case Error::CannotWrite:
         return "cannot write";
+    case Error::PermissionDenied:
+        return "permission denied";
+    case Error::DiskFull:
+        return "disk full";
+    case Error::NoFolder:
+        return "no such folder";
+    case Error::Internal:
+        return "internal error";
     }
     return "error";
 }

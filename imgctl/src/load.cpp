@@ -28,7 +28,9 @@ class MappedFile {
         int fd = ::open(path, O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             int err = errno;
-            Error code = (err == ENOENT || err == ENOTDIR) ? Error::NotFound : Error::CannotRead;
+            Error code = (err == ENOENT || err == ENOTDIR) ? Error::NotFound
+                         : (err == EACCES || err == EPERM) ? Error::PermissionDenied
+                                                           : Error::CannotRead;
             return {code, std::string(path) + ": " + std::strerror(err)};
         }
         struct stat st {};

@@ -2,7 +2,8 @@
 // Results and errors of the library's C++ core. Nothing in the core throws on
 // bad input: every fallible function returns a Status or a Result<T> whose
 // message names the cause. (std::bad_alloc may still escape from an
-// allocation; the C interface turns it into an OutOfMemory failure.)
+// allocation; the C interface turns it into an OutOfMemory failure, and any
+// other exception into an Internal one.)
 #pragma once
 
 #include <optional>
@@ -22,8 +23,13 @@ enum class Error {
     Corrupt,     // damaged or truncated data
     TooLarge,    // the image passes the size limits
     OutOfMemory,
-    CannotWrite, // a save failed; the message says why
+    CannotWrite,      // a save failed for a reason none of the next three names
+    PermissionDenied, // the file or folder may not be read or written
+    DiskFull,         // no space left, quota used up or the file-size limit reached
+    NoFolder,         // the output's folder does not exist or is not a folder
+    Internal,         // a fault inside the library, not in the input
 };
+// The C interface's ImgctlError values are these, in this order.
 
 // Short English name of an error class, used as the message prefix.
 const char *errorName(Error e);

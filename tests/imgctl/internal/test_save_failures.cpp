@@ -61,7 +61,7 @@ TEST_P(SaveFailure, MissingFolder) {
     auto path = dir / "no-such-folder" / "out.img";
     Status s = GetParam().save(picture(), path.c_str());
     ASSERT_FALSE(s);
-    EXPECT_EQ(s.code(), Error::CannotWrite);
+    EXPECT_EQ(s.code(), Error::NoFolder);
     EXPECT_NE(s.message().find(path.string()), std::string::npos) << s.message();
     EXPECT_NE(s.message().find("does not exist"), std::string::npos) << s.message();
     EXPECT_TRUE(listing(dir.path()).empty());
@@ -73,7 +73,7 @@ TEST_P(SaveFailure, PathThroughARegularFile) {
     auto path = dir / "file.txt" / "out.img";
     Status s = GetParam().save(picture(), path.c_str());
     ASSERT_FALSE(s);
-    EXPECT_EQ(s.code(), Error::CannotWrite);
+    EXPECT_EQ(s.code(), Error::NoFolder);
     EXPECT_NE(s.message().find("not a folder"), std::string::npos) << s.message();
     EXPECT_EQ(listing(dir.path()), std::set<std::string>{"file.txt"});
     EXPECT_EQ(readFile(dir / "file.txt").size(), 4u);
@@ -93,7 +93,7 @@ TEST_P(SaveFailure, TargetIsAFolder) {
 
 // A write past RLIMIT_FSIZE raises SIGXFSZ, which would end the process. The
 // save runs in a child with a small limit and reports through its exit code:
-// 0 a CannotWrite failure naming the limit, 1 success, 2 another failure.
+// 0 a DiskFull failure naming the limit, 1 success, 2 another failure.
 TEST_P(SaveFailure, FileSizeLimit) {
     TempDir dir;
     auto path = dir / "out.img";
@@ -106,7 +106,7 @@ TEST_P(SaveFailure, FileSizeLimit) {
         setrlimit(RLIMIT_FSIZE, &limit);
         Status s = GetParam().save(img, path.c_str());
         if (s) _exit(1);
-        bool named = s.code() == Error::CannotWrite &&
+        bool named = s.code() == Error::DiskFull &&
                      s.message().find("file-size limit") != std::string::npos &&
                      s.message().find(path.string()) != std::string::npos;
         _exit(named ? 0 : 2);

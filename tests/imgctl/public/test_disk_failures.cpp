@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Saves that the disk refuses: a read-only file system, a full disk and very
-// long paths. Each save fails naming the cause, leaves an existing target
-// byte for byte and leaves no temporary file beside it.
+// Saves that the disk refuses: a read-only file system, a full disk, a file
+// that may not be written, missing folders and very long paths. Each save fails naming the cause,
+// leaves an existing target byte for byte and leaves no temporary file beside it.
 #include "corpus.h"
 #include "imgctl.h"
 #include "mount_child.h"
@@ -15,6 +15,10 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <tuple>
+#include <unistd.h>
 #include <utility>
 
 using testing_support::listing;
@@ -49,16 +53,18 @@ const Save kSaves[] = {
 
 const std::string kOld = "the old file, which a failed save must keep";
 
-// In the child: the save must fail with `cause` in the message, keep the old
-// target and leave nothing else in the folder.
+// In the child: the save must fail with `cause` in the message and the
+// category `code`, keep the old target and leave nothing else in the folder.
 std::string expectRefused(const Save &save, int32_t image, const fs::path &folder,
-                          const std::string &cause) {
+                          const std::string &cause, int32_t code) {
     fs::path target = folder / "target.img";
     if (save.call(target.c_str(), image) != 0) return "the save succeeded";
     std::string message = ImgctlLastError();
     std::string problems;
     if (message.find(cause) == std::string::npos)
         problems += "message \"" + message + "\" lacks \"" + cause + "\"; ";
+    if (ImgctlLastErrorCode() != code)
+        problems += "category " + std::to_string(ImgctlLastErrorCode()) + "; ";
     if (message.find(target.string()) == std::string::npos)
         problems += "message \"" + message + "\" does not name the target; ";
     if (readText(target) != kOld) problems += "the old target changed; ";
@@ -85,9 +91,11 @@ class DiskFailure : public ::testing::TestWithParam<Save> {
 };
 
 TEST_P(DiskFailure, ReadOnlyFileSystem) {
-    auto outcome = mount_child::run(
-        (dir / "mnt").string(), 1024, true, [&] { return writeOld(); },
-        [&] { return expectRefused(GetParam(), image, dir / "mnt", "read-only"); });
+    auto outcome = mount_child::run((dir / "mnt").string(), 1024, true, [&] { return writeOld(); },
+                                    [&] {
+                                        return expectRefused(GetParam(), image, dir / "mnt",
+                                                             "read-only", IMGCTL_ERR_PERMISSION);
+                                    });
     if (outcome.skipped) GTEST_SKIP() << "this machine refuses the mount: " << outcome.failure;
     EXPECT_EQ(outcome.failure, "");
 }
@@ -109,6 +117,8 @@ TEST_P(DiskFailure, FullDisk) {
             std::string message = ImgctlLastError(), problems;
             if (message.find("no space left") == std::string::npos)
                 problems += "message \"" + message + "\" lacks \"no space left\"; ";
+            if (ImgctlLastErrorCode() != IMGCTL_ERR_DISK_FULL)
+                problems += "category " + std::to_string(ImgctlLastErrorCode()) + "; ";
             if (readText(target) != kOld) problems += "the old target changed; ";
             if (listing(dir / "mnt") != std::set<std::string>{"filler", "target.img"})
                 problems += "a temporary file was left behind; ";
@@ -116,6 +126,34 @@ TEST_P(DiskFailure, FullDisk) {
         });
     if (outcome.skipped) GTEST_SKIP() << "this machine refuses the mount: " << outcome.failure;
     EXPECT_EQ(outcome.failure, "");
+}
+
+// A file that may not be written is not replaced, even in a folder that may
+// be: the rename would go around its permissions. Root may write any file,
+// so the save runs as an ordinary user in a child process.
+TEST_P(DiskFailure, ReadOnlyTargetIsKept) {
+    const fs::path folder = dir / "mnt";
+    std::ofstream(folder / "target.img", std::ios::binary) << kOld;
+    ASSERT_EQ(chmod((folder / "target.img").c_str(), 0444), 0);
+    if (geteuid() == 0) {
+        constexpr uid_t kNobody = 65534;
+        ASSERT_EQ(chown(dir.path().c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(chown(folder.c_str(), kNobody, kNobody), 0);
+    }
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+        std::string problems =
+            expectRefused(GetParam(), image, folder, "permission denied", IMGCTL_ERR_PERMISSION);
+        if (!problems.empty()) std::fprintf(stderr, "%s\n", problems.c_str());
+        _exit(problems.empty() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(readText(folder / "target.img"), kOld);
 }
 
 // A path of 4,000 characters through folders that exist is an ordinary
@@ -140,17 +178,20 @@ TEST_P(DiskFailure, PathOf4000CharactersWorks) {
 // missing folder fails as any missing folder does.
 TEST_P(DiskFailure, OverlongAndMissingLongPathsAreRefused) {
     std::ofstream(dir / "target.img", std::ios::binary) << kOld;
-    const std::pair<fs::path, const char *> cases[] = {
-        {dir / std::string(4000, 'n'), "too long"},
-        {fs::path(dir.path().string() + std::string(5000, '/') + "target.img"), "too long"},
+    const std::tuple<fs::path, const char *, int32_t> cases[] = {
+        {dir / std::string(4000, 'n'), "too long", IMGCTL_ERR_CANNOT_WRITE},
+        {fs::path(dir.path().string() + std::string(5000, '/') + "target.img"), "too long",
+         IMGCTL_ERR_CANNOT_WRITE},
         {dir / std::string(200, 'm') / std::string(200, 'm') /
              std::string(3990 - dir.path().string().size() - 402, 'f'),
-         "does not exist"},
+         "does not exist", IMGCTL_ERR_NO_FOLDER},
+        {dir / "target.img" / "out.img", "not a folder", IMGCTL_ERR_NO_FOLDER},
     };
-    for (const auto &[target, cause] : cases) {
+    for (const auto &[target, cause, code] : cases) {
         ASSERT_EQ(GetParam().call(target.c_str(), image), 0) << target.string().size();
         std::string message = ImgctlLastError();
         EXPECT_NE(message.find(cause), std::string::npos) << message;
+        EXPECT_EQ(ImgctlLastErrorCode(), code) << message;
         EXPECT_EQ(listing(dir.path()), (std::set<std::string>{"mnt", "target.img"}));
         EXPECT_EQ(readText(dir / "target.img"), kOld);
     }

@@ -93,7 +93,8 @@ TEST_F(SaveApi, AFailedSaveNamesThePathAndKeepsTheImage) {
     std::string target = path("missing/out.bmp");
     EXPECT_EQ(DIBtoBMP(target.c_str(), image), 0);
     std::string message = ImgctlLastError();
-    EXPECT_NE(message.find("cannot write"), std::string::npos) << message;
+    EXPECT_NE(message.find("no such folder"), std::string::npos) << message;
+    EXPECT_EQ(ImgctlLastErrorCode(), IMGCTL_ERR_NO_FOLDER);
     EXPECT_NE(message.find(target), std::string::npos) << message;
     BITMAPINFOHEADER h{};
     EXPECT_EQ(HeadDIB(image, &h), 1) << "the image is still there";
