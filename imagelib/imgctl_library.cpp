@@ -9,9 +9,23 @@ namespace imagelib {
 namespace {
 
 constexpr const char *kNames[] = {
-    "ToDIB",     "HeadDIB",  "DIBtoDCex2", "DeleteDIB", "RLEtoDIB", "DIBto24Bit", "DIBto16Bit",
-    "DIBto8Bit", "DIBtoRLE", "GrayDIB",    "DIBtoBMP",  "DIBtoJPG", "DIBtoPNG",   "DIBtoPNGex",
+#define IMAGELIB_NAME(result, name, parameters, arguments) #name,
+    IMGCTL_FUNCTIONS(IMAGELIB_NAME)
+#undef IMAGELIB_NAME
 };
+
+// The system's reason in QLibrary's message "... (FILE: reason)": the part in
+// the closing parentheses, without the file the system tried last.
+std::string systemReason(const QString &message) {
+    QString reason = message;
+    if (message.endsWith(QLatin1Char(')'))) {
+        const qsizetype open = message.lastIndexOf(QLatin1String(" ("));
+        if (open >= 0) reason = message.mid(open + 2, message.size() - open - 3);
+    }
+    const qsizetype colon = reason.indexOf(QLatin1String(": "));
+    if (colon > 0 && !reason.left(colon).contains(QLatin1Char(' '))) reason = reason.mid(colon + 2);
+    return reason.toStdString();
+}
 
 } // namespace
 
@@ -26,6 +40,13 @@ std::string ImgctlLibrary::loadedFile() const {
     return library_ ? library_->fileName().toStdString() : std::string();
 }
 
+std::string ImgctlLibrary::fileLookedFor() const {
+    // QLibrary first tries the platform's name for a bare library name.
+    if (name_.find('/') != std::string::npos || name_.find(".so") != std::string::npos)
+        return name_;
+    return "lib" + name_ + ".so";
+}
+
 void ImgctlLibrary::load() {
     const QString name = QString::fromStdString(name_);
     auto library = std::make_unique<QLibrary>(name);
@@ -35,11 +56,8 @@ void ImgctlLibrary::load() {
         auto local = std::make_unique<QLibrary>(beside);
         if (local->load()) library = std::move(local);
     }
-    if (!library->isLoaded()) {
-        throw LibraryError(name_, {},
-                           "ライブラリ「" + name_ + "」を読み込めません。(" +
-                               library->errorString().toStdString() + ")");
-    }
+    if (!library->isLoaded())
+        throw LibraryError(fileLookedFor(), {}, systemReason(library->errorString()));
     library_ = std::move(library);
 }
 
@@ -47,72 +65,16 @@ QFunctionPointer ImgctlLibrary::function(Fn fn) {
     if (QFunctionPointer known = functions_[fn]) return known;
     if (!library_) load();
     QFunctionPointer found = library_->resolve(kNames[fn]);
-    if (!found) {
-        throw LibraryError(name_, kNames[fn],
-                           "ライブラリ「" + name_ + "」に関数「" + kNames[fn] + "」がありません。");
-    }
+    if (!found) throw LibraryError(fileLookedFor(), kNames[fn], {});
     functions_[fn] = found;
     return found;
 }
 
-int32_t ImgctlLibrary::ToDIB(const char *path) {
-    return typed<decltype(::ToDIB)>(kToDIB)(path);
-}
-
-int32_t ImgctlLibrary::HeadDIB(int32_t image, BITMAPINFOHEADER *header) {
-    return typed<decltype(::HeadDIB)>(kHeadDIB)(image, header);
-}
-
-int32_t ImgctlLibrary::DIBtoDCex2(ImgctlSurface *dc, int32_t dx, int32_t dy, int32_t dw, int32_t dh,
-                                  int32_t image, int32_t sx, int32_t sy, int32_t sw, int32_t sh,
-                                  uint32_t rop, int32_t mode) {
-    return typed<decltype(::DIBtoDCex2)>(kDIBtoDCex2)(dc, dx, dy, dw, dh, image, sx, sy, sw, sh,
-                                                      rop, mode);
-}
-
-int32_t ImgctlLibrary::DeleteDIB(int32_t image) {
-    return typed<decltype(::DeleteDIB)>(kDeleteDIB)(image);
-}
-
-int32_t ImgctlLibrary::RLEtoDIB(int32_t image) {
-    return typed<decltype(::RLEtoDIB)>(kRLEtoDIB)(image);
-}
-
-int32_t ImgctlLibrary::DIBto24Bit(int32_t image) {
-    return typed<decltype(::DIBto24Bit)>(kDIBto24Bit)(image);
-}
-
-int32_t ImgctlLibrary::DIBto16Bit(int32_t image, int32_t *flag) {
-    return typed<decltype(::DIBto16Bit)>(kDIBto16Bit)(image, flag);
-}
-
-int32_t ImgctlLibrary::DIBto8Bit(int32_t image, int32_t a, int32_t b) {
-    return typed<decltype(::DIBto8Bit)>(kDIBto8Bit)(image, a, b);
-}
-
-int32_t ImgctlLibrary::DIBtoRLE(int32_t image) {
-    return typed<decltype(::DIBtoRLE)>(kDIBtoRLE)(image);
-}
-
-int32_t ImgctlLibrary::GrayDIB(int32_t image, int32_t level) {
-    return typed<decltype(::GrayDIB)>(kGrayDIB)(image, level);
-}
-
-int32_t ImgctlLibrary::DIBtoBMP(const char *path, int32_t image) {
-    return typed<decltype(::DIBtoBMP)>(kDIBtoBMP)(path, image);
-}
-
-int32_t ImgctlLibrary::DIBtoJPG(const char *path, int32_t image, int32_t quality,
-                                int32_t progressive) {
-    return typed<decltype(::DIBtoJPG)>(kDIBtoJPG)(path, image, quality, progressive);
-}
-
-int32_t ImgctlLibrary::DIBtoPNG(const char *path, int32_t image, int32_t zero) {
-    return typed<decltype(::DIBtoPNG)>(kDIBtoPNG)(path, image, zero);
-}
-
-int32_t ImgctlLibrary::DIBtoPNGex(const char *path, int32_t image, const PngOptions *options) {
-    return typed<decltype(::DIBtoPNGex)>(kDIBtoPNGex)(path, image, options);
-}
+#define IMAGELIB_BIND(result, name, parameters, arguments)                                         \
+    result ImgctlLibrary::name parameters {                                                        \
+        return typed<decltype(::name)>(k##name) arguments;                                         \
+    }
+IMGCTL_FUNCTIONS(IMAGELIB_BIND)
+#undef IMAGELIB_BIND
 
 } // namespace imagelib

@@ -8,6 +8,44 @@
 
 namespace imagelib {
 
+namespace {
+
+// How each kind of argument is written in a call's text.
+std::string describe(const char *path) {
+    return path ? path : "(null)";
+}
+std::string describe(int32_t value) {
+    return std::to_string(value);
+}
+std::string describe(uint32_t rop) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%X", rop);
+    return hex;
+}
+std::string describe(const int32_t *flag) {
+    return flag ? "&" + std::to_string(*flag) : "null";
+}
+std::string describe(const ImgctlSurface *dc) {
+    return dc ? std::to_string(dc->width) + "x" + std::to_string(dc->height) : "null";
+}
+std::string describe(const BITMAPINFOHEADER *) {
+    return {}; // filled by the call, not given to it: left out
+}
+std::string describe(const PngOptions *options) {
+    if (!options) return "null";
+    unsigned char raw[sizeof(PngOptions)];
+    std::memcpy(raw, options, sizeof raw);
+    std::string bytes = "{";
+    for (size_t i = 0; i < sizeof raw; ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, i ? " %02X" : "%02X", raw[i]);
+        bytes += hex;
+    }
+    return bytes + "}";
+}
+
+} // namespace
+
 std::vector<std::string> RecordingLibrary::texts() const {
     std::vector<std::string> out;
     out.reserve(calls.size());
@@ -18,80 +56,78 @@ std::vector<std::string> RecordingLibrary::texts() const {
 
 void RecordingLibrary::enter(const std::string &function) const {
     if (libraryMissing) {
-        throw LibraryError("imgctl", {}, "ライブラリ「imgctl」を読み込めません。(fake)");
+        throw LibraryError("libimgctl.so", {}, "cannot open shared object file (fake)");
     }
-    if (missingFunctions.count(function)) {
-        throw LibraryError("imgctl", function,
-                           "ライブラリ「imgctl」に関数「" + function + "」がありません。");
-    }
+    if (missingFunctions.count(function)) throw LibraryError("libimgctl.so", function, {});
 }
 
-void RecordingLibrary::record(const std::string &function, const std::string &args) {
-    calls.push_back({function, function + "(" + args + ")"});
+template <typename... A>
+void RecordingLibrary::record(const char *function, const std::tuple<A...> &args) {
+    std::string text = std::string(function) + "(";
+    bool first = true;
+    std::apply(
+        [&](const auto &...arg) {
+            for (const std::string &part : {std::string(), describe(arg)...}) {
+                if (part.empty()) continue;
+                text += (first ? "" : ",") + part;
+                first = false;
+            }
+        },
+        args);
+    calls.push_back({function, text + ")"});
 }
 
-bool RecordingLibrary::scripted(const std::string &function, int32_t &result) {
-    auto it = results.find(function);
+bool RecordingLibrary::scripted(std::string_view function, int32_t &result) {
+    auto it = results.find(std::string(function));
     if (it == results.end() || it->second.empty()) return false;
     result = it->second.front();
     it->second.pop_front();
     return true;
 }
 
-void RecordingLibrary::use(int32_t image) {
-    if (gone_.count(image)) staleUses.push_back(image);
-}
-
-int32_t RecordingLibrary::produce(const std::string &function, int32_t input) {
-    use(input);
-    int32_t result = 0;
-    if (!scripted(function, result)) result = liveImages.count(input) ? nextHandle_++ : 0;
-    if (result > 0 && result != input) {
-        // The input is consumed; the result is the image the caller goes on with.
-        if (liveImages.erase(input)) gone_.insert(input);
-        liveImages.insert(result);
+int32_t RecordingLibrary::finish(std::string_view function, int32_t result) {
+    if (result <= 0) {
+        auto it = failures.find(std::string(function));
+        last_ = it != failures.end()
+                    ? it->second
+                    : Failure{IMGCTL_ERR_INTERNAL, std::string(function) + " failed"};
     }
     return result;
 }
 
-int32_t RecordingLibrary::plain(const std::string &function) {
+int32_t RecordingLibrary::plain(std::string_view function) {
     int32_t result = 1;
     scripted(function, result);
-    return result;
+    return finish(function, result);
 }
 
-int32_t RecordingLibrary::ToDIB(const char *path) {
-    enter("ToDIB");
-    record("ToDIB", path ? path : "(null)");
+void RecordingLibrary::use(int32_t image) {
+    if (gone_.count(image)) staleUses.push_back(image);
+}
+
+int32_t RecordingLibrary::answer(Int, std::string_view fn, std::tuple<const char *>) {
     int32_t result = 0;
-    if (!scripted("ToDIB", result)) result = nextHandle_++;
+    if (!scripted(fn, result)) result = nextHandle_++;
     if (result > 0) liveImages.insert(result);
-    return result;
+    return finish(fn, result);
 }
 
-int32_t RecordingLibrary::HeadDIB(int32_t image, BITMAPINFOHEADER *header) {
-    enter("HeadDIB");
-    record("HeadDIB", std::to_string(image));
+int32_t RecordingLibrary::answer(Int, std::string_view fn,
+                                 std::tuple<int32_t, BITMAPINFOHEADER *> args) {
+    const auto [image, header] = args;
     use(image);
-    if (!header || !liveImages.count(image)) return 0;
+    if (!header || !liveImages.count(image)) return finish(fn, 0);
     header->biSize = 40;
     header->biWidth = imageWidth;
     header->biHeight = imageHeight;
     header->biPlanes = 1;
     header->biBitCount = imageBitCount;
-    return plain("HeadDIB");
+    return plain(fn);
 }
 
-int32_t RecordingLibrary::DIBtoDCex2(ImgctlSurface *dc, int32_t dx, int32_t dy, int32_t dw,
-                                     int32_t dh, int32_t image, int32_t sx, int32_t sy, int32_t sw,
-                                     int32_t sh, uint32_t rop, int32_t mode) {
-    enter("DIBtoDCex2");
-    char buf[200];
-    std::snprintf(buf, sizeof buf, "%s,%d,%d,%d,%d,%d,%d,%d,%d,%d,0x%X,%d",
-                  dc ? (std::to_string(dc->width) + "x" + std::to_string(dc->height)).c_str()
-                     : "null",
-                  dx, dy, dw, dh, image, sx, sy, sw, sh, rop, mode);
-    record("DIBtoDCex2", buf);
+template <typename... A>
+int32_t RecordingLibrary::answer(Int, std::string_view fn, std::tuple<ImgctlSurface *, A...> args) {
+    const auto [dc, dx, dy, dw, dh, image, sx, sy, sw, sh, rop, mode] = args;
     use(image);
     // Paints the destination rectangle (clipped) in a colour naming the image,
     // so a test can see that something was drawn.
@@ -104,99 +140,60 @@ int32_t RecordingLibrary::DIBtoDCex2(ImgctlSurface *dc, int32_t dx, int32_t dy, 
                 row[x] = colour;
         }
     }
-    return plain("DIBtoDCex2");
+    return plain(fn);
 }
 
-int32_t RecordingLibrary::DeleteDIB(int32_t image) {
-    enter("DeleteDIB");
-    record("DeleteDIB", std::to_string(image));
+// A step that replaces its image with its result.
+int32_t RecordingLibrary::replace(std::string_view fn, int32_t input) {
+    use(input);
+    int32_t result = 0;
+    if (!scripted(fn, result)) result = liveImages.count(input) ? nextHandle_++ : 0;
+    if (result > 0 && result != input) {
+        // The input is consumed; the result is the image the caller goes on with.
+        if (liveImages.erase(input)) gone_.insert(input);
+        liveImages.insert(result);
+    }
+    return finish(fn, result);
+}
+
+int32_t RecordingLibrary::answer(Int, std::string_view fn, std::tuple<int32_t> args) {
+    const int32_t image = std::get<0>(args);
+    if (fn != "DeleteDIB") return replace(fn, image);
     if (!liveImages.erase(image)) {
         if (image > 0) badReleases.push_back(image);
-        return 0;
+        return finish(fn, 0);
     }
     gone_.insert(image);
-    return plain("DeleteDIB");
+    return plain(fn);
 }
 
-int32_t RecordingLibrary::RLEtoDIB(int32_t image) {
-    enter("RLEtoDIB");
-    record("RLEtoDIB", std::to_string(image));
-    return produce("RLEtoDIB", image);
+template <typename... A>
+int32_t RecordingLibrary::answer(Int, std::string_view fn, std::tuple<int32_t, A...> args) {
+    return replace(fn, std::get<0>(args));
 }
 
-int32_t RecordingLibrary::DIBto24Bit(int32_t image) {
-    enter("DIBto24Bit");
-    record("DIBto24Bit", std::to_string(image));
-    return produce("DIBto24Bit", image);
+template <typename... A>
+int32_t RecordingLibrary::answer(Int, std::string_view fn,
+                                 std::tuple<const char *, int32_t, A...> args) {
+    use(std::get<1>(args));
+    return plain(fn);
 }
 
-int32_t RecordingLibrary::DIBto16Bit(int32_t image, int32_t *flag) {
-    enter("DIBto16Bit");
-    record("DIBto16Bit", std::to_string(image) + "," +
-                             (flag ? "&" + std::to_string(*flag) : std::string("null")));
-    return produce("DIBto16Bit", image);
+int32_t RecordingLibrary::answer(Int, std::string_view, std::tuple<>) {
+    return last_.code;
 }
 
-int32_t RecordingLibrary::DIBto8Bit(int32_t image, int32_t a, int32_t b) {
-    enter("DIBto8Bit");
-    record("DIBto8Bit", std::to_string(image) + "," + std::to_string(a) + "," + std::to_string(b));
-    return produce("DIBto8Bit", image);
+const char *RecordingLibrary::answer(Text, std::string_view, std::tuple<>) {
+    return last_.message.c_str();
 }
 
-int32_t RecordingLibrary::DIBtoRLE(int32_t image) {
-    enter("DIBtoRLE");
-    record("DIBtoRLE", std::to_string(image));
-    return produce("DIBtoRLE", image);
-}
-
-int32_t RecordingLibrary::GrayDIB(int32_t image, int32_t level) {
-    enter("GrayDIB");
-    record("GrayDIB", std::to_string(image) + "," + std::to_string(level));
-    return produce("GrayDIB", image);
-}
-
-int32_t RecordingLibrary::DIBtoBMP(const char *path, int32_t image) {
-    enter("DIBtoBMP");
-    record("DIBtoBMP", std::string(path ? path : "(null)") + "," + std::to_string(image));
-    use(image);
-    return plain("DIBtoBMP");
-}
-
-int32_t RecordingLibrary::DIBtoJPG(const char *path, int32_t image, int32_t quality,
-                                   int32_t progressive) {
-    enter("DIBtoJPG");
-    record("DIBtoJPG", std::string(path ? path : "(null)") + "," + std::to_string(image) + "," +
-                           std::to_string(quality) + "," + std::to_string(progressive));
-    use(image);
-    return plain("DIBtoJPG");
-}
-
-int32_t RecordingLibrary::DIBtoPNG(const char *path, int32_t image, int32_t zero) {
-    enter("DIBtoPNG");
-    record("DIBtoPNG", std::string(path ? path : "(null)") + "," + std::to_string(image) + "," +
-                           std::to_string(zero));
-    use(image);
-    return plain("DIBtoPNG");
-}
-
-int32_t RecordingLibrary::DIBtoPNGex(const char *path, int32_t image, const PngOptions *options) {
-    enter("DIBtoPNGex");
-    std::string bytes = "null";
-    if (options) {
-        unsigned char raw[sizeof(PngOptions)];
-        std::memcpy(raw, options, sizeof raw);
-        bytes = "{";
-        for (size_t i = 0; i < sizeof raw; ++i) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, i ? " %02X" : "%02X", raw[i]);
-            bytes += hex;
-        }
-        bytes += "}";
+#define FAKE_RECORD(result, name, parameters, arguments)                                           \
+    result RecordingLibrary::name parameters {                                                     \
+        enter(#name);                                                                              \
+        record(#name, std::tuple arguments);                                                       \
+        return answer(std::type_identity<result>{}, #name, std::tuple arguments);                  \
     }
-    record("DIBtoPNGex",
-           std::string(path ? path : "(null)") + "," + std::to_string(image) + "," + bytes);
-    use(image);
-    return plain("DIBtoPNGex");
-}
+IMGCTL_FUNCTIONS(FAKE_RECORD)
+#undef FAKE_RECORD
 
 } // namespace imagelib

@@ -10,6 +10,9 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
 namespace imagelib {
@@ -17,11 +20,19 @@ namespace imagelib {
 class RecordingLibrary : public ImageLibrary {
   public:
     // One call as made. `text` is the call written out, e.g.
-    // "DIBto8Bit(3,0,0)", "DIBtoBMP(/tmp/a.bmp,5)", "DIBto16Bit(3,&1)" or
+    // "DIBto8Bit(3,0,0)", "DIBtoBMP(/tmp/a.bmp,5)", "DIBto16Bit(3,&1)",
+    // "HeadDIB(3)" (the header to fill is left out), "ImgctlLastErrorCode()" or
     // "DIBtoPNGex(/tmp/a.png,3,{80 00 00 00 05 00 ...})" with all 36 bytes.
     struct Call {
         std::string function;
         std::string text;
+    };
+
+    // What ImgctlLastErrorCode() and ImgctlLastError() report after a call
+    // that failed.
+    struct Failure {
+        int32_t code = IMGCTL_ERR_INTERNAL;
+        std::string message;
     };
 
     std::vector<Call> calls;
@@ -29,8 +40,11 @@ class RecordingLibrary : public ImageLibrary {
     // Behaviour. DIBtoDCex2 paints its destination rectangle 0xFF000000 | image.
     // Unless scripted, ToDIB and every image-returning function
     // give a fresh handle (the input handle is then consumed), and the other
-    // functions return 1.
+    // functions return 1. A call that fails (a result of 0 or less) leaves the
+    // cause scripted in `failures` for its function, else IMGCTL_ERR_INTERNAL
+    // with "NAME failed".
     std::map<std::string, std::deque<int32_t>> results; // next results per function
+    std::map<std::string, Failure> failures;            // the cause a failed call leaves
     std::set<std::string> missingFunctions;             // these raise LibraryError
     bool libraryMissing = false;                        // every call raises LibraryError
     int32_t imageWidth = 640;                           // what HeadDIB reports
@@ -46,34 +60,36 @@ class RecordingLibrary : public ImageLibrary {
     std::vector<std::string> texts() const;
     void clear() { calls.clear(); }
 
-    int32_t ToDIB(const char *path) override;
-    int32_t HeadDIB(int32_t image, BITMAPINFOHEADER *header) override;
-    int32_t DIBtoDCex2(ImgctlSurface *dc, int32_t dx, int32_t dy, int32_t dw, int32_t dh,
-                       int32_t image, int32_t sx, int32_t sy, int32_t sw, int32_t sh, uint32_t rop,
-                       int32_t mode) override;
-    int32_t DeleteDIB(int32_t image) override;
-    int32_t RLEtoDIB(int32_t image) override;
-    int32_t DIBto24Bit(int32_t image) override;
-    int32_t DIBto16Bit(int32_t image, int32_t *flag) override;
-    int32_t DIBto8Bit(int32_t image, int32_t a, int32_t b) override;
-    int32_t DIBtoRLE(int32_t image) override;
-    int32_t GrayDIB(int32_t image, int32_t level) override;
-    int32_t DIBtoBMP(const char *path, int32_t image) override;
-    int32_t DIBtoJPG(const char *path, int32_t image, int32_t quality,
-                     int32_t progressive) override;
-    int32_t DIBtoPNG(const char *path, int32_t image, int32_t zero) override;
-    int32_t DIBtoPNGex(const char *path, int32_t image, const PngOptions *options) override;
+    IMGCTL_FUNCTIONS(IMGCTL_DECLARE_OVERRIDE)
 
   private:
+    using Int = std::type_identity<int32_t>;
+    using Text = std::type_identity<const char *>;
+
     void enter(const std::string &function) const;
-    void record(const std::string &function, const std::string &args);
-    bool scripted(const std::string &function, int32_t &result);
+    template <typename... A> void record(const char *function, const std::tuple<A...> &args);
+    bool scripted(std::string_view function, int32_t &result);
+    int32_t finish(std::string_view function, int32_t result); // notes a failure's cause
+    int32_t plain(std::string_view function);                  // 1 unless scripted
     void use(int32_t image);
-    int32_t produce(const std::string &function, int32_t input); // image-returning step
-    int32_t plain(const std::string &function);                  // 1 unless scripted
+    int32_t replace(std::string_view function, int32_t input); // a step's new image
+
+    // The answer of each function, told apart by its result and arguments.
+    int32_t answer(Int, std::string_view fn, std::tuple<const char *> args); // ToDIB
+    int32_t answer(Int, std::string_view fn, std::tuple<int32_t, BITMAPINFOHEADER *> args);
+    template <typename... A>
+    int32_t answer(Int, std::string_view fn, std::tuple<ImgctlSurface *, A...> args); // drawing
+    int32_t answer(Int, std::string_view fn, std::tuple<int32_t> args); // DeleteDIB or a step
+    template <typename... A>
+    int32_t answer(Int, std::string_view fn, std::tuple<int32_t, A...> args); // a step
+    template <typename... A>
+    int32_t answer(Int, std::string_view fn, std::tuple<const char *, int32_t, A...> args); // save
+    int32_t answer(Int, std::string_view fn, std::tuple<> args);      // ImgctlLastErrorCode
+    const char *answer(Text, std::string_view fn, std::tuple<> args); // ImgctlLastError
 
     int32_t nextHandle_ = 11;
     std::set<int32_t> gone_; // released or consumed
+    Failure last_{IMGCTL_OK, {}};
 };
 
 } // namespace imagelib
