@@ -83,7 +83,8 @@ std::vector<Job> planJobs(const Options &options) {
 }
 
 // One conversion; the cause of a failure, or nothing.
-std::optional<std::string> convertOne(DirectLibrary &lib, const Options &options, const Job &job) {
+std::optional<std::string> convertOne(DirectLibrary &lib, const Options &options,
+                                      const convert::ConversionRequest &request, const Job &job) {
     if (!job.refusal.empty()) return job.refusal;
     std::error_code ec;
     if (!options.overwrite &&
@@ -91,15 +92,12 @@ std::optional<std::string> convertOne(DirectLibrary &lib, const Options &options
         if (!ec) return job.output + " exists (--overwrite replaces it)";
         return "cannot check " + job.output + ": " + ec.message();
     }
-    convert::ChainResult result = convert::runChain(lib, options.settings, options.rle, job.source,
-                                                    job.output, options.dither);
+    convert::ChainResult result = convert::runChain(lib, request, job.source, job.output);
     if (!result.failed) return std::nullopt;
-    // The library keeps each thread's last failure; the chain's own cause
-    // names the step that returned it.
-    const char *libraryText = ImgctlLastError();
-    std::string cause = libraryText && *libraryText
-                            ? std::string(libraryText) + " (" + result.cause + ")"
-                            : result.cause;
+    // The library's own message, then the step that returned the failure.
+    std::string cause = result.libraryMessage.empty()
+                            ? result.cause
+                            : result.libraryMessage + " (" + result.cause + ")";
     convert::releaseHeldImage(lib, result);
     return cause;
 }
@@ -122,11 +120,22 @@ BatchOutcome runBatch(const Options &options, std::FILE *errors, bool progress) 
         }
     }
 
+    // The window's own request for these settings.
+    const std::optional<convert::ConversionRequest> request = convert::conversionRequest(
+        options.settings, options.rle,
+        options.dither ? convert::Palette::Dithered : convert::Palette::Nearest);
+    if (!request) { // parseArguments gives only known formats and depths
+        const std::string cause = "the options name no known format or bit depth";
+        for (const Job &job : jobs)
+            reporter.finished(job, &cause);
+        return reporter.close();
+    }
+
     std::atomic<size_t> next{0};
     const auto work = [&] {
         DirectLibrary lib;
         for (size_t i = next++; i < jobs.size(); i = next++) {
-            const std::optional<std::string> cause = convertOne(lib, options, jobs[i]);
+            const std::optional<std::string> cause = convertOne(lib, options, *request, jobs[i]);
             reporter.finished(jobs[i], cause ? &*cause : nullptr);
         }
     };

@@ -1,130 +1,123 @@
 // SPDX-License-Identifier: MIT
 #include "chain.h"
 
-#include <cstring>
-
 namespace convert {
 
 namespace {
 
-constexpr uint32_t kSrcCopy = IMGCTL_SRCCOPY;
+// Runs the steps and the save on `current`; a 0 result fails the chain,
+// which goes on holding the step's input (the library leaves it intact).
+class Runner {
+  public:
+    Runner(imagelib::ImageLibrary &lib, int32_t &current, ChainResult &result)
+        : lib_(lib), current_(current), result_(result) {}
 
-// Runs one step of the chain; a 0 result is a failure naming the step, and
-// the chain goes on holding the input (the library leaves it intact).
-struct Steps {
-    imagelib::ImageLibrary &lib;
-    int32_t &current;
-    std::string &cause;
-
-    template <typename F> bool step(const char *name, F &&call) {
-        const int32_t next = call(current);
-        if (next <= 0) {
-            cause = std::string(name) + " returned " + std::to_string(next);
-            return false;
+    bool step(const Step &s) {
+        int32_t next = 0;
+        switch (s.kind) {
+        case Step::ExpandRle:
+            next = lib_.RLEtoDIB(current_);
+            break;
+        case Step::To24Bit:
+            next = lib_.DIBto24Bit(current_);
+            break;
+        case Step::To16Bit: {
+            int32_t mode = s.argument;
+            next = lib_.DIBto16Bit(current_, &mode);
+            break;
         }
-        current = next;
+        case Step::To8Bit:
+            next = lib_.DIBto8Bit(current_, 0, s.argument);
+            break;
+        case Step::CompressRle:
+            next = lib_.DIBtoRLE(current_);
+            break;
+        case Step::Gray:
+            next = lib_.GrayDIB(current_, s.argument);
+            break;
+        }
+        if (next <= 0) return failed(kStepNames[s.kind], next);
+        current_ = next;
         return true;
     }
 
-    bool save(const char *name, int32_t ok) {
+    bool save(const Save &s, const std::string &output) {
+        const char *path = output.c_str();
+        result_.file = output;
+        int32_t ok = 0;
+        switch (s.kind) {
+        case Save::Bmp:
+            ok = lib_.DIBtoBMP(path, current_);
+            break;
+        case Save::Jpeg:
+            ok = lib_.DIBtoJPG(path, current_, s.quality, s.progressive);
+            break;
+        case Save::Png:
+            ok = lib_.DIBtoPNG(path, current_, 0);
+            break;
+        case Save::PngEx:
+            ok = lib_.DIBtoPNGex(path, current_, &s.png);
+            break;
+        }
         if (ok != 0) return true;
-        cause = std::string(name) + " returned 0";
-        return false;
+        return failed(kSaveNames[s.kind], ok);
     }
-};
 
-bool runFormat(Steps &s, const ConversionSettings &settings, bool rleTicked, bool dither,
-               const std::string &output) {
-    imagelib::ImageLibrary &lib = s.lib;
-    const char *path = output.c_str();
-    switch (settings.formatIndex) {
-    case 0: {
-        if (!s.step("RLEtoDIB", [&](int32_t h) { return lib.RLEtoDIB(h); })) return false;
-        bool ok = true;
-        switch (settings.bitDepthIndex) {
-        case 0:
-            ok = s.step("DIBto24Bit", [&](int32_t h) { return lib.DIBto24Bit(h); });
-            break;
-        case 1:
-            ok = s.step("DIBto16Bit", [&](int32_t h) {
-                int32_t rounding = 1;
-                return lib.DIBto16Bit(h, &rounding);
-            });
-            break;
-        case 2:
-            ok =
-                s.step("DIBto8Bit", [&](int32_t h) { return lib.DIBto8Bit(h, 0, dither ? 0 : 1); });
-            break;
-        default:
-            s.cause = "unknown bit depth " + std::to_string(settings.bitDepthIndex);
-            return false;
-        }
-        if (!ok) return false;
-        if (settings.bitDepthIndex == 2 && rleTicked &&
-            !s.step("DIBtoRLE", [&](int32_t h) { return lib.DIBtoRLE(h); })) {
-            return false;
-        }
-        if (!s.step("GrayDIB", [&](int32_t h) {
-                return lib.GrayDIB(h, static_cast<int32_t>(settings.grayLevel));
-            })) {
-            return false;
-        }
-        return s.save("DIBtoBMP", lib.DIBtoBMP(path, s.current));
-    }
-    case 1:
-        return s.save("DIBtoJPG",
-                      lib.DIBtoJPG(path, s.current, static_cast<int32_t>(settings.jpegQuality),
-                                   static_cast<int32_t>(settings.progressive)));
-    case 2:
-        if (settings.detailsShown != kFalse) {
-            const PngOptions options = makePngOptions(settings);
-            return s.save("DIBtoPNGex", lib.DIBtoPNGex(path, s.current, &options));
-        }
-        return s.save("DIBtoPNG", lib.DIBtoPNG(path, s.current, 0));
-    default:
-        s.cause = "unknown output format " + std::to_string(settings.formatIndex);
+    // Notes the library's account of the call that just failed, before any
+    // other call can replace it.
+    bool failed(const char *function, int32_t returned) {
+        result_.errorCode = lib_.ImgctlLastErrorCode();
+        const char *message = lib_.ImgctlLastError();
+        result_.libraryMessage = message ? message : "";
+        result_.cause = std::string(function) + " returned " + std::to_string(returned);
         return false;
     }
-}
+
+  private:
+    static constexpr const char *kStepNames[] = {"RLEtoDIB",  "DIBto24Bit", "DIBto16Bit",
+                                                 "DIBto8Bit", "DIBtoRLE",   "GrayDIB"};
+    static constexpr const char *kSaveNames[] = {"DIBtoBMP", "DIBtoJPG", "DIBtoPNG", "DIBtoPNGex"};
+
+    imagelib::ImageLibrary &lib_;
+    int32_t &current_;
+    ChainResult &result_;
+};
 
 } // namespace
 
-PngOptions makePngOptions(const ConversionSettings &settings) {
-    PngOptions options;
-    std::memset(&options, 0, sizeof options);
-    if (settings.interlaced == kTrue) options.flags = IMGCTL_PNG_INTERLACED;
-    options.level = settings.pngLevel;
-    return options;
-}
-
-ChainResult runChain(imagelib::ImageLibrary &lib, const ConversionSettings &settings,
-                     bool rleTicked, const std::string &source, const std::string &output,
-                     bool dither) {
+ChainResult runChain(imagelib::ImageLibrary &lib, const ConversionRequest &request,
+                     const std::string &source, const std::string &output) {
     ChainResult result;
     int32_t current = 0;
+    Runner run(lib, current, result);
     try {
         result.stage = Stage::Load;
+        result.file = source;
         current = lib.ToDIB(source.c_str());
         if (current <= 0) {
             result.failed = true;
-            result.cause = "ToDIB returned " + std::to_string(current);
+            run.failed("ToDIB", current);
             return result;
         }
 
         result.stage = Stage::Convert;
-        Steps steps{lib, current, result.cause};
-        if (!runFormat(steps, settings, rleTicked, dither, output)) {
+        bool ok = true;
+        for (const Step &step : request.steps)
+            if (ok) ok = run.step(step);
+        if (!ok || !run.save(request.save, output)) {
             result.failed = true;
             result.heldImage = current;
             return result;
         }
 
         result.stage = Stage::Release;
+        result.file.clear();
         lib.DeleteDIB(current);
         return result;
     } catch (const imagelib::LibraryError &e) {
         result.failed = true;
         result.cause = e.what();
+        result.unreachable = e;
         // Only a failure while converting leaves an image to release; a failed
         // load has none, and a failed release cannot be retried.
         if (result.stage == Stage::Convert) result.heldImage = current;
@@ -151,21 +144,6 @@ const SaveFormat *saveFormat(int formatIndex) {
     };
     if (formatIndex < 0 || formatIndex > 2) return nullptr;
     return &kFormats[formatIndex];
-}
-
-std::string errorText(const std::string &detail) {
-    return std::string(kErrorHeader) + "\n" + detail + "\n";
-}
-
-std::string stageDetail(Stage stage) {
-    switch (stage) {
-    case Stage::Load:
-        return kLoadFailedText;
-    case Stage::Convert:
-        return kConvertFailedText;
-    default:
-        return {};
-    }
 }
 
 } // namespace convert

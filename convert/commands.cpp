@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "commands.h"
 
+#include "failure_text.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <exception>
@@ -65,11 +67,7 @@ bool ConversionCommands::browse() {
         settings_.filterIndex = dialog_.FilterIndex;
     } catch (const std::exception &e) {
         settings_.filterIndex = oldFilterIndex;
-        try {
-            box_.show(errorText(e.what()), kErrorTitle);
-        } catch (const std::exception &) {
-            // The window cannot even report it; keep running.
-        }
+        report(e);
         return false;
     }
     return useSource(dialog_.FileName, oldFilterIndex);
@@ -96,11 +94,23 @@ bool ConversionCommands::useSource(const std::string &path, int16_t oldFilterInd
         settings_.filterIndex = oldFilterIndex;
         try {
             if (textChanged) view_.setText1(oldText);
-            box_.show(errorText(e.what()), kErrorTitle);
         } catch (const std::exception &) {
-            // The window cannot even report it; keep running.
+            // The box still says what went wrong.
         }
+        report(e);
         return false;
+    }
+}
+
+void ConversionCommands::report(const std::exception &e) {
+    try {
+        // A library that cannot be reached is named in one sentence.
+        if (const auto *unreachable = dynamic_cast<const imagelib::LibraryError *>(&e))
+            box_.show(unreachableText(*unreachable), kErrorTitle, {});
+        else
+            box_.show(errorText(e.what()), kErrorTitle, {});
+    } catch (const std::exception &) {
+        // The window cannot even report it; keep running.
     }
 }
 
@@ -156,7 +166,10 @@ void ConversionCommands::convert() {
     try {
         Busy busy(view_);
         const std::string source = view_.text1();
-        result = runChain(lib_, settings_, view_.check1() == 1, source, output);
+        const std::optional<ConversionRequest> request =
+            conversionRequest(settings_, view_.check1() == 1);
+        if (!request) return;
+        result = runChain(lib_, *request, source, output);
     } catch (const std::exception &e) {
         result.failed = true;
         result.cause = e.what();
@@ -164,7 +177,7 @@ void ConversionCommands::convert() {
     if (!result.failed) return;
 
     try {
-        box_.show(errorText(stageDetail(result.stage)), kErrorTitle);
+        box_.show(errorText(stageDetail(result.stage)), kErrorTitle, failureDetails(result));
     } catch (const std::exception &) {
         // Still release what the chain holds.
     }

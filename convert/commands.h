@@ -10,6 +10,8 @@
 #include "ports.h"
 #include "settings/conversion_settings.h"
 
+#include <exception>
+
 namespace convert {
 
 // The open dialog's three entries.
@@ -31,8 +33,9 @@ class ConversionCommands {
 
     // Picks the source in the open dialog and draws its preview. A cancelled
     // dialog changes nothing. A library that cannot be reached is named in an
-    // error box, and sourcePath, filterIndex and Text1 go back to what they
-    // were. Returns false after such a failure.
+    // error box (one sentence: the file looked for and the system's reason),
+    // and sourcePath, filterIndex and Text1 go back to what they were.
+    // Returns false after such a failure.
     bool browse();
 
     // Takes `path` as the source as browse() takes the name its dialog
@@ -42,7 +45,8 @@ class ConversionCommands {
 
     // Converts Text1's file into a name asked for in the save dialog. Every
     // failure after the empty-Text1 test is handled here: silently before the
-    // output name is known, else in the error box with the stage's text.
+    // output name is known, else in the error box with the stage's text and,
+    // as its details, the file and the cause in Japanese.
     void convert();
 
   private:
@@ -50,6 +54,9 @@ class ConversionCommands {
     // sourcePath and Text1 set to `path`, then the preview. On a failure
     // both go back, the box names it and the result is false.
     bool useSource(const std::string &path, int16_t oldFilterIndex);
+    // The box for a failure of Browse: a library that cannot be reached in
+    // one sentence, anything else under the header line.
+    void report(const std::exception &e);
 
     imagelib::ImageLibrary &lib_;
     FileDialog &dialog_;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The error message box: the given title, no icon, one OK button, the text
-// shown as plain text exactly as given.
+// shown as plain text exactly as given and the details below it, both wide
+// enough that no line is broken inside a word.
 #pragma once
 
 #include "ports.h"
@@ -21,7 +22,8 @@ class ErrorBox final : public MessageBox {
     explicit ErrorBox(QWidget *parent = nullptr);
     void setRunner(Runner runner) { runner_ = std::move(runner); }
 
-    void show(const std::string &text, const std::string &title) override;
+    void show(const std::string &text, const std::string &title,
+              const std::string &details) override;
 
   private:
     QPointer<QWidget> parent_;

@@ -35,11 +35,13 @@ class FileDialog {
     virtual bool ShowSave() = 0;
 };
 
-// The modal message box with one OK button and no icon.
+// The modal message box with one OK button and no icon. `details`, when not
+// empty, is shown below the text (which stays exactly as given).
 class MessageBox {
   public:
     virtual ~MessageBox() = default;
-    virtual void show(const std::string &text, const std::string &title) = 0;
+    virtual void show(const std::string &text, const std::string &title,
+                      const std::string &details) = 0;
 };
 
 // The parts of the main window the commands read and write.

@@ -34,7 +34,7 @@ void WindowView::setBusy(bool busy) {
 WindowWiring::WindowWiring(nubaro::MainWindow &window, imagelib::ImageLibrary &library,
                            FileDialog &dialog, MessageBox &box)
     : view_(window), commands_(library, dialog, box, view_, window.settings()) {
-    window.onBrowse = [this, &window] { window.lastBrowseFailed = !commands_.browse(); };
+    window.onBrowse = [this] { return commands_.browse(); };
     window.onConvert = [this] { commands_.convert(); };
     window.onDropSource = [this](const QString &path) { commands_.takeSource(path.toStdString()); };
     window.onSetDialogFlags = [&dialog](int32_t flags) { dialog.Flags = flags; };

@@ -421,9 +421,12 @@ bool MainWindow::tabOutOfGroup(QWidget *from, const std::array<QRadioButton *, 3
 
 // ---- Commands ---------------------------------------------------------------
 
+bool MainWindow::browse() {
+    return onBrowse ? onBrowse() : true;
+}
+
 void MainWindow::Command1_Click() {
-    lastBrowseFailed = false;
-    if (onBrowse) onBrowse();
+    browse();
 }
 
 void MainWindow::Command3_Click() {
@@ -431,7 +434,7 @@ void MainWindow::Command3_Click() {
 }
 
 void MainWindow::Open_Click() {
-    Command1_Click();
+    browse();
 }
 
 void MainWindow::En_Click() {
@@ -439,10 +442,7 @@ void MainWindow::En_Click() {
 }
 
 void MainWindow::An_Click() {
-    if (Text1->text().isEmpty()) {
-        Command1_Click();
-        if (lastBrowseFailed) return; // reported; the program keeps running
-    }
+    if (Text1->text().isEmpty() && !browse()) return; // reported; the program keeps running
     Command3_Click(); // also when Browse left Text1 empty: Convert then does nothing
     unload();
 }

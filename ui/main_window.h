@@ -10,7 +10,9 @@
 // nothing) until the program plugs its conversion code in:
 //
 //   onBrowse          the Browse action: Command1_Click and Open_Click run it,
-//                     An_Click runs it when Text1 is empty.
+//                     An_Click runs it when Text1 is empty. It returns false
+//                     when it met a failure and reported it; An_Click then
+//                     keeps the window open instead of going on.
 //   onConvert         the Convert action: Command3_Click and An_Click run it.
 //   onSetDialogFlags  start-up's last step hands CommonDialog1 its Flags (2,
 //                     the overwrite prompt) through this.
@@ -61,7 +63,7 @@ class MainWindow : public QMainWindow {
     ~MainWindow() override;
 
     // ---- Hooks (see above) ----
-    std::function<void()> onBrowse;
+    std::function<bool()> onBrowse;
     std::function<void()> onConvert;
     std::function<void(const QString &)> onDropSource;
     std::function<void(int32_t)> onSetDialogFlags;
@@ -69,10 +71,6 @@ class MainWindow : public QMainWindow {
     // Called after each numbered step of Form_Load with the step's number
     // (1 to 7), so tests can see the state between the steps.
     std::function<void(int)> onLoadStep;
-    // Set by the Browse hook: true when its last run met a failure and
-    // reported it. An_Click then keeps the window open instead of going on.
-    bool lastBrowseFailed = false;
-
     // ---- What other code reads and writes ----
     ConversionSettings &settings() { return settings_; }
     const ConversionSettings &settings() const { return settings_; }
@@ -167,6 +165,8 @@ class MainWindow : public QMainWindow {
     void applyTabOrder();
     void enablePanel(int panel, int16_t enabled);
     void loadStepDone(int step);
+    // Runs the Browse hook; false when Browse met a failure and reported it.
+    bool browse();
     bool tabOutOfGroup(QWidget *from, const std::array<QRadioButton *, 3> &group, bool forward);
     int menuBarHeight() const;
 

@@ -45,6 +45,7 @@ class AppTest : public ::testing::Test {
         window->onBrowse = [this] {
             log.push_back("browse");
             if (!browseResult.isEmpty()) window->setSourceText(browseResult);
+            return browseSucceeds;
         };
         window->onConvert = [this] { log.push_back("convert"); };
         window->onSetDialogFlags = [this](int32_t flags) {
@@ -69,7 +70,8 @@ class AppTest : public ::testing::Test {
 
     // The log outlives the window, whose destruction still reports into it.
     std::vector<std::string> log;
-    QString browseResult; // what the Browse hook puts into Text1
+    QString browseResult;       // what the Browse hook puts into Text1
+    bool browseSucceeds = true; // false: Browse met a failure and reported it
     std::unique_ptr<MainWindow> window;
 };
 
@@ -161,6 +163,7 @@ struct AnCase {
     const char *text1;      // Text1 before An
     const char *browseSets; // what Browse puts into Text1 ("" leaves it empty)
     std::vector<std::string> expected;
+    bool browseSucceeds = true;
 };
 
 void PrintTo(const AnCase &c, std::ostream *os) {
@@ -174,6 +177,7 @@ TEST_P(AnClick, ConvertsThenUnloads) {
     loadShowAndActivate();
     window->setSourceText(u8(c.text1));
     browseResult = u8(c.browseSets);
+    browseSucceeds = c.browseSucceeds;
     window->An->trigger();
     EXPECT_EQ(log, c.expected);
 }
@@ -184,7 +188,9 @@ INSTANTIATE_TEST_SUITE_P(
                       AnCase{"EmptyBrowsesFirst", "", "/pictures/b.jpg",
                              Log{"browse", "convert"} + kUnload},
                       // Browse cancelled: Convert still runs (and does nothing), then the end.
-                      AnCase{"BrowseCancelled", "", "", Log{"browse", "convert"} + kUnload}),
+                      AnCase{"BrowseCancelled", "", "", Log{"browse", "convert"} + kUnload},
+                      // Browse failed and said so: the window stays.
+                      AnCase{"BrowseFailed", "", "", Log{"browse"}, false}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(AppTest, OpenRunsBrowseOnly) {

@@ -10,6 +10,7 @@
 #include <QImageReader>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,8 +35,10 @@ struct Outcome {
 };
 
 // Runs nubaro-convert with `args`, stdout and stderr caught in files (so
-// neither is a terminal).
-Outcome runConvert(const TempDir &dir, const std::vector<std::string> &args) {
+// neither is a terminal); as the user nobody with `asNobody` when the test
+// runs as root.
+Outcome runConvert(const TempDir &dir, const std::vector<std::string> &args,
+                   bool asNobody = false) {
     const fs::path outFile = dir / ".stdout", errFile = dir / ".stderr";
     std::vector<char *> argv;
     std::string program = NUBARO_CONVERT_PATH;
@@ -46,6 +49,7 @@ Outcome runConvert(const TempDir &dir, const std::vector<std::string> &args) {
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
+        if (asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
         const int o = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(127);
@@ -216,8 +220,8 @@ std::vector<uint8_t> windowOutput(const TempDir &dir, int16_t format, const std:
     nubaro::writeStartValues(settings);
     settings.formatIndex = format;
     cli::DirectLibrary lib;
-    const convert::ChainResult result =
-        convert::runChain(lib, settings, false, kPhoto.string(), (dir / name).string());
+    const convert::ChainResult result = convert::runChain(
+        lib, *convert::conversionRequest(settings, false), kPhoto.string(), (dir / name).string());
     EXPECT_FALSE(result.failed) << result.cause;
     return readFile(dir / name);
 }
@@ -323,27 +327,66 @@ INSTANTIATE_TEST_SUITE_P(Errors, CliUsage,
                                          UsageCase{{"SRC", "out.gif"}, "out.gif"},
                                          UsageCase{{"SRC", "OUT", "--quality"}, "--quality"}));
 
-TEST(Cli, FailureLineNamesTheFileAndTheLibrarysCause) {
-    TempDir dir;
-    const std::string missing = (dir / "missing.jpg").string();
-    Outcome run = runConvert(dir, {missing, (dir / "o.bmp").string()});
-    EXPECT_EQ(run.status, 1);
-    ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
-    EXPECT_EQ(run.err.rfind("nubaro-convert: " + missing + ": ", 0), 0u) << run.err;
-    EXPECT_NE(run.err.find("No such file"), std::string::npos) << run.err;
+struct FailureCase {
+    const char *name;
+    std::vector<std::string> options;
+    const char *source;          // a corpus file, or one that does not exist in the folder
+    const char *output;          // in the folder
+    const char *cause;           // what the failure line says after the source
+    bool readOnlyOutput = false; // the output exists, mode 0444, in a folder the user may write
+};
 
-    const std::string damaged = corpus("jpeg/bad/trunc-in-dqt.jpg").string();
-    run = runConvert(dir, {damaged, (dir / "o.bmp").string()});
-    EXPECT_EQ(run.status, 1);
-    ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
-    EXPECT_EQ(run.err.rfind("nubaro-convert: " + damaged + ": ", 0), 0u) << run.err;
-    EXPECT_FALSE(fs::exists(dir / "o.bmp"));
-
-    // A save that fails: the output folder does not exist.
-    run = runConvert(dir, {kPhoto.string(), (dir / "no" / "o.png").string()});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("DIBtoPNG"), std::string::npos) << run.err;
+void PrintTo(const FailureCase &c, std::ostream *os) {
+    *os << c.name;
 }
+
+class CliFailure : public testing::TestWithParam<FailureCase> {};
+
+// One line: the source, the library's cause, the step that failed; the
+// output is not written or stays as it was.
+TEST_P(CliFailure, LineNamesTheFileAndTheLibrarysCause) {
+    const FailureCase &c = GetParam();
+    TempDir dir;
+    const std::string source = std::string(c.source).find('/') != std::string::npos
+                                   ? corpus(c.source).string()
+                                   : (dir / c.source).string();
+    const fs::path output = dir / c.output;
+    std::vector<std::string> args = c.options;
+    args.push_back(source);
+    args.push_back(output.string());
+    if (c.readOnlyOutput) {
+        std::ofstream(output) << "keep me";
+        ASSERT_EQ(chmod(output.c_str(), 0444), 0);
+        if (geteuid() == 0) {
+            ASSERT_EQ(chown(dir.path().c_str(), 65534, 65534), 0);
+        }
+    }
+    const Outcome run = runConvert(dir, args, c.readOnlyOutput);
+    EXPECT_EQ(run.status, 1) << run.err;
+    ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
+    EXPECT_EQ(run.err.rfind("nubaro-convert: " + source + ": ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(c.cause), std::string::npos) << run.err;
+    if (c.readOnlyOutput)
+        EXPECT_EQ(readText(output), "keep me");
+    else
+        EXPECT_FALSE(fs::exists(output));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, CliFailure,
+    testing::Values(
+        FailureCase{"MissingSource", {}, "missing.jpg", "o.bmp", "No such file"},
+        FailureCase{
+            "DamagedSource", {}, "jpeg/bad/trunc-in-dqt.jpg", "o.bmp", "(ToDIB returned 0)"},
+        FailureCase{
+            "MissingFolder", {}, "jpeg/baseline-420.jpg", "no/o.png", "(DIBtoPNG returned 0)"},
+        FailureCase{"ReadOnlyOutputIsKept",
+                    {"--overwrite"},
+                    "jpeg/baseline-420.jpg",
+                    "o.bmp",
+                    "permission denied",
+                    true}),
+    [](const testing::TestParamInfo<FailureCase> &info) { return std::string(info.param.name); });
 
 // ---- many files -------------------------------------------------------------
 

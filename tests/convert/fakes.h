@@ -61,14 +61,16 @@ class RecordingBox final : public convert::MessageBox {
     struct Shown {
         std::string text;
         std::string title;
+        std::string details;
         size_t libraryCallsBefore; // how many library calls had been made
     };
     std::vector<Shown> shown;
     const imagelib::RecordingLibrary *lib = nullptr;
     std::vector<std::string> *log = nullptr;
 
-    void show(const std::string &text, const std::string &title) override {
-        shown.push_back({text, title, lib ? lib->calls.size() : 0});
+    void show(const std::string &text, const std::string &title,
+              const std::string &details) override {
+        shown.push_back({text, title, details, lib ? lib->calls.size() : 0});
         if (log) log->push_back("Box");
     }
 };

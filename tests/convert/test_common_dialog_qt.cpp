@@ -5,9 +5,12 @@
 #include "common_dialog.h"
 #include "corpus.h"
 #include "error_box.h"
+#include "failure_text.h"
 #include "modal.h"
 
 #include <gtest/gtest.h>
+
+#include <QLabel>
 
 #include <fstream>
 
@@ -167,36 +170,62 @@ TEST(CommonDialog1, CancelledOpenKeepsTheName) {
     EXPECT_EQ(dialog.FileName, "/tmp/kept.bmp");
 }
 
-TEST(ErrorBox, PlainTextTitleOneOkNoIcon) {
+TEST(ErrorBox, PlainTextDetailsTitleOneOkNoIcon) {
     convert::ErrorBox box;
     const std::string text = "一行目\n<b>二行目</b>\n";
-    QString seenText, seenTitle;
+    const std::string details = "ファイル：/tmp/<i>a</i>.png\n原因：ファイルが壊れています。";
+    QString seenText, seenTitle, seenDetails, hiddenDetails;
     QMessageBox::Icon icon = QMessageBox::Warning;
     int buttons = -1;
-    Qt::TextFormat format = Qt::AutoText;
+    Qt::TextFormat format = Qt::AutoText, detailsFormat = Qt::AutoText;
     box.setRunner([&](QMessageBox &b) {
         seenText = b.text();
         seenTitle = b.windowTitle();
+        seenDetails = b.informativeText();
+        hiddenDetails = b.detailedText();
         icon = b.icon();
         buttons = static_cast<int>(b.buttons().size());
         format = b.textFormat();
+        if (auto *label = b.findChild<QLabel *>("qt_msgbox_informativelabel"))
+            detailsFormat = label->textFormat();
         EXPECT_NE(b.button(QMessageBox::Ok), nullptr);
     });
-    box.show(text, "エラー");
+    box.show(text, "エラー", details);
     EXPECT_EQ(seenText.toStdString(), text);
     EXPECT_EQ(seenTitle, "エラー");
+    // The details show below the text at once, not behind a details button.
+    EXPECT_EQ(seenDetails.toStdString(), details);
+    EXPECT_EQ(detailsFormat, Qt::PlainText);
+    EXPECT_EQ(hiddenDetails, "");
     EXPECT_EQ(icon, QMessageBox::NoIcon);
     EXPECT_EQ(buttons, 1);
     EXPECT_EQ(format, Qt::PlainText);
 
-    // Shown for real, it waits for OK.
-    bool clicked = false;
+    box.show(text, "エラー", "");
+    EXPECT_EQ(seenDetails, "") << "no details, nothing below the text";
+}
+
+// Shown for real, the box is wide enough that no line of its text or its
+// details is broken, and it waits for OK.
+TEST(ErrorBox, NoLineIsBroken) {
     convert::ErrorBox real;
+    const std::string text = convert::errorText(convert::kConvertFailedText);
+    const std::string details =
+        "ファイル：/tmp/出力 ファイル.png\n原因：アクセスする権限がありません。";
+    bool clicked = false;
     auto watch = ModalWatch::on<QMessageBox>([&](QMessageBox *b) {
+        for (const char *name : {"qt_msgbox_label", "qt_msgbox_informativelabel"}) {
+            auto *label = b->findChild<QLabel *>(name);
+            ASSERT_NE(label, nullptr) << name;
+            const QFontMetrics metrics(label->font());
+            for (const QString &line : label->text().split('\n'))
+                EXPECT_GE(label->contentsRect().width(), metrics.horizontalAdvance(line))
+                    << line.toStdString();
+        }
         clicked = true;
         clickButton(b, QMessageBox::Ok);
     });
-    real.show(text, "エラー");
+    real.show(text, "エラー", details);
     EXPECT_TRUE(clicked);
 }
 

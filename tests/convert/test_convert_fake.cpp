@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Convert against the recording library: the save dialog, the exact call
 // sequence per format and option, the failure boxes and the handles.
+#include "failure_text.h"
 #include "fixture.h"
 
 #include <cstring>
@@ -176,50 +177,87 @@ struct FailureCase {
     int check1;
     std::function<void(ConversionSettings &, imagelib::RecordingLibrary &)> set;
     std::string boxText;
+    std::string details;                       // shown below the box's text
     std::string callsBeforeBox, callsAfterBox; // separated by spaces
     bool leaks = false;                        // the release itself failed
 };
 
+// The library asked for its account of the call that failed, at once.
+const std::string kAsked = " ImgctlLastErrorCode() ImgctlLastError()";
+
+// A failure of `function` with `code` as the library's category.
+auto failing(const char *function, int32_t code) {
+    return [=](imagelib::RecordingLibrary &l) {
+        l.results[function] = {0};
+        l.failures[function] = {code, "the library's message"};
+    };
+}
+
 const FailureCase kFailureCases[] = {
-    {"LoadReturnsZero", 0, [](auto &, auto &l) { l.results["ToDIB"] = {0}; }, kLoadBox,
-     "ToDIB(/s/src.bmp)", ""},
-    {"LoadReturnsNegative", 0, [](auto &, auto &l) { l.results["ToDIB"] = {-1}; }, kLoadBox,
-     "ToDIB(/s/src.bmp)", ""},
-    {"LibraryMissing", 0, [](auto &, auto &l) { l.libraryMissing = true; }, kLoadBox, "", ""},
-    {"ToDIBMissing", 0, [](auto &, auto &l) { l.missingFunctions = {"ToDIB"}; }, kLoadBox, "", ""},
-    {"RleExpandReturnsZero", 0, [](auto &, auto &l) { l.results["RLEtoDIB"] = {0}; }, kConvertBox,
-     "ToDIB(/s/src.bmp) RLEtoDIB(11)", "DeleteDIB(11)"},
+    {"LoadReturnsZero", 0, [](auto &, auto &l) { failing("ToDIB", IMGCTL_ERR_NOT_FOUND)(l); },
+     kLoadBox, "ファイル：/s/src.bmp\n原因：ファイルが見つかりません。",
+     "ToDIB(/s/src.bmp)" + kAsked, ""},
+    {"LoadReturnsNegative", 0,
+     [](auto &, auto &l) {
+         l.results["ToDIB"] = {-1};
+         l.failures["ToDIB"] = {IMGCTL_ERR_NOT_IMAGE, "not an image"};
+     },
+     kLoadBox, "ファイル：/s/src.bmp\n原因：画像ファイルではありません。",
+     "ToDIB(/s/src.bmp)" + kAsked, ""},
+    {"LibraryMissing", 0, [](auto &, auto &l) { l.libraryMissing = true; }, kLoadBox,
+     "ファイル：/s/src.bmp\n原因：ライブラリ「libimgctl.so」を読み込めません（cannot open shared "
+     "object file (fake)）。",
+     "", ""},
+    {"ToDIBMissing", 0, [](auto &, auto &l) { l.missingFunctions = {"ToDIB"}; }, kLoadBox,
+     "ファイル：/s/src.bmp\n原因：ライブラリ「libimgctl.so」に関数「ToDIB」がありません。", "", ""},
+    {"RleExpandReturnsZero", 0, [](auto &, auto &l) { failing("RLEtoDIB", IMGCTL_ERR_CORRUPT)(l); },
+     kConvertBox, "ファイル：/s/src.bmp\n原因：ファイルが壊れています。",
+     "ToDIB(/s/src.bmp) RLEtoDIB(11)" + kAsked, "DeleteDIB(11)"},
     {"DepthStepReturnsZero", 1,
-     [](auto &s, auto &l) { s.bitDepthIndex = 2, l.results["DIBto8Bit"] = {0}; }, kConvertBox,
-     "ToDIB(/s/src.bmp) RLEtoDIB(11) DIBto8Bit(12,0,0)", "DeleteDIB(12)"},
+     [](auto &s, auto &l) {
+         s.bitDepthIndex = 2;
+         failing("DIBto8Bit", IMGCTL_ERR_OUT_OF_MEMORY)(l);
+     },
+     kConvertBox, "ファイル：/s/src.bmp\n原因：メモリが足りません。",
+     "ToDIB(/s/src.bmp) RLEtoDIB(11) DIBto8Bit(12,0,0)" + kAsked, "DeleteDIB(12)"},
     {"RleMissing", 1,
      [](auto &s, auto &l) { s.bitDepthIndex = 2, l.missingFunctions = {"DIBtoRLE"}; }, kConvertBox,
+     "ファイル：/s/src.bmp\n原因：ライブラリ「libimgctl.so」に関数「DIBtoRLE」がありません。",
      "ToDIB(/s/src.bmp) RLEtoDIB(11) DIBto8Bit(12,0,0)", "DeleteDIB(13)"},
-    {"GrayReturnsZero", 0, [](auto &, auto &l) { l.results["GrayDIB"] = {0}; }, kConvertBox,
-     "ToDIB(/s/src.bmp) RLEtoDIB(11) DIBto24Bit(12) GrayDIB(13,0)", "DeleteDIB(13)"},
-    {"BmpSaveReturnsZero", 0, [](auto &, auto &l) { l.results["DIBtoBMP"] = {0}; }, kConvertBox,
-     "ToDIB(/s/src.bmp) RLEtoDIB(11) DIBto24Bit(12) GrayDIB(13,0) DIBtoBMP(/o/out,14)",
+    {"GrayReturnsZeroWithoutACategory", 0, [](auto &, auto &l) { l.results["GrayDIB"] = {0}; },
+     kConvertBox, "ファイル：/s/src.bmp\n原因：プログラム内部のエラーです。",
+     "ToDIB(/s/src.bmp) RLEtoDIB(11) DIBto24Bit(12) GrayDIB(13,0)" + kAsked, "DeleteDIB(13)"},
+    {"BmpSaveRefused", 0, [](auto &, auto &l) { failing("DIBtoBMP", IMGCTL_ERR_PERMISSION)(l); },
+     kConvertBox, "ファイル：/o/out\n原因：アクセスする権限がありません。",
+     "ToDIB(/s/src.bmp) RLEtoDIB(11) DIBto24Bit(12) GrayDIB(13,0) DIBtoBMP(/o/out,14)" + kAsked,
      "DeleteDIB(14)"},
-    {"JpegSaveReturnsZero", 0,
-     [](auto &s, auto &l) { s.formatIndex = 1, l.results["DIBtoJPG"] = {0}; }, kConvertBox,
-     "ToDIB(/s/src.bmp) DIBtoJPG(/o/out,11,60,0)", "DeleteDIB(11)"},
+    {"JpegSaveOnAFullDisk", 0,
+     [](auto &s, auto &l) {
+         s.formatIndex = 1;
+         failing("DIBtoJPG", IMGCTL_ERR_DISK_FULL)(l);
+     },
+     kConvertBox, "ファイル：/o/out\n原因：ディスクの空きが足りません。",
+     "ToDIB(/s/src.bmp) DIBtoJPG(/o/out,11,60,0)" + kAsked, "DeleteDIB(11)"},
     {"PngSaveMissing", 0,
      [](auto &s, auto &l) { s.formatIndex = 2, l.missingFunctions = {"DIBtoPNG"}; }, kConvertBox,
+     "ファイル：/o/out\n原因：ライブラリ「libimgctl.so」に関数「DIBtoPNG」がありません。",
      "ToDIB(/s/src.bmp)", "DeleteDIB(11)"},
-    {"PngExSaveReturnsZero", 0,
+    {"PngExSaveIntoAMissingFolder", 0,
      [](auto &s, auto &l) {
-         s.formatIndex = 2, s.detailsShown = kTrue, l.results["DIBtoPNGex"] = {0};
+         s.formatIndex = 2, s.detailsShown = kTrue;
+         failing("DIBtoPNGex", IMGCTL_ERR_NO_FOLDER)(l);
      },
-     kConvertBox, "ToDIB(/s/src.bmp) DIBtoPNGex(/o/out,11," + pngRecord(0, 5) + ")",
-     "DeleteDIB(11)"},
+     kConvertBox, "ファイル：/o/out\n原因：保存先のフォルダーがありません。",
+     "ToDIB(/s/src.bmp) DIBtoPNGex(/o/out,11," + pngRecord(0, 5) + ")" + kAsked, "DeleteDIB(11)"},
     {"ReleaseMissing", 0,
      [](auto &s, auto &l) { s.formatIndex = 1, l.missingFunctions = {"DeleteDIB"}; }, kReleaseBox,
+     "原因：ライブラリ「libimgctl.so」に関数「DeleteDIB」がありません。",
      "ToDIB(/s/src.bmp) DIBtoJPG(/o/out,11,60,0)", "", true},
 };
 
 class ConvertFailure : public CommandsTest, public ::testing::WithParamInterface<FailureCase> {};
 
-TEST_P(ConvertFailure, BoxTextAndRelease) {
+TEST_P(ConvertFailure, BoxTextDetailsAndRelease) {
     const FailureCase &c = GetParam();
     c.set(settings, lib);
     view.text = "/s/src.bmp";
@@ -231,6 +269,7 @@ TEST_P(ConvertFailure, BoxTextAndRelease) {
     ASSERT_EQ(box.shown.size(), 1u);
     EXPECT_EQ(box.shown[0].text, c.boxText);
     EXPECT_EQ(box.shown[0].title, "エラー");
+    EXPECT_EQ(box.shown[0].details, c.details);
     std::vector<std::string> calls = lib.texts();
     const size_t split = box.shown[0].libraryCallsBefore;
     ASSERT_LE(split, calls.size());
@@ -263,25 +302,37 @@ TEST(ChainPieces, PngOptionsBytes) {
     EXPECT_EQ(convert::makePngOptions(s).flags, 0u);
 }
 
-// The chain alone, as another front end runs it: the result names the stage
-// and the cause.
-TEST(ChainPieces, RunChainReportsStageAndCause) {
+// The chain alone, as another front end runs it: the result names the stage,
+// the step, the file and the library's own account.
+TEST(ChainPieces, RunChainReportsStageCauseAndFile) {
     imagelib::RecordingLibrary lib;
     ConversionSettings s = startupSettings();
     s.formatIndex = 1;
-    convert::ChainResult ok = convert::runChain(lib, s, false, "/a.bmp", "/b.jpg");
+    const std::optional<convert::ConversionRequest> request = convert::conversionRequest(s, false);
+    ASSERT_TRUE(request);
+    convert::ChainResult ok = convert::runChain(lib, *request, "/a.bmp", "/b.jpg");
     EXPECT_FALSE(ok.failed);
     EXPECT_EQ(ok.stage, convert::Stage::Release);
 
-    lib.missingFunctions = {"DIBtoJPG"};
-    convert::ChainResult bad = convert::runChain(lib, s, false, "/a.bmp", "/b.jpg");
+    lib.results["DIBtoJPG"] = {0};
+    lib.failures["DIBtoJPG"] = {IMGCTL_ERR_DISK_FULL, "no space left on the disk"};
+    convert::ChainResult bad = convert::runChain(lib, *request, "/a.bmp", "/b.jpg");
     EXPECT_TRUE(bad.failed);
     EXPECT_EQ(bad.stage, convert::Stage::Convert);
-    EXPECT_NE(bad.cause.find("DIBtoJPG"), std::string::npos) << bad.cause;
+    EXPECT_EQ(bad.cause, "DIBtoJPG returned 0");
+    EXPECT_EQ(bad.file, "/b.jpg");
+    EXPECT_EQ(bad.errorCode, IMGCTL_ERR_DISK_FULL);
+    EXPECT_EQ(bad.libraryMessage, "no space left on the disk");
     EXPECT_GT(bad.heldImage, 0);
     convert::releaseHeldImage(lib, bad);
     EXPECT_EQ(bad.heldImage, 0);
     EXPECT_TRUE(lib.liveImages.empty());
+
+    // Indexes the window never holds ask for nothing.
+    s.formatIndex = 3;
+    EXPECT_FALSE(convert::conversionRequest(s, false));
+    s.formatIndex = 0, s.bitDepthIndex = -1;
+    EXPECT_FALSE(convert::conversionRequest(s, false));
 }
 
 } // namespace

@@ -40,7 +40,7 @@ struct CursorNotingLibrary : imagelib::RecordingLibrary {
 
 struct CursorNotingBox : convert::MessageBox {
     std::vector<bool> waiting;
-    void show(const std::string &, const std::string &) override {
+    void show(const std::string &, const std::string &, const std::string &) override {
         waiting.push_back(waitCursorOn());
     }
 };
@@ -130,7 +130,7 @@ TEST_F(WiredWindow, ConvertAndExitEndsAfterTheFailureBox) {
 }
 
 // A library that cannot be loaded is named in a box and the program keeps
-// running with everything as it was.
+// running with everything as it was: Browse tells An_Click that it failed.
 TEST_F(WiredWindow, LibraryMissingKeepsTheProgramRunning) {
     lib.libraryMissing = true;
     window->settings().jpegQuality = 77;
@@ -138,7 +138,7 @@ TEST_F(WiredWindow, LibraryMissingKeepsTheProgramRunning) {
     window->An_Click();
     EXPECT_EQ(log, (Log{"ShowOpen", "Box"}));
     ASSERT_EQ(box.shown.size(), 1u);
-    EXPECT_NE(box.shown[0].text.find("imgctl"), std::string::npos);
+    EXPECT_NE(box.shown[0].text.find("libimgctl.so"), std::string::npos);
     EXPECT_EQ(window->sourceText(), "");
     EXPECT_EQ(window->settings().filterIndex, 0);
     EXPECT_EQ(window->settings().jpegQuality, 77);
