@@ -12,12 +12,12 @@ namespace nubaro {
 
 namespace {
 
-// Fusion with check boxes and option buttons sized for the design's rows,
+// Fusion with check boxes and option buttons sized for the form's rows,
 // which are 12 pixels high: Fusion's own indicators are taller and would be
 // cut off at the top and bottom.
-class DesignStyle : public QProxyStyle {
+class FormStyle : public QProxyStyle {
   public:
-    DesignStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+    FormStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
 
     int pixelMetric(PixelMetric metric, const QStyleOption *option,
                     const QWidget *widget) const override {
@@ -35,9 +35,9 @@ class DesignStyle : public QProxyStyle {
 
 } // namespace
 
-QFont designCheckFont() {
-    QFont font(QString::fromUtf8(kDesignCheckFontFamily));
-    font.setPointSizeF(kDesignCheckFontPoints);
+QFont checkBoxFont() {
+    QFont font(QString::fromUtf8(kCheckFontFamily));
+    font.setPointSizeF(kCheckFontPoints);
     font.setWeight(QFont::Normal); // 400
     font.setItalic(false);
     font.setUnderline(false);
@@ -46,11 +46,11 @@ QFont designCheckFont() {
 }
 
 void setUpApplication() {
-    // Fontconfig knows no alias for the design's font name and would fall
+    // Fontconfig knows no alias for Check3's and Check4's font name and would fall
     // back to a wider Latin font; the substitution keeps the name in the code.
-    const QString designFamily = QString::fromUtf8(kDesignCheckFontFamily);
-    if (!QFont::substitutes(designFamily).contains(QString::fromUtf8(kUiFontFamily)))
-        QFont::insertSubstitution(designFamily, QString::fromUtf8(kUiFontFamily));
+    const QString checkFamily = QString::fromUtf8(kCheckFontFamily);
+    if (!QFont::substitutes(checkFamily).contains(QString::fromUtf8(kUiFontFamily)))
+        QFont::insertSubstitution(checkFamily, QString::fromUtf8(kUiFontFamily));
 
     QFont font(QString::fromUtf8(kUiFontFamily));
     font.setPointSizeF(kUiFontPoints);
@@ -58,8 +58,8 @@ void setUpApplication() {
 
     // The layout is fixed to the pixel; Fusion draws the same compact controls
     // on every desktop, where a desktop theme could make them bigger.
-    if (!dynamic_cast<DesignStyle *>(QApplication::style()))
-        QApplication::setStyle(new DesignStyle);
+    if (!dynamic_cast<FormStyle *>(QApplication::style()))
+        QApplication::setStyle(new FormStyle);
 
     QApplication::setWindowIcon(programIcon());
 }

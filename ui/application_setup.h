@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // What the program sets up once, before its window exists: the user-interface
-// font, the font-name mapping for the design's own fonts, the style and the
+// font, the font-name mapping for the fonts the form names, the style and the
 // program's icon.
 #pragma once
 
@@ -17,15 +17,15 @@ inline constexpr double kUiFontPoints = 9.0;
 
 // The font that Check3 and Check4 ask for by name. It maps onto the installed
 // metric-compatible P-Gothic.
-inline constexpr const char *kDesignCheckFontFamily = "ＭＳ Ｐゴシック";
-inline constexpr double kDesignCheckFontPoints = 8.25;
+inline constexpr const char *kCheckFontFamily = "ＭＳ Ｐゴシック";
+inline constexpr double kCheckFontPoints = 8.25;
 
-// The font Check3 and Check4 carry: the design's name, 8.25 points, regular,
+// The font Check3 and Check4 carry: the form's font name, 8.25 points, regular,
 // no italic, underline or strike-through (the Shift-JIS character set of the
-// design needs no setting: Qt picks glyphs by Unicode).
-QFont designCheckFont();
+// form needs no setting: Qt picks glyphs by Unicode).
+QFont checkBoxFont();
 
-// Maps the design's font name onto the installed one, sets the program's font,
+// Maps the form's font name onto the installed one, sets the program's font,
 // style and icon. Call once, after the QApplication exists and before any
 // widget is made; calling it again does no harm.
 void setUpApplication();

@@ -12,7 +12,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
-#include <QFocusEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -36,7 +35,7 @@ QString u8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// Places a control from its design geometry in twips. Inside a frame the
+// Places a control from the form's geometry in twips. Inside a frame the
 // position counts from the frame's outer top-left corner, which is where Qt
 // puts a group box's children as well.
 template <class Widget>
@@ -54,7 +53,7 @@ QLabel *label(QWidget *parent, const char *name, std::string_view caption, int l
     return widget;
 }
 
-// A label that sizes itself to its caption, from its design position.
+// A label that sizes itself to its caption, from its place on the form.
 QLabel *autoSizeLabel(QWidget *parent, const char *name, std::string_view caption, int left,
                       int top, int width, int height) {
     QLabel *widget = label(parent, name, caption, left, top, width, height);
@@ -74,7 +73,9 @@ QLineEdit *textBox(QWidget *parent, const char *name, const char *text, int left
 QPushButton *button(QWidget *parent, const char *name, std::string_view caption, int left, int top,
                     int width, int height) {
     auto *widget = place(new QPushButton(u8(caption), parent), name, left, top, width, height);
-    // No button is pressed by Enter or Esc.
+    // No button is the window's default or cancel button: Enter and Esc press
+    // none (Enter presses only the button that has the focus, see
+    // eventFilter).
     widget->setAutoDefault(false);
     widget->setDefault(false);
     return widget;
@@ -95,7 +96,7 @@ QCheckBox *checkBox(QWidget *parent, const char *name, std::string_view caption,
     return place(new QCheckBox(u8(caption), parent), name, left, top, width, height);
 }
 
-// A check box's value as the design counts it: 0 unchecked, 1 checked, 2 grayed.
+// A check box's value as the form counts it: 0 unchecked, 1 checked, 2 grayed.
 int checkValue(const QCheckBox *box) {
     switch (box->checkState()) {
     case Qt::Unchecked:
@@ -135,7 +136,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent) {
     setAcceptDrops(true);
     for (QLineEdit *box : {Text1, Text3.data(), Text4.data(), Text5.data()})
         box->setAcceptDrops(false);
-    // The layout's own height is the designed client area, 3540 twips.
+    // The layout's own height is the form's client area, 3540 twips.
     setOuterHeightTwips(kExpandedHeightTwips);
     Text1->setFocus(); // the first control in the tab order
 }
@@ -167,7 +168,7 @@ void MainWindow::buildControls() {
     client->setObjectName(QStringLiteral("client"));
     setCentralWidget(client);
 
-    // Positions and sizes in twips, as designed. Top area: source row and
+    // Positions and sizes in twips, the form's geometry. Top area: source row and
     // command band.
     Label1 = label(client, "Label1", "対象ファイルパス", 120, 45, 1320, 180);
     Text1 = textBox(client, "Text1", "", 1680, 0, 4695, 270);
@@ -201,16 +202,16 @@ void MainWindow::buildControls() {
     Label5 = autoSizeLabel(Frame5, "Label5", "圧縮率1(高)～100(低)", 240, 240, 1680, 180);
     Text4 = textBox(Frame5, "Text4", "60", 480, 480, 1215, 270);
     Check3 = checkBox(Frame5, "Check3", "プログレッシブJPEG", 240, 840, 1695, 375);
-    Check3->setFont(designCheckFont());
+    Check3->setFont(checkBoxFont());
 
     Frame6 = frame(Frame2, "Frame6", "PING保存詳細", 4920, 240, 2535, 1335);
     Label6 = autoSizeLabel(Frame6, "Label6", "圧縮率0(低)～9(高)", 480, 240, 1500, 180);
     Text5 = textBox(Frame6, "Text5", "5", 720, 480, 975, 270);
     Check4 = checkBox(Frame6, "Check4", "インターレースPNG", 360, 840, 1695, 375);
-    Check4->setFont(designCheckFont());
+    Check4->setFont(checkBoxFont());
 
     client->setFixedSize(twipsToPixels(kClientWidthTwips),
-                         twipsToPixels(kExpandedHeightTwips - kDesignChromeTwips));
+                         twipsToPixels(kExpandedHeightTwips - kFormChromeTwips));
 
     // Events.
     connect(Command1, &QPushButton::clicked, this, &MainWindow::Command1_Click);
@@ -229,15 +230,13 @@ void MainWindow::buildControls() {
     // A focused line edit claims Ctrl+A (select all) before the menu sees it.
     for (QLineEdit *box : {Text1, Text3.data(), Text4.data(), Text5.data()})
         box->installEventFilter(this);
-    // Tabbing into a group of option buttons lands on the chosen one.
-    for (int i = 0; i < 3; ++i) {
-        Option[i]->installEventFilter(this);
-        Option1[i]->installEventFilter(this);
-    }
+    // Enter presses the push button that has the focus, as Space does.
+    for (QPushButton *push : {Command1, Command3, Command4})
+        push->installEventFilter(this);
 }
 
 void MainWindow::applyTabOrder() {
-    // The design's tab order; labels and frames hold tab positions but never
+    // The form's tab order; labels and frames hold tab positions but never
     // take the focus, so they are left out of the chain.
     QWidget *const order[] = {Text1,    Command1, Option[0], Option[1],  Option[2],  Command3,
                               Command4, Text3,    Check1,    Option1[2], Option1[1], Option1[0],
@@ -374,25 +373,13 @@ void MainWindow::dropEvent(QDropEvent *event) {
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
-    // A group of option buttons is one tab stop, at its chosen button.
-    if (auto *button = qobject_cast<QRadioButton *>(watched)) {
-        const auto *group =
-            std::find(Option.begin(), Option.end(), button) != Option.end() ? &Option : &Option1;
-        if (event->type() == QEvent::FocusIn) {
-            const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
-            if (!button->isChecked() &&
-                (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)) {
-                for (QRadioButton *chosen : *group)
-                    if (chosen->isChecked() && chosen->isEnabled()) chosen->setFocus(reason);
-            }
-        } else if (event->type() == QEvent::KeyPress) {
-            const auto *key = static_cast<QKeyEvent *>(event);
-            const bool backtab =
-                key->key() == Qt::Key_Backtab ||
-                (key->key() == Qt::Key_Tab && (key->modifiers() & Qt::ShiftModifier));
-            if ((key->key() == Qt::Key_Tab || backtab) &&
-                !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
-                return tabOutOfGroup(button, *group, !backtab);
+    if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        auto *push = qobject_cast<QPushButton *>(watched);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        if (push && enter && !(key->modifiers() & ~Qt::KeypadModifier)) {
+            if (!key->isAutoRepeat()) push->click();
+            return true;
         }
     }
     if (event->type() == QEvent::ShortcutOverride) {
@@ -404,19 +391,45 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-bool MainWindow::tabOutOfGroup(QWidget *from, const std::array<QRadioButton *, 3> &group,
-                               bool forward) {
-    QWidget *w = from;
-    for (;;) {
+bool MainWindow::focusNextPrevChild(bool next) {
+    QWidget *from = focusWidget();
+    if (!from || !isAncestorOf(from)) return QMainWindow::focusNextPrevChild(next);
+    QWidget *to = nextTabStop(from, next);
+    if (to) to->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return to != nullptr;
+}
+
+const std::array<QRadioButton *, 3> *MainWindow::groupOf(const QWidget *w) const {
+    for (const auto *group : {&Option, &Option1})
+        if (std::find(group->begin(), group->end(), w) != group->end()) return group;
+    return nullptr;
+}
+
+bool MainWindow::liesBelowClientArea(const QWidget *w) const {
+    const int clientHeight = height() - menuBarHeight();
+    return w->mapTo(centralWidget(), QPoint(0, 0)).y() >= clientHeight;
+}
+
+QWidget *MainWindow::nextTabStop(QWidget *from, bool forward) const {
+    const auto *fromGroup = groupOf(from);
+    // The focus chain is a ring; once round it is enough.
+    qsizetype left = findChildren<QWidget *>().size() + 1;
+    for (QWidget *w = from; left-- > 0;) {
         w = forward ? w->nextInFocusChain() : w->previousInFocusChain();
-        if (w == from) return false;
-        if (std::find(group.begin(), group.end(), w) != group.end()) continue;
-        if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(this) &&
-            isAncestorOf(w)) {
-            w->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
-            return true;
+        if (w == from) return nullptr;
+        if (!(w->focusPolicy() & Qt::TabFocus) || !w->isEnabled() || !w->isVisibleTo(this) ||
+            !isAncestorOf(w) || liesBelowClientArea(w))
+            continue;
+        if (const auto *group = groupOf(w)) {
+            if (group == fromGroup) continue;
+            const bool chosenTakesIt = std::any_of(group->begin(), group->end(), [](auto *b) {
+                return b->isChecked() && b->isEnabled();
+            });
+            if (chosenTakesIt && !static_cast<QRadioButton *>(w)->isChecked()) continue;
         }
+        return w;
     }
+    return nullptr;
 }
 
 // ---- Commands ---------------------------------------------------------------
@@ -483,6 +496,10 @@ void MainWindow::Command4_Click() {
     setOuterHeightTwips(outcome.heightTwips);
     Command4->setText(u8(outcome.caption));
     settings_.detailsShown = outcome.detailsShown;
+    // The focus does not stay on a control the collapse hid (Alt+S leaves it
+    // where it was): it goes to the button, as a click would put it.
+    if (QWidget *focus = focusWidget(); focus && isAncestorOf(focus) && liesBelowClientArea(focus))
+        Command4->setFocus(Qt::OtherFocusReason);
 }
 
 // ---- Settings writers -------------------------------------------------------

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // MainWindow: the program's one window. It holds the controls under their
-// design names, the one ConversionSettings record, and one handler per control
+// form's names, the one ConversionSettings record, and one handler per control
 // event, named after the control and the event. The rules the handlers apply
 // live in Qt-free code (settings/settings_rules.h, ui/window_rules.h,
 // ui/spinner_logic.h); the handlers only read the controls and apply them.
@@ -79,11 +79,11 @@ class MainWindow : public QMainWindow {
     int check1Value() const;
 
     // The window's outer height in twips (title bar, menu bar and borders as
-    // designed), read and set as the design does.
+    // the form counts them), read and set as the details toggle does.
     int outerHeightTwips() const;
     void setOuterHeightTwips(int twips);
 
-    // A control or menu item by its design name ("Text1", "Option(2)",
+    // A control or menu item by its name on the form ("Text1", "Option(2)",
     // "Option1(0)", "Open"), or null.
     QObject *control(std::string_view name) const;
 
@@ -97,7 +97,7 @@ class MainWindow : public QMainWindow {
     // Ends the program through onEndProgram.
     void endProgram();
 
-    // ---- Controls, by design name ----
+    // ---- Controls, by their names on the form ----
     QMenu *File = nullptr;
     QAction *Open = nullptr;
     QAction *En = nullptr;
@@ -158,6 +158,8 @@ class MainWindow : public QMainWindow {
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // Tab and Shift+Tab: the next stop of the form's tab order (nextTabStop).
+    bool focusNextPrevChild(bool next) override;
 
   private:
     void buildMenu();
@@ -167,7 +169,15 @@ class MainWindow : public QMainWindow {
     void loadStepDone(int step);
     // Runs the Browse hook; false when Browse met a failure and reported it.
     bool browse();
-    bool tabOutOfGroup(QWidget *from, const std::array<QRadioButton *, 3> &group, bool forward);
+    // The control Tab (forward) or Shift+Tab moves the focus to from `from`,
+    // in the form's tab order, or null. Passed over: controls that cannot take
+    // the focus now (disabled or hidden), controls that lie below the client
+    // area (the options area while the window is collapsed), and the other
+    // buttons of a group of option buttons, which is one stop, at its chosen
+    // button.
+    QWidget *nextTabStop(QWidget *from, bool forward) const;
+    bool liesBelowClientArea(const QWidget *w) const;
+    const std::array<QRadioButton *, 3> *groupOf(const QWidget *w) const;
     int menuBarHeight() const;
 
     ConversionSettings settings_;

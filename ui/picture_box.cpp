@@ -4,6 +4,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 
 namespace nubaro {
 
@@ -43,6 +45,25 @@ void PictureBox::paintEvent(QPaintEvent *event) {
     fitImage();
     QPainter painter(this);
     painter.drawImage(event->rect(), image_, event->rect());
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.backgroundColor = palette().color(QPalette::Window);
+        // The box takes the focus only from the keyboard: the style draws
+        // the frame for such a focus alone.
+        focus.state |= QStyle::State_KeyboardFocusChange;
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    }
+}
+
+void PictureBox::focusInEvent(QFocusEvent *event) {
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void PictureBox::focusOutEvent(QFocusEvent *event) {
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void PictureBox::resizeEvent(QResizeEvent *event) {

@@ -2,6 +2,8 @@
 // Picture1: a borderless, flat drawing surface with a persistent backing
 // image. Code draws into image() and calls refresh(); every repaint shows the
 // backing image again, so covering and uncovering the box keeps the picture.
+// While the box has the keyboard focus, a focus frame is drawn over the
+// picture (never into the backing image).
 #pragma once
 
 #include <QImage>
@@ -28,6 +30,8 @@ class PictureBox : public QWidget {
   protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
 
   private:
     // The box may be resized while hidden, when Qt holds its resize event

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Qt-free rules of the main window: how the design's outer heights map onto
+// Qt-free rules of the main window: how the form's outer heights map onto
 // the toolkit's window, which controls each option panel switches, which panel
 // a format choice enables, and the details toggle's decision.
 #pragma once
@@ -13,40 +13,40 @@ namespace nubaro {
 
 // ---- Units and heights ------------------------------------------------------
 
-// The layout is designed in twips; at 96 dots per inch 15 twips are one pixel.
+// The form's geometry is in twips; at 96 dots per inch 15 twips are one pixel.
 inline constexpr int kTwipsPerPixel = 15;
 
 // The window's outer heights (title bar, menu bar and borders included).
 inline constexpr int kCollapsedHeightTwips = 1575;
 inline constexpr int kExpandedHeightTwips = 4200;
 
-// In the design, title bar, menu bar and frame take 660 twips of the outer
+// On the form, title bar, menu bar and frame take 660 twips of the outer
 // height together; the client area is what remains.
-inline constexpr int kDesignChromeTwips = 660;
+inline constexpr int kFormChromeTwips = 660;
 
-// The client area's designed width: 7935 twips, 529 pixels.
+// The client area's width on the form: 7935 twips, 529 pixels.
 inline constexpr int kClientWidthTwips = 7935;
 
 constexpr int twipsToPixels(int twips) {
     return twips / kTwipsPerPixel;
 }
 
-// The one place where the design's outer heights meet the toolkit. Qt's window
+// The one place where the form's outer heights meet the toolkit. Qt's window
 // height counts the menu bar but no title bar or border, so the client area
-// keeps its designed height (outer height less 660 twips) and the real menu
+// keeps the form's height (outer height less 660 twips) and the real menu
 // bar's height is added on top of it.
 constexpr int windowHeightForOuterTwips(int outerTwips, int menuBarPixels) {
-    return twipsToPixels(outerTwips - kDesignChromeTwips) + menuBarPixels;
+    return twipsToPixels(outerTwips - kFormChromeTwips) + menuBarPixels;
 }
 constexpr int outerTwipsForWindowHeight(int windowPixels, int menuBarPixels) {
-    return (windowPixels - menuBarPixels) * kTwipsPerPixel + kDesignChromeTwips;
+    return (windowPixels - menuBarPixels) * kTwipsPerPixel + kFormChromeTwips;
 }
 
 // ---- Option panels ----------------------------------------------------------
 
 enum class Panel { Bmp, Jpeg, Png };
 
-// The controls whose enabled state a panel procedure sets, by design name, in
+// The controls whose enabled state a panel procedure sets, by name, in
 // the order the procedure sets them.
 std::span<const std::string_view> panelControls(Panel panel);
 

@@ -248,10 +248,13 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{"CtrlAOnCommand4", "Command4", Qt::Key_A, Qt::ControlModifier, kAn},
         KeyCase{"AltCInText1", "Text1", Qt::Key_C, Qt::AltModifier, {"convert"}},
         KeyCase{"AltCOnCommand1", "Command1", Qt::Key_C, Qt::AltModifier, {"convert"}},
-        // Enter and Esc press no button, wherever the focus is.
+        // No button is the window's default: Enter elsewhere and Esc press
+        // none. Enter presses the button that has the focus, as Space does.
         KeyCase{"EnterInText1", "Text1", Qt::Key_Return, Qt::NoModifier, {}},
-        KeyCase{"EnterOnCommand3", "Command3", Qt::Key_Return, Qt::NoModifier, {}},
-        KeyCase{"KeypadEnterOnCommand1", "Command1", Qt::Key_Enter, Qt::KeypadModifier, {}},
+        KeyCase{"EnterOnOption", "Option(0)", Qt::Key_Return, Qt::NoModifier, {}},
+        KeyCase{"EnterOnCommand3", "Command3", Qt::Key_Return, Qt::NoModifier, {"convert"}},
+        KeyCase{"KeypadEnterOnCommand1", "Command1", Qt::Key_Enter, Qt::KeypadModifier, {"browse"}},
+        KeyCase{"CtrlEnterOnCommand3", "Command3", Qt::Key_Return, Qt::ControlModifier, {}},
         KeyCase{"EscInText1", "Text1", Qt::Key_Escape, Qt::NoModifier, {}},
         KeyCase{"EscOnCommand3", "Command3", Qt::Key_Escape, Qt::NoModifier, {}}),
     [](const auto &info) { return std::string(info.param.name); });

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The window's Qt-free rules: the mapping of the design's outer heights and the
+// The window's Qt-free rules: the mapping of the form's outer heights and the
 // details toggle's decision. (The panel table is checked through the real
 // widgets in window_test.cpp.)
 #include "window_rules.h"
@@ -41,7 +41,7 @@ INSTANTIATE_TEST_SUITE_P(
         ToggleCase{1590, 1575, "詳細表示(&S)", 0}, ToggleCase{1560, 1575, "詳細表示(&S)", 0},
         ToggleCase{3000, 1575, "詳細表示(&S)", 0}, ToggleCase{0, 1575, "詳細表示(&S)", 0}));
 
-TEST(WindowHeights, DesignHeightsGiveTheDesignedClientAreas) {
+TEST(WindowHeights, FormHeightsGiveTheFormsClientAreas) {
     // Whatever the menu bar's height, the client area is 61 pixels collapsed
     // (915 twips: below the command band's bottom at 855, above the options
     // area's top at 960) and 236 pixels expanded (3540 twips).

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The window as a person sees it: every control's place, container, caption,
-// font and tab order against the design; the start state; the option panels,
+// font and tab order against the form; the start state; the option panels,
 // the details toggle, the spinners and the picture box driven through the
 // real widgets. The run leaves window-collapsed.png and window-expanded.png in
 // the build folder.
@@ -90,17 +90,17 @@ class WindowTest : public ::testing::Test {
 
 // ---- Layout -----------------------------------------------------------------
 
-struct Design {
+struct FormPlace {
     const char *name;
-    const char *kind; // Qt class standing for the design's kind of control
+    const char *kind; // Qt class standing for the form's kind of control
     const char *container;
     const char *caption;     // caption or initial text
-    int x, y, width, height; // pixels: the design's twips divided by 15
+    int x, y, width, height; // pixels: the form's twips divided by 15
     bool autoSize;
 };
 
-// The design's table, converted by hand to pixels at 96 dots per inch.
-const Design kDesign[] = {
+// The form's controls, converted by hand to pixels at 96 dots per inch.
+const FormPlace kForm[] = {
     {"Label1", "QLabel", "MainWindow", "対象ファイルパス", 8, 3, 88, 12, false},
     {"Text1", "QLineEdit", "MainWindow", "", 112, 0, 313, 18, false},
     {"Command1", "QPushButton", "MainWindow", "参照", 440, 0, 73, 17, false},
@@ -139,11 +139,11 @@ QString captionOf(const QWidget *w) {
     return {};
 }
 
-void PrintTo(const Design &d, std::ostream *os) {
+void PrintTo(const FormPlace &d, std::ostream *os) {
     *os << d.name;
 }
 
-class ControlLayout : public ::testing::TestWithParam<Design> {
+class ControlLayout : public ::testing::TestWithParam<FormPlace> {
   protected:
     static void SetUpTestSuite() {
         nubaro::setUpApplication();
@@ -157,8 +157,8 @@ class ControlLayout : public ::testing::TestWithParam<Design> {
 };
 MainWindow *ControlLayout::created = nullptr;
 
-TEST_P(ControlLayout, PlaceContainerCaptionAndFontAsDesigned) {
-    const Design &d = GetParam();
+TEST_P(ControlLayout, PlaceContainerCaptionAndFontAsOnTheForm) {
+    const FormPlace &d = GetParam();
     QWidget *w = widget(*created, d.name);
     ASSERT_NE(w, nullptr);
     EXPECT_TRUE(w->inherits(d.kind)) << w->metaObject()->className();
@@ -169,7 +169,7 @@ TEST_P(ControlLayout, PlaceContainerCaptionAndFontAsDesigned) {
     EXPECT_EQ(containerName, u8(d.container));
 
     if (d.autoSize) {
-        // Sized to the caption at the actual font, from the designed corner.
+        // Sized to the caption at the actual font, from the form's corner.
         EXPECT_EQ(w->pos(), QPoint(d.x, d.y));
         EXPECT_EQ(w->size(), w->sizeHint());
         EXPECT_EQ(w->height(), w->fontMetrics().height());
@@ -224,7 +224,7 @@ TEST_P(ControlLayout, PlaceContainerCaptionAndFontAsDesigned) {
     EXPECT_EQ(w->isEnabled(), name != "Check1");
 }
 
-INSTANTIATE_TEST_SUITE_P(Design, ControlLayout, ::testing::ValuesIn(kDesign), [](const auto &info) {
+INSTANTIATE_TEST_SUITE_P(Form, ControlLayout, ::testing::ValuesIn(kForm), [](const auto &info) {
     std::string n = info.param.name;
     for (char &c : n)
         if (c == '(' || c == ')') c = '_';
@@ -255,7 +255,7 @@ TEST_F(WindowTest, WindowPropertiesAndMenu) {
     }
 }
 
-TEST_F(WindowTest, FocusChainIsTheDesignsTabOrder) {
+TEST_F(WindowTest, FocusChainIsTheFormsTabOrder) {
     // Labels and frames hold tab positions but never take the focus.
     std::vector<std::string> chain;
     QWidget *w = window->Text1;
@@ -282,30 +282,96 @@ std::vector<std::string> tabWalk(int presses, Qt::Key key = Qt::Key_Tab) {
     return visited;
 }
 
-TEST_F(WindowTest, TabVisitsEachGroupAtItsChosenButton) {
-    // Every panel usable; a group of option buttons is one stop, at the
-    // button that is chosen.
-    for (QWidget *w : window->findChildren<QWidget *>())
-        w->setEnabled(true);
-    window->Option[2]->setChecked(true);
-    window->Option1[1]->setChecked(true);
-    showAndActivate();
-    EXPECT_EQ(QApplication::focusWidget(), window->Text1);
-    EXPECT_EQ(tabWalk(13),
-              (std::vector<std::string>{"Command1", "Option(2)", "Command3", "Command4", "Text3",
-                                        "Check1", "Option1(1)", "Text4", "Check3", "Text5",
-                                        "Check4", "Picture1", "Text1"}));
-    window->Text4->setFocus();
-    EXPECT_EQ(tabWalk(3, Qt::Key_Backtab),
-              (std::vector<std::string>{"Option1(1)", "Check1", "Text3"}));
+struct TabCase {
+    const char *name;
+    bool expanded;
+    bool everyPanelUsable; // every control enabled, Option(2) and Option1(1) chosen
+    const char *from;
+    Qt::Key key;
+    std::vector<std::string> visited;
+};
+
+void PrintTo(const TabCase &c, std::ostream *os) {
+    *os << c.name;
 }
 
-TEST_F(WindowTest, TabFromCommand1InStartStateReachesCommand3BeforeCommand4) {
+class TabOrder : public WindowTest, public ::testing::WithParamInterface<TabCase> {};
+
+// A group of option buttons is one stop, at its chosen button; disabled
+// controls are passed over, and so, while the window is collapsed, are the
+// controls below the client area, which stay enabled.
+TEST_P(TabOrder, VisitsTheReachableControlsInTheFormsOrder) {
+    const TabCase &c = GetParam();
+    if (c.everyPanelUsable) {
+        for (QWidget *w : window->findChildren<QWidget *>())
+            w->setEnabled(true);
+        window->Option[2]->setChecked(true);
+        window->Option1[1]->setChecked(true);
+    }
+    if (c.expanded) window->Command4_Click();
     showAndActivate();
-    window->Command1->setFocus();
-    // The disabled JPEG and PNG panels and Check1 are passed over.
-    EXPECT_EQ(tabWalk(6), (std::vector<std::string>{"Option(0)", "Command3", "Command4", "Text3",
-                                                    "Option1(0)", "Picture1"}));
+    EXPECT_EQ(QApplication::focusWidget(), window->Text1);
+    widget(*window, c.from)->setFocus();
+    EXPECT_EQ(tabWalk(int(c.visited.size()), c.key), c.visited);
+    EXPECT_TRUE(window->Text3->isEnabled()) << "passed over, not disabled";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Walks, TabOrder,
+    ::testing::Values(
+        TabCase{"CollapsedSkipsTheOptionsArea",
+                false,
+                false,
+                "Command1",
+                Qt::Key_Tab,
+                {"Option(0)", "Command3", "Command4", "Picture1", "Text1"}},
+        TabCase{"CollapsedBackwards",
+                false,
+                false,
+                "Text1",
+                Qt::Key_Backtab,
+                {"Picture1", "Command4", "Command3", "Option(0)", "Command1", "Text1"}},
+        TabCase{"CollapsedWithEveryPanelUsable",
+                false,
+                true,
+                "Text1",
+                Qt::Key_Tab,
+                {"Command1", "Option(2)", "Command3", "Command4", "Picture1", "Text1"}},
+        // Expanded, the full order; Command3 comes before Command4, which
+        // stands to its left.
+        TabCase{"ExpandedStartState",
+                true,
+                false,
+                "Command1",
+                Qt::Key_Tab,
+                {"Option(0)", "Command3", "Command4", "Text3", "Option1(0)", "Picture1"}},
+        TabCase{"ExpandedEveryGroupAtItsChosenButton",
+                true,
+                true,
+                "Text1",
+                Qt::Key_Tab,
+                {"Command1", "Option(2)", "Command3", "Command4", "Text3", "Check1", "Option1(1)",
+                 "Text4", "Check3", "Text5", "Check4", "Picture1", "Text1"}},
+        TabCase{"ExpandedBackwardsThroughAGroup",
+                true,
+                true,
+                "Text4",
+                Qt::Key_Backtab,
+                {"Option1(1)", "Check1", "Text3", "Command4"}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// Collapsing with the focus in the options area (Alt+S leaves it there)
+// takes it to the details button: typing then changes no hidden setting.
+TEST_F(WindowTest, CollapsingTakesTheFocusOutOfTheOptionsArea) {
+    window->Command4_Click();
+    showAndActivate();
+    window->Text3->setFocus();
+    QTest::keyClick(window->Text3, Qt::Key_S, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->outerHeightTwips() == 1575; }));
+    EXPECT_EQ(QApplication::focusWidget(), window->Command4);
+    QTest::keyClicks(QApplication::focusWidget(), "7");
+    EXPECT_EQ(window->Text3->text(), u8("0"));
+    EXPECT_EQ(window->settings().grayLevel, 0);
 }
 
 // ---- Start state ------------------------------------------------------------
@@ -526,7 +592,7 @@ struct SpinnerCase {
     int format; // the format whose panel holds the box
     int lower, upper, start;
     int16_t ConversionSettings::*field;
-    int designX, designWidth; // the box's designed place, pixels
+    int formX, formWidth; // the box's place on the form, pixels
 };
 
 void PrintTo(const SpinnerCase &c, std::ostream *os) {
@@ -544,8 +610,8 @@ TEST_P(Spinner, SitsAtTheBoxsRightEdgeWithinItsFormerWidth) {
     UpDownControl *spinner = spinnerOf(box());
     ASSERT_NE(spinner, nullptr);
     EXPECT_EQ(spinner->parentWidget(), box()->parentWidget()); // siblings in the frame
-    EXPECT_EQ(box()->x(), c.designX);
-    EXPECT_EQ(box()->width() + spinner->width(), c.designWidth);
+    EXPECT_EQ(box()->x(), c.formX);
+    EXPECT_EQ(box()->width() + spinner->width(), c.formWidth);
     EXPECT_EQ(spinner->x(), box()->x() + box()->width());
     EXPECT_EQ(spinner->y(), box()->y());
     EXPECT_EQ(spinner->height(), box()->height());
@@ -733,6 +799,18 @@ TEST_F(WindowTest, PictureSurvivesRepaints) {
     const QImage all = window->grab().toImage();
     const QPoint at = window->Picture1->mapTo(window.get(), QPoint(4, 6));
     EXPECT_EQ(all.pixel(at), qRgb(200, 30, 40));
+}
+
+TEST_F(WindowTest, Picture1ShowsAFocusFrameWhileItHasTheFocus) {
+    showAndActivate();
+    const QImage picture = window->Picture1->image();
+    const QImage plain = window->Picture1->grab().toImage();
+    window->Picture1->setFocus(Qt::TabFocusReason);
+    const QImage focused = window->Picture1->grab().toImage();
+    EXPECT_NE(focused, plain);
+    EXPECT_EQ(window->Picture1->image(), picture) << "the frame went into the picture";
+    window->Text1->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(window->Picture1->grab().toImage(), plain);
 }
 
 // ---- Screenshots ------------------------------------------------------------
