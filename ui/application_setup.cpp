@@ -7,14 +7,24 @@
 #include <QPixmap>
 #include <QProxyStyle>
 #include <QStyleFactory>
+#include <QStyleOptionGroupBox>
+
+#include <algorithm>
 
 namespace nubaro {
 
 namespace {
 
-// Fusion with check boxes and option buttons sized for the form's rows,
-// which are 12 pixels high: Fusion's own indicators are taller and would be
-// cut off at the top and bottom.
+// Fusion with two changes for the form's geometry, which the whole window
+// shares:
+// - check boxes and option buttons sized for the form's rows, which are 12
+//   pixels high: Fusion's own indicators are taller and would be cut off at
+//   the top and bottom;
+// - every frame (group box) draws its border through the middle of its
+//   caption, the caption's background breaking the line, so that the first
+//   row of controls, 240 twips below the frame's top, lies clear of the
+//   border. Fusion draws the caption above the border instead, and the
+//   border then runs through that first row.
 class FormStyle : public QProxyStyle {
   public:
     FormStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
@@ -31,6 +41,60 @@ class FormStyle : public QProxyStyle {
             return QProxyStyle::pixelMetric(metric, option, widget);
         }
     }
+
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex *option, SubControl sub,
+                         const QWidget *widget) const override {
+        const auto *box = qstyleoption_cast<const QStyleOptionGroupBox *>(option);
+        if (control != CC_GroupBox || !box) {
+            return QProxyStyle::subControlRect(control, option, sub, widget);
+        }
+        const int lineHeight = box->fontMetrics.height();
+        switch (sub) {
+        case SC_GroupBoxLabel: {
+            if (box->text.isEmpty()) return {};
+            const int textWidth =
+                box->fontMetrics.size(Qt::TextShowMnemonic, box->text).width() + 2 * kCaptionPad;
+            return {box->rect.left() + kCaptionIndent, box->rect.top(),
+                    std::min(textWidth, box->rect.width() - 2 * kCaptionIndent), lineHeight};
+        }
+        case SC_GroupBoxFrame:
+            return box->rect.adjusted(0, lineHeight / 2, 0, 0);
+        case SC_GroupBoxContents:
+            return box->rect.adjusted(kEtch, lineHeight, -kEtch, -kEtch);
+        default:
+            return {};
+        }
+    }
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex *option,
+                            QPainter *painter, const QWidget *widget) const override {
+        const auto *box = qstyleoption_cast<const QStyleOptionGroupBox *>(option);
+        if (control != CC_GroupBox || !box) {
+            QProxyStyle::drawComplexControl(control, option, painter, widget);
+            return;
+        }
+        painter->save();
+        // An etched line: a shadow, and a highlight one pixel inside it.
+        const QRect frame = subControlRect(control, box, SC_GroupBoxFrame, widget);
+        painter->setPen(box->palette.color(QPalette::Light));
+        painter->drawRect(frame.adjusted(1, 1, -1, -1));
+        painter->setPen(box->palette.color(QPalette::Window).darker(150));
+        painter->drawRect(frame.adjusted(0, 0, -2, -2));
+        const QRect label = subControlRect(control, box, SC_GroupBoxLabel, widget);
+        if (!label.isEmpty()) {
+            painter->fillRect(label, box->palette.window());
+            proxy()->drawItemText(painter, label.adjusted(kCaptionPad, 0, 0, 0),
+                                  Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic,
+                                  box->palette, box->state & State_Enabled, box->text,
+                                  QPalette::WindowText);
+        }
+        painter->restore();
+    }
+
+  private:
+    static constexpr int kCaptionIndent = 6; // the caption's background from the frame's left
+    static constexpr int kCaptionPad = 2;    // background on either side of the caption
+    static constexpr int kEtch = 2;          // the border's width
 };
 
 } // namespace
@@ -58,8 +122,7 @@ void setUpApplication() {
 
     // The layout is fixed to the pixel; Fusion draws the same compact controls
     // on every desktop, where a desktop theme could make them bigger.
-    if (!dynamic_cast<FormStyle *>(QApplication::style()))
-        QApplication::setStyle(new FormStyle);
+    if (!dynamic_cast<FormStyle *>(QApplication::style())) QApplication::setStyle(new FormStyle);
 
     QApplication::setWindowIcon(programIcon());
 }

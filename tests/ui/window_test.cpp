@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
+#include <QStyleOptionGroupBox>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -811,6 +812,78 @@ TEST_F(WindowTest, Picture1ShowsAFocusFrameWhileItHasTheFocus) {
     EXPECT_EQ(window->Picture1->image(), picture) << "the frame went into the picture";
     window->Text1->setFocus(Qt::TabFocusReason);
     EXPECT_EQ(window->Picture1->grab().toImage(), plain);
+}
+
+// ---- Frames -----------------------------------------------------------------
+
+int darkest(const QImage &image, const QRect &area) {
+    int value = 255;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            value = std::min(value, qGray(image.pixel(x, y)));
+    return value;
+}
+
+// Every frame draws its border through the middle of its caption, and no
+// control inside touches the border or the caption: checked on the controls'
+// places and on the drawn window, where each border line is one unbroken
+// colour but for the caption's background.
+TEST_F(WindowTest, FramesDrawTheirBorderThroughTheCaptionClearOfEveryControl) {
+    window->Command4_Click();
+    showAndActivate();
+    const QImage shot = window->grab().toImage();
+    const QRgb background = shot.pixel(window->centralWidget()->mapTo(window.get(), QPoint(1, 1)));
+    for (QGroupBox *frame : window->findChildren<QGroupBox *>()) {
+        SCOPED_TRACE(frame->objectName().toStdString());
+        QStyleOptionGroupBox option;
+        option.initFrom(frame);
+        option.text = frame->title();
+        option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+        const QRect border = frame->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                            QStyle::SC_GroupBoxFrame, frame);
+        const QRect caption = frame->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                             QStyle::SC_GroupBoxLabel, frame);
+        EXPECT_LT(caption.top(), border.top());
+        EXPECT_GT(caption.bottom(), border.top());
+        EXPECT_EQ(border.top(), caption.center().y()) << "the line runs through the middle";
+        for (QWidget *inside : frame->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            const QRect place = inside->geometry();
+            EXPECT_TRUE(border.adjusted(2, 2, -2, -2).contains(place))
+                << inside->objectName().toStdString() << " on the border";
+            EXPECT_FALSE(place.intersects(caption))
+                << inside->objectName().toStdString() << " on the caption";
+        }
+
+        // The drawn lines: the top one apart from the caption, the sides and
+        // the bottom, each pixel the top line's first colour.
+        const QPoint at = frame->mapTo(window.get(), QPoint(0, 0));
+        const QRect line = border.translated(at);
+        const QRgb ink = shot.pixel(line.left(), line.top());
+        EXPECT_NE(ink, background);
+        int off = 0;
+        for (int x = line.left(); x < line.right(); ++x) {
+            const bool underCaption = x >= caption.left() + at.x() && x <= caption.right() + at.x();
+            if (!underCaption) off += shot.pixel(x, line.top()) != ink;
+            off += shot.pixel(x, line.bottom() - 1) != ink;
+        }
+        for (int y = line.top(); y < line.bottom(); ++y)
+            off += (shot.pixel(line.left(), y) != ink) + (shot.pixel(line.right() - 1, y) != ink);
+        EXPECT_EQ(off, 0) << "pixels of the border drawn over";
+        EXPECT_EQ(shot.pixel(caption.left() + at.x(), line.top()), background)
+            << "the caption's background does not break the line";
+    }
+    // A disabled frame's caption is greyed: its darkest ink is lighter.
+    const auto captionInk = [&](QGroupBox *frame) {
+        QStyleOptionGroupBox option;
+        option.initFrom(frame);
+        option.text = frame->title();
+        const QRect caption = frame->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                             QStyle::SC_GroupBoxLabel, frame);
+        return darkest(shot, caption.translated(frame->mapTo(window.get(), QPoint(0, 0))));
+    };
+    ASSERT_TRUE(window->Frame3->isEnabled());
+    ASSERT_FALSE(window->Frame5->isEnabled());
+    EXPECT_GT(captionInk(window->Frame5), captionInk(window->Frame3) + 60);
 }
 
 // ---- Screenshots ------------------------------------------------------------
