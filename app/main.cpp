@@ -13,7 +13,7 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     nubaro::setUpApplication();
 
-    convert::installJapaneseQtTranslations();
+    convert::installJapanese();
 
     nubaro::MainWindow window;
     imagelib::ImgctlLibrary library; // loaded by name when first used

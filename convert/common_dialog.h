@@ -3,7 +3,9 @@
 // the FileDialog properties. Filter entries show their descriptions exactly
 // as written; the dialog starts on FilterIndex with FileName in the name box,
 // appends the extension of the entry in effect (DefaultExt at first) to a name
-// typed without one, and asks before replacing a file when Flags has 2.
+// typed without one, and asks before replacing a file when Flags has 2. The
+// file list shows sizes, types and dates in Japanese whatever the system's
+// locale, and the dialog opens wide enough for its side bar and columns.
 #pragma once
 
 #include "ports.h"

@@ -51,9 +51,10 @@ void ErrorBox::show(const std::string &text, const std::string &title, const std
     runner_(box);
 }
 
-bool installJapaneseQtTranslations() {
+bool installJapanese() {
     auto *app = QCoreApplication::instance();
     if (!app) return false;
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
     auto *translator = new QTranslator(app);
     if (!translator->load(QStringLiteral("qtbase_ja"),
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {

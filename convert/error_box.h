@@ -30,9 +30,11 @@ class ErrorBox final : public MessageBox {
     Runner runner_;
 };
 
-// Loads Qt's own Japanese texts (file dialog and message box buttons and
-// prompts) into the application. Returns false when they are not installed.
-bool installJapaneseQtTranslations();
+// Makes Qt speak Japanese whatever the system's locale: Japanese is the
+// default locale (dates, sizes and file types in the file dialogs), and Qt's
+// own texts (file dialog and message box buttons and prompts) are loaded.
+// Returns false when those texts are not installed.
+bool installJapanese();
 
 // The wait cursor over the whole application, on or off.
 void setWaitCursor(bool on);

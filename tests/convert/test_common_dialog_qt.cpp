@@ -10,9 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QHeaderView>
 #include <QLabel>
+#include <QListView>
+#include <QTreeView>
 
 #include <fstream>
+#include <map>
 
 using namespace convert_test;
 using convert::CommonDialog1;
@@ -230,7 +235,7 @@ TEST(ErrorBox, NoLineIsBroken) {
 }
 
 TEST(QtTranslations, DialogButtonsInJapanese) {
-    ASSERT_TRUE(convert::installJapaneseQtTranslations());
+    ASSERT_TRUE(convert::installJapanese());
     CommonDialog1 dialog;
     dialog.Filter = "PINGファイル|*.png";
     QString accept, cancel;
@@ -247,6 +252,75 @@ TEST(QtTranslations, DialogButtonsInJapanese) {
     EXPECT_NE(cancel, "Cancel");
     EXPECT_NE(accept, "&Save");
     EXPECT_FALSE(accept.isEmpty());
+}
+
+// In the C locale (the test runs so) the file list still shows folders,
+// types and dates in Japanese, and the dialog opens wide enough for its side
+// bar and every column.
+TEST(CommonDialog1, FileListInJapaneseWithWholeColumns) {
+    ASSERT_TRUE(convert::installJapanese());
+    TempDir dir;
+    std::filesystem::create_directory(dir / "写真");
+    std::filesystem::copy_file(testing_support::corpus("pngsuite/basn2c08.png"), dir / "a.png");
+    const QDateTime stamp(QDate(2001, 2, 3), QTime(14, 5));
+    {
+        QFile file(q(dir / "a.png"));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(stamp, QFileDevice::FileModificationTime));
+    }
+    CommonDialog1 dialog;
+    dialog.Filter = kOpenFilter;
+    dialog.FileName = (dir / "a.png").string();
+
+    std::map<QString, QStringList> rows; // name: size, type, date
+    QStringList headers;
+    dialog.setRunner([&](QFileDialog &d) {
+        d.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
+        auto *tree = d.findChild<QTreeView *>("treeView");
+        auto *sideBar = d.findChild<QListView *>("sidebar");
+        if (!tree || !sideBar) {
+            ADD_FAILURE() << "no file list or side bar";
+            return int(QDialog::Rejected);
+        }
+        QAbstractItemModel *model = tree->model();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return model->rowCount(tree->rootIndex()) == 2; }));
+        QTest::qWait(200); // the types and dates come from a thread
+        const QFontMetrics metrics(tree->font());
+        int columns = 0;
+        for (int c = 0; c < 4; ++c) {
+            headers << model->headerData(c, Qt::Horizontal).toString();
+            columns += tree->header()->sectionSize(c);
+        }
+        for (int r = 0; r < model->rowCount(tree->rootIndex()); ++r) {
+            QStringList texts;
+            for (int c = 1; c < 4; ++c) {
+                const QString text = model->index(r, c, tree->rootIndex()).data().toString();
+                texts << text;
+                EXPECT_LT(metrics.horizontalAdvance(text), tree->header()->sectionSize(c))
+                    << text.toStdString() << " is cut off";
+            }
+            rows[model->index(r, 0, tree->rootIndex()).data().toString()] = texts;
+        }
+        EXPECT_LE(columns, tree->viewport()->width()) << "the columns run past the list";
+        const QFontMetrics sideMetrics(sideBar->font());
+        for (int r = 0; r < sideBar->model()->rowCount(); ++r) {
+            const QString place = sideBar->model()->index(r, 0).data().toString();
+            EXPECT_LT(sideMetrics.horizontalAdvance(place) + sideBar->iconSize().width(),
+                      sideBar->viewport()->width())
+                << place.toStdString() << " is cut off";
+        }
+        d.hide();
+        return int(QDialog::Rejected);
+    });
+    dialog.ShowOpen();
+
+    EXPECT_EQ(headers, (QStringList{"名前", "サイズ", "タイプ", "更新日"}));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows["写真"].value(1), "フォルダー");
+    EXPECT_EQ(rows["写真"].value(0), "");
+    EXPECT_TRUE(rows["a.png"].value(1).contains("画像")) << rows["a.png"].value(1).toStdString();
+    EXPECT_EQ(rows["a.png"].value(2), "2001/02/03 14:05");
 }
 
 } // namespace
