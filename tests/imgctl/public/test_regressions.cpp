@@ -19,7 +19,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path regressionsDir() { return NUBARO_REGRESSIONS_DIR; }
+fs::path regressionsDir() {
+    return NUBARO_REGRESSIONS_DIR;
+}
 
 std::vector<fs::path> inputs() {
     std::vector<fs::path> files;
