@@ -336,10 +336,6 @@ struct FailureCase {
     bool readOnlyOutput = false; // the output exists, mode 0444, in a folder the user may write
 };
 
-void PrintTo(const FailureCase &c, std::ostream *os) {
-    *os << c.name;
-}
-
 class CliFailure : public testing::TestWithParam<FailureCase> {};
 
 // One line: the source, the library's cause, the step that failed; the

@@ -4,7 +4,6 @@
 #include "failure_text.h"
 #include "fixture.h"
 
-#include <cstring>
 #include <functional>
 
 using namespace convert_test;
@@ -74,6 +73,10 @@ const ChainCase kChainCases[] = {
     {"PngDetailsShownLevel5Interlaced", 0,
      [](auto &s) { s.formatIndex = 2, s.detailsShown = kTrue, s.interlaced = kTrue; },
      "ToDIB(/s/src.png) DIBtoPNGex(/o/c.png,11," + pngRecord(0x80, 5) + ") DeleteDIB(11)"},
+    // Only -1 counts as interlaced.
+    {"PngDetailsShownInterlacedOneIsNot", 0,
+     [](auto &s) { s.formatIndex = 2, s.detailsShown = kTrue, s.interlaced = 1; },
+     "ToDIB(/s/src.png) DIBtoPNGex(/o/c.png,11," + pngRecord(0x00, 5) + ") DeleteDIB(11)"},
     {"PngDetailsShownLevel0Interlaced", 0,
      [](auto &s) {
          s.formatIndex = 2, s.detailsShown = kTrue, s.interlaced = kTrue, s.pngLevel = 0;
@@ -215,8 +218,7 @@ const FailureCase kFailureCases[] = {
      "ToDIB(/s/src.bmp) RLEtoDIB(11)" + kAsked, "DeleteDIB(11)"},
     {"DepthStepReturnsZero", 1,
      [](auto &s, auto &l) {
-         s.bitDepthIndex = 2;
-         failing("DIBto8Bit", IMGCTL_ERR_OUT_OF_MEMORY)(l);
+         s.bitDepthIndex = 2, failing("DIBto8Bit", IMGCTL_ERR_OUT_OF_MEMORY)(l);
      },
      kConvertBox, "ファイル：/s/src.bmp\n原因：メモリが足りません。",
      "ToDIB(/s/src.bmp) RLEtoDIB(11) DIBto8Bit(12,0,0)" + kAsked, "DeleteDIB(12)"},
@@ -232,10 +234,7 @@ const FailureCase kFailureCases[] = {
      "ToDIB(/s/src.bmp) RLEtoDIB(11) DIBto24Bit(12) GrayDIB(13,0) DIBtoBMP(/o/out,14)" + kAsked,
      "DeleteDIB(14)"},
     {"JpegSaveOnAFullDisk", 0,
-     [](auto &s, auto &l) {
-         s.formatIndex = 1;
-         failing("DIBtoJPG", IMGCTL_ERR_DISK_FULL)(l);
-     },
+     [](auto &s, auto &l) { s.formatIndex = 1, failing("DIBtoJPG", IMGCTL_ERR_DISK_FULL)(l); },
      kConvertBox, "ファイル：/o/out\n原因：ディスクの空きが足りません。",
      "ToDIB(/s/src.bmp) DIBtoJPG(/o/out,11,60,0)" + kAsked, "DeleteDIB(11)"},
     {"PngSaveMissing", 0,
@@ -244,8 +243,7 @@ const FailureCase kFailureCases[] = {
      "ToDIB(/s/src.bmp)", "DeleteDIB(11)"},
     {"PngExSaveIntoAMissingFolder", 0,
      [](auto &s, auto &l) {
-         s.formatIndex = 2, s.detailsShown = kTrue;
-         failing("DIBtoPNGex", IMGCTL_ERR_NO_FOLDER)(l);
+         s.formatIndex = 2, s.detailsShown = kTrue, failing("DIBtoPNGex", IMGCTL_ERR_NO_FOLDER)(l);
      },
      kConvertBox, "ファイル：/o/out\n原因：保存先のフォルダーがありません。",
      "ToDIB(/s/src.bmp) DIBtoPNGex(/o/out,11," + pngRecord(0, 5) + ")" + kAsked, "DeleteDIB(11)"},
@@ -281,58 +279,5 @@ TEST_P(ConvertFailure, BoxTextDetailsAndRelease) {
 
 INSTANTIATE_TEST_SUITE_P(Stages, ConvertFailure, ::testing::ValuesIn(kFailureCases),
                          [](const auto &info) { return std::string(info.param.name); });
-
-TEST(ChainPieces, PngOptionsBytes) {
-    ConversionSettings s = startupSettings();
-    s.pngLevel = 5;
-    PngOptions o = convert::makePngOptions(s);
-    unsigned char raw[36];
-    std::memcpy(raw, &o, 36);
-    for (int i = 0; i < 36; ++i)
-        EXPECT_EQ(raw[i], i == 4 ? 5 : 0) << "byte " << i;
-    s.interlaced = kTrue;
-    s.pngLevel = 9;
-    o = convert::makePngOptions(s);
-    std::memcpy(raw, &o, 36);
-    for (int i = 0; i < 36; ++i) {
-        EXPECT_EQ(raw[i], i == 0 ? 0x80 : i == 4 ? 9 : 0) << "byte " << i;
-    }
-    // Only -1 counts as interlaced.
-    s.interlaced = 1;
-    EXPECT_EQ(convert::makePngOptions(s).flags, 0u);
-}
-
-// The chain alone, as another front end runs it: the result names the stage,
-// the step, the file and the library's own account.
-TEST(ChainPieces, RunChainReportsStageCauseAndFile) {
-    imagelib::RecordingLibrary lib;
-    ConversionSettings s = startupSettings();
-    s.formatIndex = 1;
-    const std::optional<convert::ConversionRequest> request = convert::conversionRequest(s, false);
-    ASSERT_TRUE(request);
-    convert::ChainResult ok = convert::runChain(lib, *request, "/a.bmp", "/b.jpg");
-    EXPECT_FALSE(ok.failed);
-    EXPECT_EQ(ok.stage, convert::Stage::Release);
-
-    lib.results["DIBtoJPG"] = {0};
-    lib.failures["DIBtoJPG"] = {IMGCTL_ERR_DISK_FULL, "no space left on the disk"};
-    convert::ChainResult bad = convert::runChain(lib, *request, "/a.bmp", "/b.jpg");
-    EXPECT_TRUE(bad.failed);
-    EXPECT_EQ(bad.stage, convert::Stage::Convert);
-    EXPECT_EQ(bad.cause, "DIBtoJPG returned 0");
-    EXPECT_EQ(bad.file, "/b.jpg");
-    EXPECT_EQ(bad.errorCode, IMGCTL_ERR_DISK_FULL);
-    EXPECT_EQ(bad.libraryMessage, "no space left on the disk");
-    EXPECT_GT(bad.heldImage, 0);
-    convert::releaseHeldImage(lib, bad);
-    EXPECT_EQ(bad.heldImage, 0);
-    EXPECT_TRUE(lib.liveImages.empty());
-
-    // Indexes the window never holds ask for nothing.
-    s.formatIndex = 3;
-    EXPECT_FALSE(convert::conversionRequest(s, false));
-    s.formatIndex = 0, s.bitDepthIndex = -1;
-    EXPECT_FALSE(convert::conversionRequest(s, false));
-}
 
 } // namespace

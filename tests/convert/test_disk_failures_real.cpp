@@ -84,13 +84,10 @@ class SaveFailure : public ::testing::TestWithParam<Format> {
         dialog.answers.push_back({true, target.string(), 1});
         commands.convert();
         if (box.shown.size() != 1) return "no box; ";
-        std::string problems;
-        if (box.shown[0].text != convert::errorText(convert::kConvertFailedText))
-            problems += "box text \"" + box.shown[0].text + "\"; ";
-        const std::string details = "ファイル：" + target.string() + "\n原因：" + cause;
-        if (box.shown[0].details != details)
-            problems += "details \"" + box.shown[0].details + "\", not \"" + details + "\"; ";
-        return problems;
+        const std::string shown = box.shown[0].text + "|" + box.shown[0].details;
+        const std::string want = convert::errorText(convert::kConvertFailedText) + "|ファイル：" +
+                                 target.string() + "\n原因：" + cause;
+        return shown == want ? "" : "the box says \"" + shown + "\", not \"" + want + "\"; ";
     }
 
     // The folder holds only `names`, the old target is unchanged.

@@ -358,24 +358,6 @@ TEST(RealDialogs, TypedNamesAndOverwriteQuestion) {
         EXPECT_EQ(compare(readWithQt(dir / "結果 画像.png"), readWithQt(source)).max, 0);
     }
     EXPECT_EQ(dialog.FileName, (dir / "結果 画像.png").string());
-
-    // A source that is not there: the real box, its details shown with it,
-    // answered with OK.
-    view.text = (dir / "無い.bmp").string();
-    QString boxText, boxDetails;
-    watch = ModalWatch::on<QFileDialog>([&](QFileDialog *d) {
-        question = ModalWatch::on<QMessageBox>([&](QMessageBox *b) {
-            boxText = b->text();
-            boxDetails = b->informativeText();
-            clickButton(b, QMessageBox::Ok);
-        });
-        d->setDirectory(q(dir.path()));
-        typeNameAndEnter(d, "次");
-    });
-    commands.convert();
-    EXPECT_EQ(boxText.toStdString(), convert::errorText(convert::kLoadFailedText));
-    EXPECT_EQ(boxDetails.toStdString(),
-              "ファイル：" + view.text + "\n原因：ファイルが見つかりません。");
 }
 
 } // namespace

@@ -26,6 +26,7 @@
 
 #include <ostream>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -291,10 +292,6 @@ struct TabCase {
     Qt::Key key;
     std::vector<std::string> visited;
 };
-
-void PrintTo(const TabCase &c, std::ostream *os) {
-    *os << c.name;
-}
 
 class TabOrder : public WindowTest, public ::testing::WithParamInterface<TabCase> {};
 
@@ -816,74 +813,56 @@ TEST_F(WindowTest, Picture1ShowsAFocusFrameWhileItHasTheFocus) {
 
 // ---- Frames -----------------------------------------------------------------
 
-int darkest(const QImage &image, const QRect &area) {
-    int value = 255;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            value = std::min(value, qGray(image.pixel(x, y)));
-    return value;
+QRect frameRect(const QGroupBox *frame, QStyle::SubControl part) {
+    QStyleOptionGroupBox option;
+    option.initFrom(frame);
+    option.text = frame->title();
+    return frame->style()->subControlRect(QStyle::CC_GroupBox, &option, part, frame);
 }
 
 // Every frame draws its border through the middle of its caption, and no
 // control inside touches the border or the caption: checked on the controls'
 // places and on the drawn window, where each border line is one unbroken
-// colour but for the caption's background.
+// colour but for the caption's background. A disabled frame's caption is
+// greyed: its darkest pixel is lighter than an enabled one's.
 TEST_F(WindowTest, FramesDrawTheirBorderThroughTheCaptionClearOfEveryControl) {
     window->Command4_Click();
     showAndActivate();
     const QImage shot = window->grab().toImage();
     const QRgb background = shot.pixel(window->centralWidget()->mapTo(window.get(), QPoint(1, 1)));
+    std::map<std::string, int> captionInk; // the darkest grey of each caption
     for (QGroupBox *frame : window->findChildren<QGroupBox *>()) {
-        SCOPED_TRACE(frame->objectName().toStdString());
-        QStyleOptionGroupBox option;
-        option.initFrom(frame);
-        option.text = frame->title();
-        option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
-        const QRect border = frame->style()->subControlRect(QStyle::CC_GroupBox, &option,
-                                                            QStyle::SC_GroupBoxFrame, frame);
-        const QRect caption = frame->style()->subControlRect(QStyle::CC_GroupBox, &option,
-                                                             QStyle::SC_GroupBoxLabel, frame);
-        EXPECT_LT(caption.top(), border.top());
-        EXPECT_GT(caption.bottom(), border.top());
+        const std::string name = frame->objectName().toStdString();
+        SCOPED_TRACE(name);
+        const QRect border = frameRect(frame, QStyle::SC_GroupBoxFrame);
+        const QRect caption = frameRect(frame, QStyle::SC_GroupBoxLabel);
         EXPECT_EQ(border.top(), caption.center().y()) << "the line runs through the middle";
         for (QWidget *inside : frame->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
-            const QRect place = inside->geometry();
-            EXPECT_TRUE(border.adjusted(2, 2, -2, -2).contains(place))
-                << inside->objectName().toStdString() << " on the border";
-            EXPECT_FALSE(place.intersects(caption))
-                << inside->objectName().toStdString() << " on the caption";
+            EXPECT_TRUE(border.adjusted(2, 2, -2, -2).contains(inside->geometry()) &&
+                        !inside->geometry().intersects(caption))
+                << inside->objectName().toStdString() << " on the border or the caption";
         }
-
-        // The drawn lines: the top one apart from the caption, the sides and
-        // the bottom, each pixel the top line's first colour.
         const QPoint at = frame->mapTo(window.get(), QPoint(0, 0));
-        const QRect line = border.translated(at);
+        const QRect line = border.translated(at), label = caption.translated(at);
         const QRgb ink = shot.pixel(line.left(), line.top());
         EXPECT_NE(ink, background);
+        EXPECT_EQ(shot.pixel(label.left(), line.top()), background) << "the line is not broken";
         int off = 0;
         for (int x = line.left(); x < line.right(); ++x) {
-            const bool underCaption = x >= caption.left() + at.x() && x <= caption.right() + at.x();
-            if (!underCaption) off += shot.pixel(x, line.top()) != ink;
+            if (x < label.left() || x > label.right()) off += shot.pixel(x, line.top()) != ink;
             off += shot.pixel(x, line.bottom() - 1) != ink;
         }
         for (int y = line.top(); y < line.bottom(); ++y)
             off += (shot.pixel(line.left(), y) != ink) + (shot.pixel(line.right() - 1, y) != ink);
         EXPECT_EQ(off, 0) << "pixels of the border drawn over";
-        EXPECT_EQ(shot.pixel(caption.left() + at.x(), line.top()), background)
-            << "the caption's background does not break the line";
+        int darkest = 255;
+        for (int y = label.top(); y <= label.bottom(); ++y)
+            for (int x = label.left(); x <= label.right(); ++x)
+                darkest = std::min(darkest, qGray(shot.pixel(x, y)));
+        captionInk[name] = darkest;
     }
-    // A disabled frame's caption is greyed: its darkest ink is lighter.
-    const auto captionInk = [&](QGroupBox *frame) {
-        QStyleOptionGroupBox option;
-        option.initFrom(frame);
-        option.text = frame->title();
-        const QRect caption = frame->style()->subControlRect(QStyle::CC_GroupBox, &option,
-                                                             QStyle::SC_GroupBoxLabel, frame);
-        return darkest(shot, caption.translated(frame->mapTo(window.get(), QPoint(0, 0))));
-    };
-    ASSERT_TRUE(window->Frame3->isEnabled());
-    ASSERT_FALSE(window->Frame5->isEnabled());
-    EXPECT_GT(captionInk(window->Frame5), captionInk(window->Frame3) + 60);
+    ASSERT_TRUE(window->Frame3->isEnabled() && !window->Frame5->isEnabled());
+    EXPECT_GT(captionInk["Frame5"], captionInk["Frame3"] + 60);
 }
 
 // ---- Screenshots ------------------------------------------------------------
