@@ -4,8 +4,6 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
-#include <QStyle>
-#include <QStyleOptionFocusRect>
 
 namespace nubaro {
 
@@ -46,13 +44,10 @@ void PictureBox::paintEvent(QPaintEvent *event) {
     QPainter painter(this);
     painter.drawImage(event->rect(), image_, event->rect());
     if (hasFocus()) {
-        QStyleOptionFocusRect focus;
-        focus.initFrom(this);
-        focus.backgroundColor = palette().color(QPalette::Window);
-        // The box takes the focus only from the keyboard: the style draws
-        // the frame for such a focus alone.
-        focus.state |= QStyle::State_KeyboardFocusChange;
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+        // A plain line round the edge: the style's focus frame would tint
+        // the whole picture.
+        painter.setPen(palette().color(QPalette::Highlight));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
     }
 }
 
