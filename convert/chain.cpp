@@ -74,6 +74,7 @@ class Runner {
     }
 
   private:
+    // The library function of each step and save, in Step::Kind and Save::Kind order.
     static constexpr const char *kStepNames[] = {"RLEtoDIB",  "DIBto24Bit", "DIBto16Bit",
                                                  "DIBto8Bit", "DIBtoRLE",   "GrayDIB"};
     static constexpr const char *kSaveNames[] = {"DIBtoBMP", "DIBtoJPG", "DIBtoPNG", "DIBtoPNGex"};

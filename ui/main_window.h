@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // MainWindow: the program's one window. It holds the controls under their
-// form's names, the one ConversionSettings record, and one handler per control
-// event, named after the control and the event. The rules the handlers apply
-// live in Qt-free code (settings/settings_rules.h, ui/window_rules.h,
-// ui/spinner_logic.h); the handlers only read the controls and apply them.
+// names on the form, the one ConversionSettings record, and one handler per
+// control event, named after the control and the event. The rules the
+// handlers apply live in Qt-free code (settings/settings_rules.h,
+// ui/window_rules.h, ui/spinner_logic.h); the handlers only read the controls
+// and apply them.
 //
 // Hooks for the conversion code. The window does not itself browse, convert or
 // own the file dialog; it calls these function objects, which are empty (do
