@@ -23,7 +23,9 @@ std::string describe(uint32_t rop) {
     return hex;
 }
 std::string describe(const int32_t *flag) {
-    return flag ? "&" + std::to_string(*flag) : "null";
+    // Appended rather than "&" + text: GCC 12 at -O3 warns falsely
+    // (-Wrestrict) on a literal prepended to a temporary string.
+    return flag ? std::string("&").append(std::to_string(*flag)) : "null";
 }
 std::string describe(const ImgctlSurface *dc) {
     return dc ? std::to_string(dc->width) + "x" + std::to_string(dc->height) : "null";
