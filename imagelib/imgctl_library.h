@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// ImageLibrary over libimgctl.so, found by its library name when the first
-// image operation runs (not at start). Each function is looked up by name at
-// its first call and remembered.
+// ImageLibrary over libimgctl.so.1, found by its library name and major
+// version when the first image operation runs (not at start), so that the
+// run-time library alone serves, without the development link libimgctl.so.
+// Each function is looked up by name at its first call and remembered.
 #pragma once
 
 #include "image_library.h"
@@ -15,17 +16,19 @@ namespace imagelib {
 
 class ImgctlLibrary final : public ImageLibrary {
   public:
-    // name: the library name handed to QLibrary ("imgctl" finds libimgctl.so
-    // through the program's run path, then beside the program).
-    explicit ImgctlLibrary(std::string name = "imgctl");
+    // name and major version as handed to QLibrary ("imgctl" and 1 find
+    // libimgctl.so.1 through the program's run path and the system's library
+    // folders, then beside the program).
+    explicit ImgctlLibrary(std::string name = "imgctl", int majorVersion = IMGCTL_VERSION_MAJOR);
     ~ImgctlLibrary() override;
     ImgctlLibrary(const ImgctlLibrary &) = delete;
     ImgctlLibrary &operator=(const ImgctlLibrary &) = delete;
 
     // The file that was loaded; empty before the first call.
     std::string loadedFile() const;
-    // The file the binding looks for ("libimgctl.so" for the name "imgctl"),
-    // the one a LibraryError names when the library cannot be loaded.
+    // The file the binding looks for ("libimgctl.so.1" for the name "imgctl"
+    // and version 1), the one a LibraryError names when the library cannot be
+    // loaded.
     std::string fileLookedFor() const;
 
     IMGCTL_FUNCTIONS(IMGCTL_DECLARE_OVERRIDE)
@@ -48,6 +51,7 @@ class ImgctlLibrary final : public ImageLibrary {
     }
 
     std::string name_;
+    int majorVersion_;
     std::unique_ptr<QLibrary> library_; // set once loaded
     QFunctionPointer functions_[kFnCount] = {};
 };

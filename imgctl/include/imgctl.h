@@ -39,6 +39,15 @@
  *   A failed save leaves no partial file and an existing target untouched.
  *   An existing target that the caller may not write is not replaced: the
  *   save fails with IMGCTL_ERR_PERMISSION, as writing into it would.
+ *
+ * Versions
+ *   The shared library is libimgctl.so.1 (IMGCTL_VERSION_MAJOR). Its
+ *   functions and records have served the Nubaro programs unchanged since
+ *   they were first written, and from 1.0.0 on a release within major
+ *   version 1 only adds: new functions, new ImgctlError values at the end,
+ *   new PngOptions flags in bits that are zero today. Nothing is removed or
+ *   changed, so a program built against any 1.x runs with every later 1.x.
+ *   An incompatible change would come with libimgctl.so.2.
  */
 #ifndef IMGCTL_H
 #define IMGCTL_H
@@ -54,6 +63,11 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* The library's version; the major version is the one in its file name. */
+#define IMGCTL_VERSION_MAJOR 1
+#define IMGCTL_VERSION_MINOR 0
+#define IMGCTL_VERSION_PATCH 0
 
 #define IMGCTL_MAX_DIMENSION 65535
 #define IMGCTL_MAX_PIXEL_BYTES (1024u * 1024u * 1024u)

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The binding to libimgctl.so: found by its name through the program's run
-// path on first use, functions resolved at their first call, and a missing
+// The binding to libimgctl.so.1: found by its name and major version through
+// the program's run path on first use, functions resolved at their first call, and a missing
 // library (the file looked for and the system's reason) or function named in
 // the error raised at that call.
 #include "imgctl_library.h"
@@ -17,14 +17,15 @@ using imagelib::LibraryError;
 
 TEST(ImgctlLibrary, LoadsByNameOnFirstUse) {
     ImgctlLibrary lib;
+    EXPECT_EQ(lib.fileLookedFor(), "libimgctl.so.1");
     EXPECT_EQ(lib.loadedFile(), "") << "nothing is loaded before the first call";
     // DeleteDIB of a value that names no image does nothing and reports 0.
     EXPECT_EQ(lib.DeleteDIB(0), 0);
     EXPECT_EQ(lib.DeleteDIB(-1), 0);
-    // Found through the run path by its name, not beside this program (it is
-    // not there in the build tree).
-    EXPECT_EQ(lib.loadedFile(), "libimgctl.so");
-    EXPECT_FALSE(QFileInfo::exists(QCoreApplication::applicationDirPath() + "/libimgctl.so"));
+    // The versioned file, found through the run path by its name, not beside
+    // this program (it is not there in the build tree).
+    EXPECT_EQ(lib.loadedFile(), "libimgctl.so.1");
+    EXPECT_FALSE(QFileInfo::exists(QCoreApplication::applicationDirPath() + "/libimgctl.so.1"));
 }
 
 TEST(ImgctlLibrary, CallsReachTheLibrary) {
@@ -49,7 +50,7 @@ TEST(ImgctlLibrary, MissingLibraryIsNamedAtEachCall) {
             lib.ToDIB("/tmp/x.bmp");
             ADD_FAILURE() << "no error raised";
         } catch (const LibraryError &e) {
-            EXPECT_EQ(e.file(), "libnubaro-no-such-library.so");
+            EXPECT_EQ(e.file(), "libnubaro-no-such-library.so.1");
             EXPECT_EQ(e.function(), "");
             // The system's own words, without the name it tried.
             EXPECT_EQ(e.reason(), "cannot open shared object file: No such file or directory");
@@ -66,7 +67,7 @@ TEST(ImgctlLibrary, MissingFunctionIsNamed) {
         ADD_FAILURE() << "no error raised";
     } catch (const LibraryError &e) {
         EXPECT_EQ(e.function(), "DIBtoJPG");
-        EXPECT_EQ(e.file(), "libz.so");
+        EXPECT_EQ(e.file(), "libz.so.1");
     }
     EXPECT_NE(lib.loadedFile(), "") << "the library itself was loaded";
 }
