@@ -2,7 +2,7 @@
 // Micro-benchmarks of the library's hot paths (pixel conversions, scaling,
 // BMP, RLE, PNG and JPEG coding) on a synthetic photo-like image (smooth
 // gradients with noise, so it has far more than 256 colours).
-#include "ops.h"
+#include "core/ops.h"
 
 #include <benchmark/benchmark.h>
 

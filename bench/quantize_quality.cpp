@@ -7,7 +7,7 @@
 //   quantize_quality --make-input SOURCE OUTPUT [WIDTH HEIGHT [QUALITY]]
 // The second form prepares the usual test input: the source cropped about
 // its centre to 3:2, then scaled smoothly to 1920x1080 (or WIDTH x HEIGHT).
-#include "ops.h"
+#include "core/ops.h"
 
 #include <QGuiApplication>
 #include <QImage>

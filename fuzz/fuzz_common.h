@@ -4,8 +4,8 @@
 // starts from the same decoded picture.
 #pragma once
 
-#include "image.h"
-#include "ops.h"
+#include "core/image.h"
+#include "core/ops.h"
 
 #include <cstddef>
 #include <cstdint>

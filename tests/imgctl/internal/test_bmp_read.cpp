@@ -3,8 +3,8 @@
 // Qt), damaged files, synthesised headers at the limits, and the RLE expander
 // on hand-made streams.
 #include "corpus.h"
-#include "ops.h"
-#include "rle_read.h"
+#include "core/ops.h"
+#include "bmp/rle_read.h"
 #include "test_images.h"
 
 #include <QImage>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Depth conversions to 24 and 16 bits and moving colours toward gray, from
 // every depth, checked pixel by pixel against plain arithmetic.
-#include "ops.h"
+#include "core/ops.h"
 #include "test_images.h"
 
 #include <corpus.h>

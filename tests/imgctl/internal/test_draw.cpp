@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Drawing onto a 32-bit surface: area averaging against a reference box
 // filter computed here, nearest-pixel modes, clipping and argument checks.
-#include "ops.h"
+#include "core/ops.h"
 #include "test_images.h"
 
 #include <gtest/gtest.h>

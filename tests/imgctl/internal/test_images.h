@@ -5,8 +5,8 @@
 #pragma once
 
 #include "file_fields.h"
-#include "image.h"
-#include "ops.h"
+#include "core/image.h"
+#include "core/ops.h"
 
 #include <QImage>
 #include <QImageReader>

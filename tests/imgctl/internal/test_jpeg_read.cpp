@@ -2,7 +2,7 @@
 // The JPEG decoder: every valid corpus file against its reference decode,
 // EXIF orientation, damaged files, lying headers and size limits.
 #include "corpus.h"
-#include "ops.h"
+#include "core/ops.h"
 #include "test_images.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // The PNG decoder: every valid corpus file against Qt's decoder, interlaced
 // twins, the layouts each PNG kind maps to, damaged files and size limits.
 #include "corpus.h"
-#include "ops.h"
+#include "core/ops.h"
 #include "test_images.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // Large 8-bit RGB and RGBA PNGs, read on two threads (rows inflated ahead
 // into a ring of bands): every filter type over many bands against Qt's
 // decoder, and files cut or damaged anywhere in the image data.
-#include "ops.h"
+#include "core/ops.h"
 
 #include <QBuffer>
 #include <QImage>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Reduction to an 8-bit palette: exact for images of at most 256 colours, an
 // adaptive palette of good quality otherwise, with and without dithering.
-#include "ops.h"
+#include "core/ops.h"
 #include "test_images.h"
 
 #include <corpus.h>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The RLE writer: streams that every reader takes, expanding to the same
 // pixels. A strict expander here checks the stream's shape on its own.
-#include "ops.h"
+#include "core/ops.h"
 #include "test_images.h"
 
 #include <gtest/gtest.h>

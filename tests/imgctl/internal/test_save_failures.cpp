@@ -3,7 +3,7 @@
 // byte for byte and leaves no temporary file behind; a good save replaces the
 // target, keeps its permissions, and works over the file it was loaded from.
 #include "corpus.h"
-#include "file_out.h"
+#include "io/file_out.h"
 #include "save_test_images.h"
 
 #include <gtest/gtest.h>

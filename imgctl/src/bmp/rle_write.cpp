@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Writing RLE8 / RLE4 streams, and switching an image between its compressed
 // and expanded forms.
-#include "ops.h"
+#include "core/ops.h"
 
 #include <algorithm>
 #include <string>

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Opening a file and telling its format from its first bytes.
-#include "ops.h"
+#include "core/ops.h"
 
 #include <cerrno>
 #include <cstring>

@@ -7,8 +7,8 @@
 // covers, every source pixel weighted by the fraction of it that falls
 // inside. Modes 1 to 3 take the source pixel under the destination pixel's
 // centre.
-#include "ops.h"
-#include "pixel_rows.h"
+#include "core/ops.h"
+#include "core/pixel_rows.h"
 
 #include <algorithm>
 #include <cstring>

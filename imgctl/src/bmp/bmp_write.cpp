@@ -2,8 +2,8 @@
 // Writing BMP files in the profile every reader takes: a 40-byte
 // BITMAPINFOHEADER (a 124-byte V5 header only for 32-bit images with some
 // pixel not opaque), rows bottom-up, each padded with zeros to 4 bytes.
-#include "file_out.h"
-#include "ops.h"
+#include "io/file_out.h"
+#include "core/ops.h"
 
 #include <cstring>
 #include <string>

@@ -11,9 +11,9 @@
 // the one zlib stream of the IDAT chunks: zlib's streams end in a sync flush;
 // libdeflate's get their final-block bit cleared and an empty stored block,
 // which puts the next band on a byte boundary.
-#include "file_out.h"
-#include "ops.h"
-#include "pixel_rows.h"
+#include "io/file_out.h"
+#include "core/ops.h"
+#include "core/pixel_rows.h"
 
 #include <algorithm>
 #include <array>

@@ -13,7 +13,7 @@
 //   grayscale               8-bit palette with a 256-step gray ramp
 //   CMYK / YCCK             24-bit; Adobe files store the inks inverted
 // The EXIF orientation is applied while the rows come out of the decoder.
-#include "ops.h"
+#include "core/ops.h"
 
 // jpeglib.h needs size_t and FILE declared before it.
 #include <cstddef>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "handles.h"
+#include "api/handles.h"
 
 #include <limits>
 

@@ -10,7 +10,7 @@
 // pending before) is taken back with a zero-timeout sigtimedwait. The save
 // then fails with a "file-size limit" message and the temporary file is
 // removed.
-#include "file_out.h"
+#include "io/file_out.h"
 
 #include <cerrno>
 #include <csignal>

@@ -3,7 +3,7 @@
 // RLE24.
 #pragma once
 
-#include "image.h"
+#include "core/image.h"
 
 #include <cstddef>
 #include <cstdint>

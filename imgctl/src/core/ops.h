@@ -4,7 +4,7 @@
 // exactly as it was.
 #pragma once
 
-#include "image.h"
+#include "core/image.h"
 #include "imgctl.h"
 
 #include <cstdint>

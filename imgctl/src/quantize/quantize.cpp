@@ -21,8 +21,8 @@
 // that undamped diffusion leaves in flat areas. Large images are split into
 // two halves mapped on two threads, each with its own cache; when dithering,
 // each half is cut again into two bands run in lockstep.
-#include "ops.h"
-#include "pixel_rows.h"
+#include "core/ops.h"
+#include "core/pixel_rows.h"
 
 #include <algorithm>
 #include <array>

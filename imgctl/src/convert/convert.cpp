@@ -6,8 +6,8 @@
 // exceptions are 32 to 24 bits and 24 to 16 bits, done in place (the pixels
 // only shrink) because they cannot fail once started; they need no second
 // buffer, which keeps the peak memory of a large photograph down.
-#include "ops.h"
-#include "pixel_rows.h"
+#include "core/ops.h"
+#include "core/pixel_rows.h"
 
 #include <array>
 #include <string>

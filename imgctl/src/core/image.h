@@ -2,7 +2,7 @@
 // The in-memory bitmap: what a BMP file can hold.
 #pragma once
 
-#include "status.h"
+#include "core/status.h"
 
 #include <cstddef>
 #include <cstdint>

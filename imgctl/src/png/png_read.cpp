@@ -15,7 +15,7 @@
 //   RGB                      24-bit BGR
 // 16-bit samples are rounded to 8 bits (png_set_scale_16). Gamma and colour
 // chunks are not applied: the stored samples pass through.
-#include "ops.h"
+#include "core/ops.h"
 
 #include <png.h>
 #include <zlib.h>

@@ -5,7 +5,7 @@
 // either the old file or the new one, never a partial file.
 #pragma once
 
-#include "status.h"
+#include "core/status.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // The handle table: the library's only shared mutable state.
 #pragma once
 
-#include "image.h"
+#include "core/image.h"
 
 #include <cstdint>
 #include <memory>

@@ -3,7 +3,7 @@
 // white. The depth is looked at once per row, never per pixel.
 #pragma once
 
-#include "image.h"
+#include "core/image.h"
 
 #include <algorithm>
 #include <array>

@@ -2,9 +2,9 @@
 // The C interface: one short function per entry point over the C++ core.
 // Each validates its handle and pointers, runs the core operation under the
 // image's lock and turns a failure into the thread's last-error message.
-#include "handles.h"
+#include "api/handles.h"
 #include "imgctl.h"
-#include "ops.h"
+#include "core/ops.h"
 
 #include <algorithm>
 #include <new>

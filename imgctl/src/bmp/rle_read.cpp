@@ -11,7 +11,7 @@
 // The cursor never leaves [0, width] x [0, height]: x saturates at the row's
 // end (further pixels on that row are dropped) and reaching the row below the
 // last one ends the expansion.
-#include "rle_read.h"
+#include "bmp/rle_read.h"
 
 #include <algorithm>
 #include <cstring>

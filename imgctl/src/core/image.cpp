@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "image.h"
+#include "core/image.h"
 
 #include <new>
 #include <string>

@@ -7,8 +7,8 @@
 // baseline files are encoded in two parts at once and their tables optimised
 // afterwards (see "Large baseline files" below); progressive and small files
 // go through libjpeg in one piece.
-#include "file_out.h"
-#include "ops.h"
+#include "io/file_out.h"
+#include "core/ops.h"
 
 #include <algorithm>
 #include <array>

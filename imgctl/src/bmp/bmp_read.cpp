@@ -4,9 +4,9 @@
 // field is checked before use; sizes and offsets are compared against the
 // file's length with 64-bit arithmetic (all operands stay below 2^40).
 // docs/reading-policy.md says which variants are read and which are refused.
-#include "ops.h"
+#include "core/ops.h"
 
-#include "rle_read.h"
+#include "bmp/rle_read.h"
 
 #include <algorithm>
 #include <array>
