@@ -38,13 +38,6 @@ Image photoLike(uint32_t w, uint32_t h) {
     return img;
 }
 
-Image copyOf(const Image &img) {
-    Image c = makeImage(img.width, img.height, img.bitCount).value();
-    std::memcpy(c.pixels.data(), img.pixels.data(), img.stride * img.height);
-    c.palette = img.palette;
-    return c;
-}
-
 const Image &source() {
     static const Image img = photoLike(4000, 3000);
     return img;
@@ -53,7 +46,7 @@ const Image &source() {
 void BM_To8(benchmark::State &state) {
     for (auto _ : state) {
         state.PauseTiming();
-        Image img = copyOf(source());
+        Image img = copyImage(source()).value();
         state.ResumeTiming();
         Status s = convertTo8(img, 0, static_cast<int32_t>(state.range(0)));
         benchmark::DoNotOptimize(s);
@@ -65,7 +58,7 @@ BENCHMARK(BM_To8)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_To16(benchmark::State &state) {
     for (auto _ : state) {
         state.PauseTiming();
-        Image img = copyOf(source());
+        Image img = copyImage(source()).value();
         state.ResumeTiming();
         Status s = convertTo16(img, 1);
         benchmark::DoNotOptimize(s);
@@ -79,7 +72,7 @@ void BM_32To24(benchmark::State &state) {
     std::memset(img32.pixels.data(), 0x80, img32.stride * img32.height);
     for (auto _ : state) {
         state.PauseTiming();
-        Image img = copyOf(img32);
+        Image img = copyImage(img32).value();
         state.ResumeTiming();
         Status s = convertTo24(img);
         benchmark::DoNotOptimize(s);
@@ -115,7 +108,7 @@ std::vector<uint8_t> fileBytes(const std::string &path) {
 
 const Image &palette8() {
     static const Image img = [] {
-        Image c = copyOf(source());
+        Image c = copyImage(source()).value();
         if (!convertTo8(c, 0, 0)) std::abort();
         return c;
     }();
@@ -148,7 +141,7 @@ BENCHMARK(BM_BmpEncode)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_RleCompress(benchmark::State &state) {
     for (auto _ : state) {
         state.PauseTiming();
-        Image img = copyOf(palette8());
+        Image img = copyImage(palette8()).value();
         state.ResumeTiming();
         Status s = compressRle(img);
         benchmark::DoNotOptimize(s);

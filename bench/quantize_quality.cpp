@@ -40,13 +40,6 @@ Image fromQImage(const QImage &source) {
     return img;
 }
 
-Image copyOf(const Image &img) {
-    Image c = makeImage(img.width, img.height, img.bitCount).value();
-    std::memcpy(c.pixels.data(), img.pixels.data(), img.stride * img.height);
-    c.palette = img.palette;
-    return c;
-}
-
 // RGB PSNR of an 8-bit palette image against a 24-bit source.
 double psnr(const Image &source, const Image &reduced) {
     double sum = 0;
@@ -93,7 +86,7 @@ int main(int argc, char **argv) {
     for (int noDither = 1; noDither >= 0; --noDither) {
         double best = INFINITY, bestCpu = INFINITY, quality = 0;
         for (int i = 0; i < repeats; ++i) {
-            Image img = copyOf(source);
+            Image img = copyImage(source).value();
             auto t0 = std::chrono::steady_clock::now();
             std::clock_t c0 = std::clock();
             Status status = convertTo8(img, 0, noDither);

@@ -3,8 +3,8 @@
 // Each validates its handle and pointers, runs the core operation under the
 // image's lock and turns a failure into the thread's last-error message.
 #include "api/handles.h"
-#include "imgctl.h"
 #include "core/ops.h"
+#include "imgctl.h"
 
 #include <algorithm>
 #include <new>

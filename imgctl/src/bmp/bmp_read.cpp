@@ -4,7 +4,9 @@
 // field is checked before use; sizes and offsets are compared against the
 // file's length with 64-bit arithmetic (all operands stay below 2^40).
 // docs/reading-policy.md says which variants are read and which are refused.
+#include "core/bytes.h"
 #include "core/ops.h"
+#include "core/pixels.h"
 
 #include "bmp/rle_read.h"
 
@@ -29,14 +31,8 @@ constexpr uint32_t kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3, kBiJp
 
 enum class Method { Rgb, Rle8, Rle4, Rle24, Bitfields, Jpeg, Png };
 
-uint16_t le16(const uint8_t *p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t le32(const uint8_t *p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 int32_t les32(const uint8_t *p) {
-    return static_cast<int32_t>(le32(p));
+    return static_cast<int32_t>(loadLe32(p));
 }
 
 std::string str(uint64_t v) {
@@ -145,8 +141,8 @@ Result<Header> readHeader(const uint8_t *d, size_t size) {
         return Status{Error::NotImage, "BMP: the file does not start with \"BM\""};
     if (size < kFileHeaderSize + 4)
         return corrupt("the " + str(size) + "-byte file ends inside the file header");
-    h.offBits = le32(d + 10);
-    h.infoSize = le32(d + 14);
+    h.offBits = loadLe32(d + 10);
+    h.infoSize = loadLe32(d + 14);
     const uint32_t is = h.infoSize;
     const bool os2v2 = is >= 16 && is <= 64 && is != 40 && is != 52 && is != 56;
     if (is != 12 && !os2v2 && is != 40 && is != 52 && is != 56 && is != 108 && is != 124)
@@ -161,21 +157,21 @@ Result<Header> readHeader(const uint8_t *d, size_t size) {
     uint16_t planes = 0;
     if (is == 12) {
         h.os2 = true;
-        h.width = le16(f + 4);
-        h.height = le16(f + 6);
-        planes = le16(f + 8);
-        h.bitCount = le16(f + 10);
+        h.width = loadLe16(f + 4);
+        h.height = loadLe16(f + 6);
+        planes = loadLe16(f + 8);
+        h.bitCount = loadLe16(f + 10);
         h.paletteEntrySize = 3;
     } else {
         h.os2 = os2v2;
         h.width = les32(f + 4);
         h.height = les32(f + 8);
-        planes = le16(f + 12);
-        h.bitCount = le16(f + 14);
-        h.compression = le32(f + 16);
+        planes = loadLe16(f + 12);
+        h.bitCount = loadLe16(f + 14);
+        h.compression = loadLe32(f + 16);
         h.xPelsPerMeter = les32(f + 24);
         h.yPelsPerMeter = les32(f + 28);
-        h.clrUsed = le32(f + 32);
+        h.clrUsed = loadLe32(f + 32);
     }
     if (h.width <= 0) return corrupt("width " + std::to_string(h.width) + " is not positive");
     if (h.height == 0) return corrupt("height is 0");
@@ -191,12 +187,12 @@ Result<Header> readHeader(const uint8_t *d, size_t size) {
             if (size - h.paletteOffset < maskBytes)
                 return corrupt("the bit-field masks run past the end of the file");
             for (size_t i = 0; i < maskBytes / 4; ++i)
-                h.masks[i] = le32(d + h.paletteOffset + 4 * i);
+                h.masks[i] = loadLe32(d + h.paletteOffset + 4 * i);
             h.paletteOffset += maskBytes;
         } else {
             for (size_t i = 0; i < 3; ++i)
-                h.masks[i] = le32(f + 40 + 4 * i);
-            if (is >= 56) h.masks[3] = le32(f + 52);
+                h.masks[i] = loadLe32(f + 40 + 4 * i);
+            if (is >= 56) h.masks[3] = loadLe32(f + 52);
         }
         static const char *const names[] = {"red", "green", "blue", "alpha"};
         for (size_t i = 0; i < 4; ++i)
@@ -237,33 +233,6 @@ Result<std::vector<PaletteEntry>> readPalette(const Header &h, const uint8_t *d,
     return palette;
 }
 
-// The highest palette index used by any pixel.
-uint32_t maxIndex(const Image &image) {
-    const uint32_t w = image.width;
-    uint32_t top = 0;
-    for (uint32_t y = 0; y < image.height; ++y) {
-        const uint8_t *row = image.row(y);
-        switch (image.bitCount) {
-        case 8:
-            top = std::max<uint32_t>(top, *std::max_element(row, row + w));
-            break;
-        case 4:
-            for (uint32_t i = 0; i < w / 2; ++i)
-                top = std::max<uint32_t>(top, std::max(row[i] >> 4, row[i] & 15));
-            if (w & 1) top = std::max<uint32_t>(top, row[w / 2] >> 4);
-            break;
-        default: { // 1 bit: any set bit is index 1
-            uint8_t any = 0;
-            for (uint32_t i = 0; i < w / 8; ++i)
-                any |= row[i];
-            if (w & 7) any |= row[w / 8] & static_cast<uint8_t>(0xFF00 >> (w & 7));
-            if (any) return 1;
-        }
-        }
-    }
-    return top;
-}
-
 // One bit field widened to 8 bits as round(v * 255 / max).
 class Channel {
   public:
@@ -284,10 +253,7 @@ class Channel {
     uint8_t computed(uint32_t px) const { return scale((px & mask_) >> shift_); }
 
   private:
-    uint8_t scale(uint32_t v) const {
-        if (max_ == 0) return 0;
-        return static_cast<uint8_t>((uint64_t{v} * 510 + max_) / (uint64_t{max_} * 2));
-    }
+    uint8_t scale(uint32_t v) const { return max_ == 0 ? 0 : widenField(v, max_); }
     uint32_t mask_;
     unsigned shift_ = 0;
     uint32_t max_ = 0;
@@ -378,7 +344,7 @@ void decodeBitfields(const Header &h, bool topDown, const uint8_t *src, size_t s
         };
         forEachRow(image, src, srcStride, topDown, [&](const uint8_t *s, uint8_t *d) {
             for (uint32_t x = 0; x < w; ++x, s += kIn, d += kOut) {
-                const uint32_t px = kIn == 4 ? le32(s) : le16(s);
+                const uint32_t px = kIn == 4 ? loadLe32(s) : loadLe16(s);
                 d[0] = get(b, px);
                 d[1] = get(g, px);
                 d[2] = get(r, px);
@@ -425,13 +391,13 @@ void opaqueIfAlphaUnused(Image &image) {
     }
 }
 
-Result<Image> decodeEmbedded(const Header &h, const uint8_t *d, size_t size) {
+Result<Image> decodeEmbedded(const Header &h, const uint8_t *d, size_t size, const Tuning &tuning) {
     const bool jpeg = h.method == Method::Jpeg;
     if (h.offBits == size)
         return corrupt(std::string("no embedded ") + (jpeg ? "JPEG" : "PNG") +
                        " data after offset " + str(h.offBits));
     Result<Image> inner = jpeg ? decodeJpeg(d + h.offBits, size - h.offBits)
-                               : decodePng(d + h.offBits, size - h.offBits);
+                               : decodePng(d + h.offBits, size - h.offBits, tuning);
     if (!inner)
         return Status{inner.status().code(), std::string("BMP: embedded ") +
                                                  (jpeg ? "JPEG" : "PNG") + ": " +
@@ -463,15 +429,75 @@ uint16_t outputBits(const Header &h) {
     return 24;
 }
 
+bool isRle(const Header &h) {
+    return h.method == Method::Rle8 || h.method == Method::Rle4 || h.method == Method::Rle24;
+}
+
+// Checks that the file holds the pixel data its header describes, and
+// returns the stride of its rows (0 for a run-length stream).
+Result<size_t> checkPixelData(const Header &h, size_t size, uint64_t width, uint64_t height) {
+    const size_t available = size - h.offBits;
+    if (isRle(h)) {
+        if (width * height > rleMaxPixels(available))
+            return corrupt("a " + str(available) + "-byte RLE stream cannot describe " +
+                           str(width) + "x" + str(height) + " pixels");
+        return size_t{0};
+    }
+    // Width and height are at most 65,535 here: no product overflows.
+    const size_t srcStride = static_cast<size_t>((width * h.bitCount + 31) / 32 * 4);
+    // The last row may lack its padding.
+    const uint64_t needed = srcStride * (height - 1) + (width * h.bitCount + 7) / 8;
+    if (needed > available)
+        return corrupt("pixel data at offset " + str(h.offBits) + " needs " + str(needed) +
+                       " bytes but the " + str(size) + "-byte file holds " + str(available));
+    return srcStride;
+}
+
+// Fills the image's rows from the file's pixel data (`available` bytes from
+// `pixels`, rows srcStride apart).
+void readPixels(const Header &h, const uint8_t *pixels, size_t available, size_t srcStride,
+                bool fileMapped, Image &image) {
+    const bool topDown = h.height < 0;
+    if (isRle(h)) {
+        const RleKind kind = h.method == Method::Rle8   ? RleKind::Rle8
+                             : h.method == Method::Rle4 ? RleKind::Rle4
+                                                        : RleKind::Rle24;
+        expandRleStream(pixels, available, kind, topDown, image);
+    } else if (h.bitCount == 2) {
+        // Each byte of four 2-bit pixels becomes two bytes of 4-bit pixels.
+        // 2 * ceil(w / 4) <= 4 * ceil(w / 8), the 4-bit stride: no write passes the row.
+        std::array<uint16_t, 256> widen{};
+        for (uint32_t v = 0; v < 256; ++v)
+            widen[v] = static_cast<uint16_t>((((v >> 6) << 4) | ((v >> 4) & 3)) |
+                                             ((((v >> 2) & 3) << 4 | (v & 3)) << 8));
+        const size_t srcBytes = (size_t{image.width} + 3) / 4;
+        forEachRow(image, pixels, srcStride, topDown, [&](const uint8_t *s, uint8_t *d) {
+            for (size_t i = 0; i < srcBytes; ++i) {
+                d[2 * i] = static_cast<uint8_t>(widen[s[i]]);
+                d[2 * i + 1] = static_cast<uint8_t>(widen[s[i]] >> 8);
+            }
+        });
+    } else if (h.bitCount == 16 || h.bitCount == 32) {
+        decodeBitfields(h, topDown, pixels, srcStride, image);
+        if (image.bitCount == 32) opaqueIfAlphaUnused(image);
+    } else {
+        // 1, 4, 8 and 24 bits: the file's rows are the image's rows.
+        const size_t used = (size_t{image.width} * h.bitCount + 7) / 8;
+        forEachRow(
+            image, pixels, srcStride, topDown,
+            [used](const uint8_t *s, uint8_t *d) { std::memcpy(d, s, used); }, fileMapped);
+    }
+}
+
 } // namespace
 
-Result<Image> decodeBmp(const uint8_t *data, size_t size, bool fileMapped) {
+Result<Image> decodeBmp(const uint8_t *data, size_t size, const Tuning &tuning, bool fileMapped) {
     Result<Header> parsed = readHeader(data, size);
     if (!parsed) return parsed.status();
     const Header &h = parsed.value();
-    if (h.method == Method::Jpeg || h.method == Method::Png) return decodeEmbedded(h, data, size);
+    if (h.method == Method::Jpeg || h.method == Method::Png)
+        return decodeEmbedded(h, data, size, tuning);
 
-    const bool topDown = h.height < 0;
     const uint64_t width = static_cast<uint64_t>(h.width);
     const uint64_t height = static_cast<uint64_t>(h.height < 0 ? -h.height : h.height);
     const uint16_t bits = outputBits(h);
@@ -484,25 +510,8 @@ Result<Image> decodeBmp(const uint8_t *data, size_t size, bool fileMapped) {
         if (!p) return p.status();
         palette = std::move(p.value());
     }
-
-    const uint8_t *pixels = data + h.offBits;
-    const size_t available = size - h.offBits;
-    const bool rle =
-        h.method == Method::Rle8 || h.method == Method::Rle4 || h.method == Method::Rle24;
-    size_t srcStride = 0;
-    if (rle) {
-        if (width * height > rleMaxPixels(available))
-            return corrupt("a " + str(available) + "-byte RLE stream cannot describe " +
-                           str(width) + "x" + str(height) + " pixels");
-    } else {
-        // Width and height are at most 65,535 here: no product overflows.
-        srcStride = static_cast<size_t>((width * h.bitCount + 31) / 32 * 4);
-        // The last row may lack its padding.
-        const uint64_t needed = srcStride * (height - 1) + (width * h.bitCount + 7) / 8;
-        if (needed > available)
-            return corrupt("pixel data at offset " + str(h.offBits) + " needs " + str(needed) +
-                           " bytes but the " + str(size) + "-byte file holds " + str(available));
-    }
+    Result<size_t> srcStride = checkPixelData(h, size, width, height);
+    if (!srcStride) return srcStride.status();
 
     Result<Image> made =
         makeImage(static_cast<uint32_t>(width), static_cast<uint32_t>(height), bits);
@@ -511,43 +520,10 @@ Result<Image> decodeBmp(const uint8_t *data, size_t size, bool fileMapped) {
     image.xPelsPerMeter = h.xPelsPerMeter;
     image.yPelsPerMeter = h.yPelsPerMeter;
     image.palette = std::move(palette);
+    readPixels(h, data + h.offBits, size - h.offBits, srcStride.value(), fileMapped, image);
 
-    if (rle) {
-        const RleKind kind = h.method == Method::Rle8   ? RleKind::Rle8
-                             : h.method == Method::Rle4 ? RleKind::Rle4
-                                                        : RleKind::Rle24;
-        expandRleStream(pixels, available, kind, topDown, image);
-    } else if (h.bitCount == 2) {
-        // Each byte of four 2-bit pixels becomes two bytes of 4-bit pixels.
-        // 2 * ceil(w / 4) <= 4 * ceil(w / 8), the 4-bit stride: no write passes the row.
-        std::array<uint16_t, 256> widen{};
-        for (uint32_t v = 0; v < 256; ++v)
-            widen[v] = static_cast<uint16_t>((((v >> 6) << 4) | ((v >> 4) & 3)) |
-                                             ((((v >> 2) & 3) << 4 | (v & 3)) << 8));
-        const size_t srcBytes = (width + 3) / 4;
-        forEachRow(image, pixels, srcStride, topDown, [&](const uint8_t *s, uint8_t *d) {
-            for (size_t i = 0; i < srcBytes; ++i) {
-                d[2 * i] = static_cast<uint8_t>(widen[s[i]]);
-                d[2 * i + 1] = static_cast<uint8_t>(widen[s[i]] >> 8);
-            }
-        });
-    } else if (h.bitCount == 16 || h.bitCount == 32) {
-        decodeBitfields(h, topDown, pixels, srcStride, image);
-        if (image.bitCount == 32) opaqueIfAlphaUnused(image);
-    } else {
-        // 1, 4, 8 and 24 bits: the file's rows are the image's rows.
-        const size_t used = (width * h.bitCount + 7) / 8;
-        forEachRow(
-            image, pixels, srcStride, topDown,
-            [used](const uint8_t *s, uint8_t *d) { std::memcpy(d, s, used); }, fileMapped);
-    }
-
-    if (image.isPalette() && image.palette.size() < (size_t{1} << image.bitCount)) {
-        // Indices past a short palette show black.
-        const uint32_t top = maxIndex(image);
-        if (top >= image.palette.size())
-            image.palette.resize(size_t{top} + 1, PaletteEntry{0, 0, 0, 255});
-    }
+    // Indices past a short palette show black.
+    padPalette(image);
     if (h.method == Method::Rle8 || h.method == Method::Rle4) {
         image.compression = h.method == Method::Rle8 ? Compression::Rle8 : Compression::Rle4;
         image.rle = encodeRle(image);

@@ -6,6 +6,7 @@
 // exceptions are 32 to 24 bits and 24 to 16 bits, done in place (the pixels
 // only shrink) because they cannot fail once started; they need no second
 // buffer, which keeps the peak memory of a large photograph down.
+#include "core/bytes.h"
 #include "core/ops.h"
 #include "core/pixel_rows.h"
 
@@ -120,9 +121,7 @@ Status convertTo16(Image &image, int32_t flag) {
             const uint8_t *s = base + size_t{y} * image.stride;
             uint8_t *d = base + size_t{y} * newStride;
             for (uint32_t x = 0; x < image.width; ++x, s += 3, d += 2) {
-                uint32_t v = blue[s[0]] | green[s[1]] | red[s[2]];
-                d[0] = static_cast<uint8_t>(v);
-                d[1] = static_cast<uint8_t>(v >> 8);
+                storeLe16(d, blue[s[0]] | green[s[1]] | red[s[2]]);
             }
         }
         image.stride = newStride;
@@ -139,9 +138,7 @@ Status convertTo16(Image &image, int32_t flag) {
         const uint8_t *s = rows.row(y, scratch.data());
         uint8_t *d = out.row(y);
         for (uint32_t x = 0; x < image.width; ++x, s += 3, d += 2) {
-            uint32_t v = blue[s[0]] | green[s[1]] | red[s[2]];
-            d[0] = static_cast<uint8_t>(v);
-            d[1] = static_cast<uint8_t>(v >> 8);
+            storeLe16(d, blue[s[0]] | green[s[1]] | red[s[2]]);
         }
     }
     adopt(image, std::move(out));
@@ -175,9 +172,7 @@ Status grayImage(Image &image, int level) {
         for (uint32_t y = 0; y < image.height; ++y) {
             uint8_t *p = image.row(y);
             for (uint32_t x = 0; x < image.width; ++x, p += 2) {
-                uint32_t v = table[(p[0] | (uint32_t{p[1]} << 8)) & 0x7FFF];
-                p[0] = static_cast<uint8_t>(v);
-                p[1] = static_cast<uint8_t>(v >> 8);
+                storeLe16(p, table[loadLe16(p) & 0x7FFF]);
             }
         }
         return Status::ok();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "core/image.h"
 
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -92,6 +93,25 @@ Result<Image> makeImage(uint32_t width, uint32_t height, uint16_t bitCount) {
         return {Error::OutOfMemory,
                 "cannot allocate " + std::to_string(bytes.value()) + " bytes of pixels"};
     return image;
+}
+
+Result<Image> copyImage(const Image &image) {
+    Image copy;
+    if (!copy.pixels.allocate(image.pixels.size()))
+        return {Error::OutOfMemory, "cannot allocate " + std::to_string(image.pixels.size()) +
+                                        " bytes for a copy of the image"};
+    if (image.pixels.size() != 0)
+        std::memcpy(copy.pixels.data(), image.pixels.data(), image.pixels.size());
+    copy.width = image.width;
+    copy.height = image.height;
+    copy.bitCount = image.bitCount;
+    copy.stride = image.stride;
+    copy.palette = image.palette;
+    copy.compression = image.compression;
+    copy.rle = image.rle;
+    copy.xPelsPerMeter = image.xPelsPerMeter;
+    copy.yPelsPerMeter = image.yPelsPerMeter;
+    return copy;
 }
 
 bool hasGrayPalette(const Image &image) {

@@ -102,6 +102,10 @@ inline uint8_t paletteIndex(const uint8_t *row, uint32_t x, uint16_t bitCount) {
     }
 }
 
+// A deep copy: pixels, palette, run-length stream and resolution. Fails only
+// when memory is short.
+Result<Image> copyImage(const Image &image);
+
 // True when every palette entry is gray (r == g == b) and opaque.
 bool hasGrayPalette(const Image &image);
 

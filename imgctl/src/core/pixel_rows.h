@@ -3,7 +3,9 @@
 // white. The depth is looked at once per row, never per pixel.
 #pragma once
 
+#include "core/bytes.h"
 #include "core/image.h"
+#include "core/pixels.h"
 
 #include <algorithm>
 #include <array>
@@ -11,30 +13,6 @@
 #include <cstring>
 
 namespace imgctl {
-
-// round(x / 255) for 0 <= x <= 65535, without a division.
-inline uint32_t div255(uint32_t x) {
-    x += 128;
-    return (x + (x >> 8)) >> 8;
-}
-
-// One channel of a colour with alpha a laid over white, rounded.
-inline uint8_t overWhite(uint32_t c, uint32_t a) {
-    return static_cast<uint8_t>(div255(c * a + 255 * (255 - a)));
-}
-
-// The 32 levels of a 5-bit field widened to 8 bits: round(v * 255 / 31).
-inline constexpr std::array<uint8_t, 32> kFiveToEight = [] {
-    std::array<uint8_t, 32> t{};
-    for (uint32_t v = 0; v < 32; ++v)
-        t[v] = static_cast<uint8_t>((v * 255 + 15) / 31);
-    return t;
-}();
-
-// The nearest of the 32 levels of a 5-bit field for an 8-bit channel.
-inline uint32_t nearestFive(uint32_t c) {
-    return (c * 31 + 127) / 255;
-}
 
 // Reads rows of an image as B, G, R. Holds a reference to the image, which
 // must outlive it. Reading is const and may run on several threads at once.
@@ -46,10 +24,10 @@ class BgrRows {
         if (image.isPalette()) {
             size_t n = std::min<size_t>(image.palette.size(), 256);
             for (size_t i = 0; i < n; ++i) {
-                const PaletteEntry &e = image.palette[i];
-                palette_[3 * i] = overWhite(e.b, e.a);
-                palette_[3 * i + 1] = overWhite(e.g, e.a);
-                palette_[3 * i + 2] = overWhite(e.r, e.a);
+                const PaletteEntry e = overWhite(image.palette[i]);
+                palette_[3 * i] = e.b;
+                palette_[3 * i + 1] = e.g;
+                palette_[3 * i + 2] = e.r;
             }
         }
     }
@@ -73,7 +51,7 @@ class BgrRows {
             break;
         case 16:
             for (uint32_t x = x0; x < end; ++x, out += 3) {
-                uint32_t v = row[2 * x] | (uint32_t{row[2 * x + 1]} << 8);
+                const uint32_t v = loadLe16(row + 2 * x);
                 out[0] = kFiveToEight[v & 31];
                 out[1] = kFiveToEight[(v >> 5) & 31];
                 out[2] = kFiveToEight[(v >> 10) & 31];

@@ -73,11 +73,9 @@ inline uint32_t packPixel(uint32_t b, uint32_t g, uint32_t r) {
     return 0xFF000000u | (r << 16) | (g << 8) | b;
 }
 
-} // namespace
-
-Status drawImage(const Image &image, const ImgctlSurface &surface, int32_t dx, int32_t dy,
-                 int32_t dw, int32_t dh, int32_t sx, int32_t sy, int32_t sw, int32_t sh,
-                 uint32_t rop, int32_t mode) {
+// Checks the arguments a drawing is given.
+Status checkDrawing(const Image &image, const ImgctlSurface &surface, int32_t dw, int32_t dh,
+                    int32_t sx, int32_t sy, int32_t sw, int32_t sh, uint32_t rop, int32_t mode) {
     if (rop != IMGCTL_SRCCOPY)
         return {Error::BadArgument,
                 "raster operation " + std::to_string(rop) + " is not SRCCOPY, the only one drawn"};
@@ -93,58 +91,67 @@ Status drawImage(const Image &image, const ImgctlSurface &surface, int32_t dx, i
         return {Error::BadArgument, "the source rectangle does not lie inside the " +
                                         std::to_string(image.width) + "x" +
                                         std::to_string(image.height) + " image"};
+    return Status::ok();
+}
 
-    const Span cols = visible(dx, dw, surface.width);
-    const Span rows = visible(dy, dh, surface.height);
-    if (cols.empty() || rows.empty()) return Status::ok();
+// A drawing's source rectangle, destination size and visible part, and
+// where its rows land on the surface.
+struct Drawing {
+    const ImgctlSurface &surface;
+    int32_t dx, dy;
+    uint32_t sx, sy, srcW, srcH, dstW, dstH;
+    Span cols, rows;
 
-    const uint32_t srcW = static_cast<uint32_t>(sw), srcH = static_cast<uint32_t>(sh);
-    const uint32_t dstW = static_cast<uint32_t>(dw), dstH = static_cast<uint32_t>(dh);
-    const size_t outW = static_cast<size_t>(cols.last - cols.first);
-    BgrRows reader(image);
-    std::vector<uint8_t> line(size_t{3} * srcW); // one source row of the rectangle
-    std::vector<uint32_t> out(outW);
-    auto surfaceRow = [&](int64_t i) {
+    size_t visibleWidth() const { return static_cast<size_t>(cols.last - cols.first); }
+    // Where visible destination row i (from rows.first) starts on the surface.
+    uint8_t *surfaceRow(int64_t i) const {
         return reinterpret_cast<uint8_t *>(surface.pixels) +
-               static_cast<size_t>(dy + i) * static_cast<size_t>(surface.stride_bytes) +
+               static_cast<size_t>(dy + rows.first + i) *
+                   static_cast<size_t>(surface.stride_bytes) +
                static_cast<size_t>(dx + cols.first) * 4;
-    };
-
-    if (mode != 4) {
-        const std::vector<uint32_t> xs = nearestTaps(cols, srcW, dstW);
-        const std::vector<uint32_t> ys = nearestTaps(rows, srcH, dstH);
-        uint32_t loaded = UINT32_MAX;
-        for (size_t j = 0; j < ys.size(); ++j) {
-            if (ys[j] != loaded) {
-                reader.read(static_cast<uint32_t>(sy) + ys[j], static_cast<uint32_t>(sx), srcW,
-                            line.data());
-                loaded = ys[j];
-                for (size_t i = 0; i < outW; ++i) {
-                    const uint8_t *p = &line[size_t{3} * xs[i]];
-                    out[i] = packPixel(p[0], p[1], p[2]);
-                }
-            }
-            std::memcpy(surfaceRow(rows.first + static_cast<int64_t>(j)), out.data(), outW * 4);
-        }
-        return Status::ok();
     }
+};
 
-    // Area averaging. A source row is first reduced across to the visible
-    // destination columns (weights adding up to srcW), then rows are summed
-    // with their vertical weights (adding up to srcH).
-    const Taps tx = boxTaps(cols, srcW, dstW);
-    const Taps ty = boxTaps(rows, srcH, dstH);
+// Modes 1 to 3: the source pixel under each destination pixel's centre.
+void drawNearest(const BgrRows &reader, const Drawing &d) {
+    const size_t outW = d.visibleWidth();
+    std::vector<uint8_t> line(size_t{3} * d.srcW); // one source row of the rectangle
+    std::vector<uint32_t> out(outW);
+    const std::vector<uint32_t> xs = nearestTaps(d.cols, d.srcW, d.dstW);
+    const std::vector<uint32_t> ys = nearestTaps(d.rows, d.srcH, d.dstH);
+    uint32_t loaded = UINT32_MAX;
+    for (size_t j = 0; j < ys.size(); ++j) {
+        if (ys[j] != loaded) {
+            reader.read(d.sy + ys[j], d.sx, d.srcW, line.data());
+            loaded = ys[j];
+            for (size_t i = 0; i < outW; ++i) {
+                const uint8_t *p = &line[size_t{3} * xs[i]];
+                out[i] = packPixel(p[0], p[1], p[2]);
+            }
+        }
+        std::memcpy(d.surfaceRow(static_cast<int64_t>(j)), out.data(), outW * 4);
+    }
+}
+
+// Mode 4, area averaging. A source row is first reduced across to the
+// visible destination columns (weights adding up to srcW), then rows are
+// summed with their vertical weights (adding up to srcH).
+void drawArea(const BgrRows &reader, const Drawing &d) {
+    const size_t outW = d.visibleWidth();
+    std::vector<uint8_t> line(size_t{3} * d.srcW); // one source row of the rectangle
+    std::vector<uint32_t> out(outW);
+    const Taps tx = boxTaps(d.cols, d.srcW, d.dstW);
+    const Taps ty = boxTaps(d.rows, d.srcH, d.dstH);
     std::vector<uint32_t> across(outW * 3); // the last reduced source row
     std::vector<uint64_t> sum(outW * 3);
-    const uint64_t total = uint64_t{srcW} * srcH;
+    const uint64_t total = uint64_t{d.srcW} * d.srcH;
     uint32_t reduced = UINT32_MAX;
     for (size_t j = 0; j + 1 < ty.start.size(); ++j) {
         std::fill(sum.begin(), sum.end(), 0);
         for (uint32_t k = ty.start[j]; k < ty.start[j + 1]; ++k) {
             const uint32_t srcY = ty.index[k];
             if (srcY != reduced) {
-                reader.read(static_cast<uint32_t>(sy) + srcY, static_cast<uint32_t>(sx), srcW,
-                            line.data());
+                reader.read(d.sy + srcY, d.sx, d.srcW, line.data());
                 for (size_t i = 0; i < outW; ++i) {
                     uint32_t b = 0, g = 0, r = 0;
                     for (uint32_t t = tx.start[i]; t < tx.start[i + 1]; ++t) {
@@ -168,8 +175,33 @@ Status drawImage(const Image &image, const ImgctlSurface &surface, int32_t dx, i
             out[i] = packPixel(static_cast<uint32_t>((sum[3 * i] + total / 2) / total),
                                static_cast<uint32_t>((sum[3 * i + 1] + total / 2) / total),
                                static_cast<uint32_t>((sum[3 * i + 2] + total / 2) / total));
-        std::memcpy(surfaceRow(rows.first + static_cast<int64_t>(j)), out.data(), outW * 4);
+        std::memcpy(d.surfaceRow(static_cast<int64_t>(j)), out.data(), outW * 4);
     }
+}
+
+} // namespace
+
+Status drawImage(const Image &image, const ImgctlSurface &surface, int32_t dx, int32_t dy,
+                 int32_t dw, int32_t dh, int32_t sx, int32_t sy, int32_t sw, int32_t sh,
+                 uint32_t rop, int32_t mode) {
+    if (Status s = checkDrawing(image, surface, dw, dh, sx, sy, sw, sh, rop, mode); !s) return s;
+    const Drawing d{surface,
+                    dx,
+                    dy,
+                    static_cast<uint32_t>(sx),
+                    static_cast<uint32_t>(sy),
+                    static_cast<uint32_t>(sw),
+                    static_cast<uint32_t>(sh),
+                    static_cast<uint32_t>(dw),
+                    static_cast<uint32_t>(dh),
+                    visible(dx, dw, surface.width),
+                    visible(dy, dh, surface.height)};
+    if (d.cols.empty() || d.rows.empty()) return Status::ok();
+    const BgrRows reader(image);
+    if (mode == 4)
+        drawArea(reader, d);
+    else
+        drawNearest(reader, d);
     return Status::ok();
 }
 

@@ -14,6 +14,8 @@
 //   CMYK / YCCK             24-bit; Adobe files store the inks inverted
 // The EXIF orientation is applied while the rows come out of the decoder.
 #include "core/ops.h"
+#include "core/pixels.h"
+#include "jpeg/exif_orientation.h"
 
 // jpeglib.h needs size_t and FILE declared before it.
 #include <cstddef>
@@ -121,12 +123,6 @@ bool readHeader(Decoder &d, const uint8_t *data, size_t size) {
     return true;
 }
 
-// round(a * b / 255) for a, b in 0..255.
-inline uint8_t mul255(unsigned a, unsigned b) {
-    unsigned t = a * b + 128;
-    return static_cast<uint8_t>((t + (t >> 8)) >> 8);
-}
-
 // CMYK row to BGR. dst may be src itself: pixel i is read whole before its
 // three bytes are written, and those never reach pixel i + 1.
 template <bool Inverted> void cmykToBgr(const uint8_t *src, uint8_t *dst, uint32_t width) {
@@ -138,10 +134,9 @@ template <bool Inverted> void cmykToBgr(const uint8_t *src, uint8_t *dst, uint32
             y = 255 - y;
             k = 255 - k;
         }
-        uint8_t r = mul255(c, k), g = mul255(m, k), b = mul255(y, k);
-        dst[3 * x] = b;
-        dst[3 * x + 1] = g;
-        dst[3 * x + 2] = r;
+        dst[3 * x] = static_cast<uint8_t>(div255(y * k));
+        dst[3 * x + 1] = static_cast<uint8_t>(div255(m * k));
+        dst[3 * x + 2] = static_cast<uint8_t>(div255(c * k));
     }
 }
 
@@ -235,48 +230,6 @@ bool decodeRows(Decoder &d, const Plan &p) {
     return true;
 }
 
-// The EXIF Orientation (tag 0x0112 of IFD0), 1-8, or 0 when absent or
-// unreadable. data is an APP1 segment body.
-int exifOrientation(const uint8_t *data, size_t size) {
-    static const uint8_t kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
-    if (size < 6 || std::memcmp(data, kExif, 6) != 0) return 0;
-    const uint8_t *t = data + 6; // the TIFF header; offsets count from here
-    const size_t n = size - 6;
-    if (n < 8) return 0;
-    bool little;
-    if (t[0] == 'I' && t[1] == 'I')
-        little = true;
-    else if (t[0] == 'M' && t[1] == 'M')
-        little = false;
-    else
-        return 0;
-    auto u16 = [&](size_t at) -> uint32_t {
-        return little ? t[at] | (t[at + 1] << 8) : (t[at] << 8) | t[at + 1];
-    };
-    auto u32 = [&](size_t at) -> uint32_t {
-        return little ? u16(at) | (u16(at + 2) << 16) : (u16(at) << 16) | u16(at + 2);
-    };
-    if (u16(2) != 42) return 0;
-    const uint32_t ifd = u32(4);
-    if (ifd > n || n - ifd < 2) return 0;
-    const uint32_t count = u16(ifd);
-    for (uint32_t i = 0; i < count; ++i) {
-        const size_t at = size_t{ifd} + 2 + size_t{i} * 12;
-        if (at > n || n - at < 12) return 0;
-        if (u16(at) != 0x0112) continue;
-        const uint32_t type = u16(at + 2);
-        uint32_t value;
-        if (type == 3) // SHORT
-            value = u16(at + 8);
-        else if (type == 4) // LONG, seen from a few writers
-            value = u32(at + 8);
-        else
-            return 0;
-        return (u32(at + 4) >= 1 && value >= 1 && value <= 8) ? static_cast<int>(value) : 0;
-    }
-    return 0;
-}
-
 int findOrientation(const jpeg_decompress_struct &cinfo) {
     for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next)
         if (m->marker == JPEG_APP0 + 1)
@@ -335,6 +288,52 @@ Status checkDataSize(const jpeg_decompress_struct &cinfo, size_t size) {
     return Status::ok();
 }
 
+// The kind of picture and the decoder's output colour space for it.
+Status planColour(jpeg_decompress_struct &cinfo, Plan &plan) {
+    switch (cinfo.jpeg_color_space) {
+    case JCS_GRAYSCALE:
+        plan.kind = Kind::Gray;
+        cinfo.out_color_space = JCS_GRAYSCALE;
+        return Status::ok();
+    case JCS_YCbCr:
+    case JCS_RGB:
+        plan.kind = Kind::Color;
+        cinfo.out_color_space = JCS_EXT_BGR;
+        return Status::ok();
+    case JCS_CMYK:
+    case JCS_YCCK:
+        plan.kind = Kind::Cmyk;
+        cinfo.out_color_space = JCS_CMYK;
+        // Adobe writers store CMYK inverted (0 = full ink); files without
+        // the Adobe marker store it straight.
+        plan.inverted = cinfo.saw_Adobe_marker;
+        return Status::ok();
+    default:
+        return {Error::Unsupported, "JPEG: " + std::to_string(cinfo.num_components) +
+                                        " colour components of unknown meaning"};
+    }
+}
+
+// How the stored rows are turned for an EXIF orientation.
+void planOrientation(int orientation, Plan &plan) {
+    plan.transpose = orientation >= 5;
+    plan.flipX = orientation == 2 || orientation == 3 || orientation == 7 || orientation == 8;
+    plan.flipY = orientation == 3 || orientation == 4 || orientation == 6 || orientation == 7;
+}
+
+// The JFIF density as pixels per metre, turned with the picture.
+void setResolution(const jpeg_decompress_struct &cinfo, bool transposed, Image &image) {
+    if (!cinfo.saw_JFIF_marker || (cinfo.density_unit != 1 && cinfo.density_unit != 2)) return;
+    // 1: dots per inch, 2: dots per centimetre.
+    auto perMetre = [&](unsigned v) {
+        return cinfo.density_unit == 1 ? static_cast<int32_t>((v * 10000.0) / 254.0 + 0.5)
+                                       : static_cast<int32_t>(v * 100);
+    };
+    image.xPelsPerMeter = perMetre(cinfo.X_density);
+    image.yPelsPerMeter = perMetre(cinfo.Y_density);
+    if (transposed) std::swap(image.xPelsPerMeter, image.yPelsPerMeter);
+}
+
 } // namespace
 
 Result<Image> decodeJpeg(const uint8_t *data, size_t size) {
@@ -349,28 +348,7 @@ Result<Image> decodeJpeg(const uint8_t *data, size_t size) {
     jpeg_decompress_struct &cinfo = d.cinfo;
 
     Plan plan;
-    switch (cinfo.jpeg_color_space) {
-    case JCS_GRAYSCALE:
-        plan.kind = Kind::Gray;
-        cinfo.out_color_space = JCS_GRAYSCALE;
-        break;
-    case JCS_YCbCr:
-    case JCS_RGB:
-        plan.kind = Kind::Color;
-        cinfo.out_color_space = JCS_EXT_BGR;
-        break;
-    case JCS_CMYK:
-    case JCS_YCCK:
-        plan.kind = Kind::Cmyk;
-        cinfo.out_color_space = JCS_CMYK;
-        // Adobe writers store CMYK inverted (0 = full ink); files without
-        // the Adobe marker store it straight.
-        plan.inverted = cinfo.saw_Adobe_marker;
-        break;
-    default:
-        return {Error::Unsupported, "JPEG: " + std::to_string(cinfo.num_components) +
-                                        " colour components of unknown meaning"};
-    }
+    if (Status s = planColour(cinfo, plan); !s) return s;
     const uint16_t bitCount = plan.kind == Kind::Gray ? 8 : 24;
     if (auto bytes = checkImageSize(cinfo.image_width, cinfo.image_height, bitCount); !bytes)
         return Status(bytes.status().code(), "JPEG: " + bytes.status().message());
@@ -379,31 +357,7 @@ Result<Image> decodeJpeg(const uint8_t *data, size_t size) {
 
     plan.width = cinfo.image_width;
     plan.height = cinfo.image_height;
-    const int orientation = findOrientation(cinfo);
-    plan.transpose = orientation >= 5;
-    switch (orientation) {
-    case 2:
-        plan.flipX = true;
-        break;
-    case 3:
-        plan.flipX = plan.flipY = true;
-        break;
-    case 4:
-        plan.flipY = true;
-        break;
-    case 6:
-        plan.flipY = true;
-        break;
-    case 7:
-        plan.flipX = plan.flipY = true;
-        break;
-    case 8:
-        plan.flipX = true;
-        break;
-    default:
-        break;
-    }
-
+    planOrientation(findOrientation(cinfo), plan);
     auto made = plan.transpose ? makeImage(plan.height, plan.width, bitCount)
                                : makeImage(plan.width, plan.height, bitCount);
     if (!made) return made.status();
@@ -423,26 +377,10 @@ Result<Image> decodeJpeg(const uint8_t *data, size_t size) {
     }
     std::vector<JSAMPROW> rowPointers(plan.bandRows);
     plan.rowPointers = rowPointers.data();
-
     if (!decodeRows(d, plan)) return failure(d);
 
-    if (plan.kind == Kind::Gray) {
-        image.palette.resize(256);
-        for (int i = 0; i < 256; ++i) {
-            auto v = static_cast<uint8_t>(i);
-            image.palette[i] = {v, v, v, 255};
-        }
-    }
-    if (cinfo.saw_JFIF_marker && (cinfo.density_unit == 1 || cinfo.density_unit == 2)) {
-        // 1: dots per inch, 2: dots per centimetre.
-        auto perMetre = [&](unsigned v) {
-            return cinfo.density_unit == 1 ? static_cast<int32_t>((v * 10000.0) / 254.0 + 0.5)
-                                           : static_cast<int32_t>(v * 100);
-        };
-        image.xPelsPerMeter = perMetre(cinfo.X_density);
-        image.yPelsPerMeter = perMetre(cinfo.Y_density);
-        if (plan.transpose) std::swap(image.xPelsPerMeter, image.yPelsPerMeter);
-    }
+    if (plan.kind == Kind::Gray) image.palette = grayRamp(256);
+    setResolution(cinfo, plan.transpose, image);
     return image;
 }
 

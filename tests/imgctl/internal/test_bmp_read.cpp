@@ -2,9 +2,9 @@
 // The BMP reader: the BMP Suite against its reference renderings (read by
 // Qt), damaged files, synthesised headers at the limits, and the RLE expander
 // on hand-made streams.
-#include "corpus.h"
-#include "core/ops.h"
 #include "bmp/rle_read.h"
+#include "core/ops.h"
+#include "corpus.h"
 #include "test_images.h"
 
 #include <QImage>

@@ -4,9 +4,9 @@
 // a file as RGBA, and tolerant comparisons.
 #pragma once
 
-#include "file_fields.h"
 #include "core/image.h"
 #include "core/ops.h"
+#include "file_fields.h"
 
 #include <QImage>
 #include <QImageReader>
@@ -72,14 +72,7 @@ inline Image makeFilled(uint32_t w, uint32_t h, uint16_t bits,
 
 // A deep copy.
 inline Image copyOf(const Image &img) {
-    Image c = imgctl::makeImage(img.width, img.height, img.bitCount).value();
-    std::memcpy(c.pixels.data(), img.pixels.data(), img.stride * img.height);
-    c.palette = img.palette;
-    c.compression = img.compression;
-    c.rle = img.rle;
-    c.xPelsPerMeter = img.xPelsPerMeter;
-    c.yPelsPerMeter = img.yPelsPerMeter;
-    return c;
+    return imgctl::copyImage(img).value();
 }
 
 // A 24 or 32-bit image from a QImage decoded by Qt.

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The JPEG decoder: every valid corpus file against its reference decode,
 // EXIF orientation, damaged files, lying headers and size limits.
-#include "corpus.h"
 #include "core/ops.h"
+#include "corpus.h"
 #include "test_images.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The PNG decoder: every valid corpus file against Qt's decoder, interlaced
 // twins, the layouts each PNG kind maps to, damaged files and size limits.
-#include "corpus.h"
 #include "core/ops.h"
+#include "corpus.h"
 #include "test_images.h"
 
 #include <gtest/gtest.h>

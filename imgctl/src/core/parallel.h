@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: MIT
+// Running work on several threads at once: the one place the library starts
+// threads. The calling thread always takes a share, and does all of the work
+// when the tuning allows no other thread or none can be created. An exception
+// thrown by work on another thread is carried back and rethrown on the
+// calling thread once every started task has finished, so it reaches the
+// caller as any exception of its own would (the C interface reports it as an
+// internal error naming the function), never std::terminate.
+#pragma once
+
+#include "core/tuning.h"
+
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace imgctl {
+
+class TaskGroup {
+  public:
+    // At most maxThreads - 1 tasks run beside the calling thread.
+    explicit TaskGroup(unsigned maxThreads) : room_(maxThreads > 1 ? maxThreads - 1 : 0) {}
+    TaskGroup(const TaskGroup &) = delete;
+    TaskGroup &operator=(const TaskGroup &) = delete;
+    // Waits for the tasks still running; their exceptions are dropped (the
+    // calling thread is already unwinding from one of its own).
+    ~TaskGroup();
+
+    // Starts task on a thread of its own. False, with nothing started, when
+    // the group has no room left or no thread can be created: the caller then
+    // runs the task itself or takes another path.
+    bool start(std::function<void()> task);
+
+    // Waits for every started task and rethrows the first exception one of
+    // them threw.
+    void wait();
+
+  private:
+    void join();
+
+    unsigned room_;
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::exception_ptr error_; // guarded by mutex_
+};
+
+// Runs fn(0) .. fn(count - 1) and returns when all have finished: items from
+// 1 up on other threads while the tuning has room for them (count up to
+// tuning.maxThreads keeps every thread busy once), item 0 and any item no
+// thread was found for on the calling thread. Rethrows the first exception
+// an item threw.
+template <class Fn> void runParallel(unsigned count, const Tuning &tuning, Fn &&fn) {
+    TaskGroup group(tuning.maxThreads);
+    for (unsigned i = 1; i < count; ++i)
+        if (!group.start([&fn, i] { fn(i); })) fn(i);
+    if (count > 0) fn(0);
+    group.wait();
+}
+
+} // namespace imgctl

@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+#include "core/tuning.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace imgctl {
+
+unsigned Tuning::processorThreads() {
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
+}
+
+Tuning Tuning::everyPath() {
+    Tuning t;
+    t.maxThreads = 2;
+    t.pngFastReadMinPixels = 0;
+    t.deflateBandMinBytes = 0;
+    t.jpegSplitMinPixels = 0;
+    t.jpegSplitMinMcuRows = 2;
+    t.quantizeThreadsMinPixels = 0;
+    return t;
+}
+
+Tuning Tuning::plainPaths() {
+    Tuning t;
+    t.maxThreads = 1;
+    t.pngFastReadMinPixels = kNever;
+    t.deflateBandMinBytes = kNever;
+    t.jpegSplitMinPixels = kNever;
+    t.quantizeThreadsMinPixels = kNever;
+    return t;
+}
+
+} // namespace imgctl

@@ -1,0 +1,255 @@
+// SPDX-License-Identifier: MIT
+// The PNG fast reader; its contract is in png_fast_read.h.
+#include "png/png_fast_read.h"
+
+#include "core/bytes.h"
+#include "core/parallel.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace imgctl {
+namespace {
+
+constexpr uint32_t kBandRows = 16;
+constexpr uint32_t kRingBands = 8;
+
+// The IDAT chunks from the first one's header at `pos`, CRCs checked.
+class IdatStream {
+  public:
+    IdatStream(const uint8_t *data, size_t size, size_t pos)
+        : data_(data), size_(size), pos_(pos) {}
+
+    // The next chunk's data, or an empty span at the end of the IDAT run;
+    // false with a message when a chunk is cut off or its CRC is wrong.
+    bool next(const uint8_t *&chunk, uint32_t &length, std::string &error) {
+        chunk = nullptr;
+        length = 0;
+        if (size_ - pos_ < 8 || std::memcmp(data_ + pos_ + 4, "IDAT", 4) != 0) return true;
+        const uint32_t n = loadBe32(data_ + pos_);
+        if (n > size_ - pos_ - 8 || size_ - pos_ - 8 - n < 4) {
+            error = "PNG: the file ends early";
+            return false;
+        }
+        const uint8_t *type = data_ + pos_ + 4;
+        const uLong crc = crc32(crc32(0L, type, 4), type + 4, n);
+        if (crc != loadBe32(type + 4 + n)) {
+            error = "PNG: IDAT: CRC error";
+            return false;
+        }
+        chunk = type + 4;
+        length = n;
+        pos_ += size_t{n} + 12;
+        return true;
+    }
+
+  private:
+    const uint8_t *data_;
+    size_t size_;
+    size_t pos_;
+};
+
+// Undoes one row's filter in place; prev is the unfiltered row above (zeros
+// for the first row). Returns false for an unknown filter type.
+template <size_t Bpp> bool unfilterRow(uint8_t filter, uint8_t *x, const uint8_t *prev, size_t n) {
+    switch (filter) {
+    case 0:
+        return true;
+    case 1:
+        for (size_t i = Bpp; i < n; ++i)
+            x[i] = static_cast<uint8_t>(x[i] + x[i - Bpp]);
+        return true;
+    case 2:
+        for (size_t i = 0; i < n; ++i)
+            x[i] = static_cast<uint8_t>(x[i] + prev[i]);
+        return true;
+    case 3:
+        for (size_t i = 0; i < Bpp; ++i)
+            x[i] = static_cast<uint8_t>(x[i] + (prev[i] >> 1));
+        for (size_t i = Bpp; i < n; ++i)
+            x[i] = static_cast<uint8_t>(x[i] + ((x[i - Bpp] + prev[i]) >> 1));
+        return true;
+    case 4:
+        for (size_t i = 0; i < Bpp; ++i)
+            x[i] = static_cast<uint8_t>(x[i] + prev[i]);
+        // Branch-free choice (photographs make the branches unpredictable):
+        // a wins ties over b, and b over c.
+        for (size_t i = Bpp; i < n; ++i) {
+            const int a = x[i - Bpp], b = prev[i], c = prev[i - Bpp];
+            const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+            const int ab = pb < pa ? b : a;
+            const int pab = pb < pa ? pb : pa;
+            x[i] = static_cast<uint8_t>(x[i] + (pc < pab ? c : ab));
+        }
+        return true;
+    default:
+        return false;
+    }
+}
+
+template <size_t Bpp> void swapRow(const uint8_t *src, uint8_t *dst, uint32_t width) {
+    for (uint32_t x = 0; x < width; ++x, src += Bpp, dst += Bpp) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+        if constexpr (Bpp == 4) dst[3] = src[3];
+    }
+}
+
+// The ring of filtered bands shared by the inflating thread and the caller.
+struct Ring {
+    std::mutex mutex;
+    std::condition_variable changed;
+    uint32_t filled = 0;   // bands inflated so far
+    uint32_t consumed = 0; // bands the caller has finished with
+    bool stop = false;     // the caller gave up
+    std::string error;     // set by the inflating thread
+
+    // Tells the other side that this one is done; with an error unless empty.
+    void finish(uint32_t bands, const std::string &why) {
+        std::lock_guard lock(mutex);
+        if (!why.empty() && error.empty()) error = why;
+        filled = bands + 1; // wakes the caller; it reads the error first
+        changed.notify_all();
+    }
+    void giveUp() {
+        std::lock_guard lock(mutex);
+        stop = true;
+        changed.notify_all();
+    }
+};
+
+// Inflates band after band into the ring until every row is in, the caller
+// gives up or the data fails. Runs on its own thread; the error goes into
+// the ring.
+std::string inflateBands(IdatStream idat, Ring &ring, uint8_t *slots, size_t rowBytes,
+                         uint32_t height) {
+    struct Inflater {
+        z_stream z{};
+        bool started = inflateInit(&z) == Z_OK;
+        ~Inflater() {
+            if (started) inflateEnd(&z);
+        }
+    } inflater;
+    if (!inflater.started) return "PNG: cannot start inflating";
+    z_stream &z = inflater.z;
+    // Every IDAT chunk's CRC is checked already; the stream's Adler-32 adds
+    // nothing but time.
+    inflateValidate(&z, 0);
+    std::string error;
+    const uint8_t *chunk = nullptr;
+    uint32_t chunkLength = 0;
+    const uint32_t bands = (height + kBandRows - 1) / kBandRows;
+    for (uint32_t band = 0; error.empty() && band < bands; ++band) {
+        {
+            std::unique_lock lock(ring.mutex);
+            ring.changed.wait(lock, [&] { return ring.stop || band - ring.consumed < kRingBands; });
+            if (ring.stop) break;
+        }
+        const uint32_t rows = std::min(kBandRows, height - band * kBandRows);
+        z.next_out = slots + size_t{band % kRingBands} * kBandRows * rowBytes;
+        z.avail_out = static_cast<uInt>(rows * rowBytes);
+        while (z.avail_out > 0) {
+            if (z.avail_in == 0) {
+                if (!idat.next(chunk, chunkLength, error)) break;
+                if (!chunk) {
+                    error = "PNG: the image data ends early";
+                    break;
+                }
+                z.next_in = const_cast<Bytef *>(chunk);
+                z.avail_in = chunkLength;
+                continue;
+            }
+            const int rc = inflate(&z, Z_NO_FLUSH);
+            if (rc == Z_STREAM_END && z.avail_out > 0) {
+                error = "PNG: the image data ends early";
+            } else if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
+                error = std::string("PNG: ") + (z.msg ? z.msg : "the image data is damaged");
+            }
+            if (!error.empty() || rc == Z_STREAM_END) break;
+        }
+        if (!error.empty()) break;
+        std::lock_guard lock(ring.mutex);
+        ++ring.filled;
+        ring.changed.notify_all();
+    }
+    return error;
+}
+
+template <size_t Bpp>
+Status readRows(const uint8_t *data, size_t size, size_t idatPos, const Tuning &tuning,
+                Image &image) {
+    const uint32_t width = image.width, height = image.height;
+    const uint32_t bands = (height + kBandRows - 1) / kBandRows;
+    const size_t rowBytes = size_t{width} * Bpp + 1;
+    std::vector<uint8_t> slots(rowBytes * kBandRows * kRingBands);
+    std::vector<uint8_t> above(rowBytes, 0); // the last row of the band before
+    Ring ring;
+    TaskGroup group(tuning.maxThreads);
+    // However this function is left, the inflating thread stops waiting for
+    // room before the group waits for it.
+    struct GiveUp {
+        Ring &ring;
+        ~GiveUp() { ring.giveUp(); }
+    } giveUp{ring};
+    const bool started = group.start([&, idat = IdatStream(data, size, idatPos)] {
+        std::string error = "PNG: the inflating thread failed";
+        try {
+            error = inflateBands(idat, ring, slots.data(), rowBytes, height);
+        } catch (...) {
+            ring.finish(bands, error);
+            throw; // the group hands it to the caller
+        }
+        ring.finish(bands, error);
+    });
+    if (!started) return {Error::Unsupported, "no second thread"};
+
+    Status status = Status::ok();
+    for (uint32_t band = 0; band < bands && status; ++band) {
+        {
+            std::unique_lock lock(ring.mutex);
+            ring.changed.wait(lock, [&] { return ring.filled > band || !ring.error.empty(); });
+            if (!ring.error.empty()) {
+                status = Status(Error::Corrupt, ring.error);
+                break;
+            }
+        }
+        uint8_t *band0 = slots.data() + size_t{band % kRingBands} * kBandRows * rowBytes;
+        const uint32_t rows = std::min(kBandRows, height - band * kBandRows);
+        const uint8_t *prev = above.data() + 1;
+        for (uint32_t i = 0; i < rows; ++i) {
+            uint8_t *row = band0 + size_t{i} * rowBytes;
+            if (!unfilterRow<Bpp>(row[0], row + 1, prev, rowBytes - 1)) {
+                status = Status(Error::Corrupt, "PNG: bad adaptive filter value");
+                break;
+            }
+            swapRow<Bpp>(row + 1, image.row(band * kBandRows + i), width);
+            prev = row + 1;
+        }
+        if (!status) break;
+        std::memcpy(above.data() + 1, prev, rowBytes - 1);
+        std::lock_guard lock(ring.mutex);
+        ++ring.consumed;
+        ring.changed.notify_all();
+    }
+    ring.giveUp();
+    group.wait(); // an exception of the inflating thread goes on from here
+    return status;
+}
+
+} // namespace
+
+Status readPngFast(const uint8_t *data, size_t size, size_t idatPos, const Tuning &tuning,
+                   Image &image) {
+    return image.bitCount == 24 ? readRows<3>(data, size, idatPos, tuning, image)
+                                : readRows<4>(data, size, idatPos, tuning, image);
+}
+
+} // namespace imgctl
