@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Large 8-bit RGB and RGBA PNGs, read on two threads (rows inflated ahead
-// into a ring of bands): every filter type over many bands against Qt's
-// decoder, and files cut or damaged anywhere in the image data.
+// 8-bit RGB and RGBA PNGs read by the fast reader on two threads (rows
+// inflated ahead into a ring of bands): every filter type over many bands
+// against Qt's decoder, and files cut or damaged anywhere in the image data.
 #include "core/ops.h"
 
 #include <QBuffer>
@@ -42,7 +42,7 @@ TEST_P(PngReadBands, ManyBandsMatchQt) {
     // last band short.
     const QByteArray png = qtPng(203, 397, alpha, 5);
     auto decoded = decodePng(reinterpret_cast<const uint8_t *>(png.constData()),
-                             static_cast<size_t>(png.size()));
+                             static_cast<size_t>(png.size()), Tuning::everyPath());
     ASSERT_TRUE(decoded) << decoded.status().message();
     const Image &image = decoded.value();
     ASSERT_EQ(image.bitCount, alpha ? 32 : 24);
@@ -66,15 +66,15 @@ TEST_P(PngReadBands, ManyBandsMatchQt) {
 TEST_P(PngReadBands, CutOrDamagedDataFailsCleanly) {
     const QByteArray png = qtPng(150, 300, GetParam(), 9);
     for (int cut : {png.size() / 5, png.size() / 2, png.size() - 20}) {
-        auto decoded =
-            decodePng(reinterpret_cast<const uint8_t *>(png.constData()), static_cast<size_t>(cut));
+        auto decoded = decodePng(reinterpret_cast<const uint8_t *>(png.constData()),
+                                 static_cast<size_t>(cut), Tuning::everyPath());
         EXPECT_FALSE(decoded) << "cut at " << cut;
     }
     for (int at : {png.size() / 3, png.size() * 2 / 3}) {
         QByteArray damaged = png;
         damaged[at] = static_cast<char>(damaged[at] ^ 0x5A);
         auto decoded = decodePng(reinterpret_cast<const uint8_t *>(damaged.constData()),
-                                 static_cast<size_t>(damaged.size()));
+                                 static_cast<size_t>(damaged.size()), Tuning::everyPath());
         ASSERT_FALSE(decoded) << "flipped byte " << at;
         EXPECT_NE(decoded.status().message().find("PNG"), std::string::npos);
     }

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 
@@ -222,13 +223,13 @@ TEST(SavePngLevels, EveryLevelDecodesToTheSamePixels) {
     EXPECT_GT(sizes[0], size_t{200} * 150 * 3) << "level 0 holds every byte";
 }
 
-// Pictures large enough to be cut into several bands that are compressed
-// on their own and joined into one zlib stream.
+// Pictures cut into several bands (the tuning lowered so that small ones
+// are) that are compressed on their own and joined into one zlib stream.
 class SavePngBands : public ::testing::TestWithParam<std::tuple<Kind, int, bool>> {};
 
 TEST_P(SavePngBands, JoinedStreamsDecodeToEveryPixel) {
     const auto &[k, level, interlaced] = GetParam();
-    Image img = build(k, 1003, 701);
+    Image img = build(k, 203, 141);
     if (!k.paletteSize) {
         // Grain, so that the compressor emits many blocks per band.
         std::mt19937 rng(level);
@@ -238,7 +239,7 @@ TEST_P(SavePngBands, JoinedStreamsDecodeToEveryPixel) {
     }
     TempDir dir;
     auto path = dir / "big.png";
-    Status s = savePng(img, path.c_str(), level, interlaced);
+    Status s = savePng(img, path.c_str(), level, interlaced, Tuning::everyPath());
     ASSERT_TRUE(s) << s.message();
     EXPECT_EQ(readFile(path).at(28), interlaced ? 1 : 0);
     QImage q = readWithQt(path);
@@ -437,15 +438,15 @@ TEST(SaveJpegQuality, OptimisedHuffmanTablesBeatTheStandardOnes) {
     EXPECT_LT(readFile(dir / "o.jpg").size(), standardTablesSize(img, 75));
 }
 
-// Large baseline files are encoded in two parts whose tables are optimised
-// afterwards. The coefficients are the same as libjpeg's whole-image
-// encoding gives (used for progressive files), so both decode to the same
-// pixels.
-class SaveJpegLarge : public ::testing::TestWithParam<std::tuple<Kind, int>> {};
+// The split encoder (two parts whose tables are optimised afterwards, the
+// tuning lowered so that small pictures take it) gives the same
+// coefficients as libjpeg's whole-image encoding, so both decode to the
+// same pixels.
+class SaveJpegSplit : public ::testing::TestWithParam<std::tuple<Kind, int>> {};
 
-TEST_P(SaveJpegLarge, PartsJoinIntoTheSamePictureAsOneEncode) {
+TEST_P(SaveJpegSplit, PartsJoinIntoTheSamePictureAsOneEncode) {
     const auto &[k, quality] = GetParam();
-    Image img = build(k, 1003, 701);
+    Image img = build(k, 203, 141);
     if (!k.paletteSize) {
         std::mt19937 rng(quality);
         for (uint32_t y = 0; y < img.height; ++y)
@@ -453,10 +454,12 @@ TEST_P(SaveJpegLarge, PartsJoinIntoTheSamePictureAsOneEncode) {
                 img.row(y)[x] ^= static_cast<uint8_t>(rng() & 15);
     }
     TempDir dir;
-    ASSERT_TRUE(saveJpeg(img, (dir / "b.jpg").c_str(), quality, false));
-    ASSERT_TRUE(saveJpeg(img, (dir / "p.jpg").c_str(), quality, true));
-    auto baseline = readFile(dir / "b.jpg");
-    JpegInfo info = parseJpeg(baseline);
+    ASSERT_TRUE(saveJpeg(img, (dir / "s.jpg").c_str(), quality, false, Tuning::everyPath()));
+    ASSERT_TRUE(saveJpeg(img, (dir / "w.jpg").c_str(), quality, false, Tuning::plainPaths()));
+    auto split = readFile(dir / "s.jpg");
+    EXPECT_NE(testing_support::jpegSegment(split, 0xDD), 0u) << "restart intervals: split";
+    EXPECT_EQ(testing_support::jpegSegment(readFile(dir / "w.jpg"), 0xDD), 0u);
+    JpegInfo info = parseJpeg(split);
     EXPECT_EQ(info.sof, 0xC0);
     EXPECT_EQ(info.components, k.gray ? 1 : 3);
     if (!k.gray) {
@@ -464,11 +467,11 @@ TEST_P(SaveJpegLarge, PartsJoinIntoTheSamePictureAsOneEncode) {
         EXPECT_EQ(info.sampling[0], std::make_pair(f, f));
     }
     EXPECT_EQ(info.densityUnit, 2);
-    QImage b = readWithQt(dir / "b.jpg");
-    QImage p = readWithQt(dir / "p.jpg");
+    QImage b = readWithQt(dir / "s.jpg");
+    QImage p = readWithQt(dir / "w.jpg");
     ASSERT_FALSE(b.isNull());
     ASSERT_FALSE(p.isNull());
-    ASSERT_EQ(b.size(), QSize(1003, 701));
+    ASSERT_EQ(b.size(), QSize(203, 141));
     EXPECT_TRUE(b == p) << "the joined parts decode like the whole-image encoding";
     if (quality >= 95) {
         EXPECT_GE(psnr(b, img), 25);
@@ -476,11 +479,11 @@ TEST_P(SaveJpegLarge, PartsJoinIntoTheSamePictureAsOneEncode) {
     // Optimised tables: smaller than the standard ones would give (the
     // helper's default sampling is 4:2:0, as ours below quality 90).
     if (k.bits == 24 && quality < 90) {
-        EXPECT_LT(baseline.size(), standardTablesSize(img, quality));
+        EXPECT_LT(split.size(), standardTablesSize(img, quality));
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, SaveJpegLarge,
+INSTANTIATE_TEST_SUITE_P(Kinds, SaveJpegSplit,
                          ::testing::Combine(::testing::Values(Kind{"Rgb24", 24},
                                                               Kind{"Gray8", 8, 256, true, true},
                                                               Kind{"Pal8", 8, 200},
@@ -491,6 +494,70 @@ INSTANTIATE_TEST_SUITE_P(Kinds, SaveJpegLarge,
                              return std::get<0>(info.param).name + "_Q" +
                                     std::to_string(std::get<1>(info.param));
                          });
+
+// ---- A 16-bit image keeps its colours in every format ----
+
+// Each writer as the program uses it on a 16-bit image, and how far its
+// decode may stray from the exact colours.
+struct SixteenBitWriter {
+    std::string name;
+    std::function<Status(const Image &, const char *)> save;
+    int colourTolerance; // gray stays exact in every format
+};
+
+void PrintTo(const SixteenBitWriter &w, std::ostream *os) {
+    *os << w.name;
+}
+
+class SixteenBitColours : public ::testing::TestWithParam<SixteenBitWriter> {};
+
+TEST_P(SixteenBitColours, EveryLevelWidensToTheSameColour) {
+    // Rows of 8x8 blocks: gray, red, green and blue, each of the 32 levels a
+    // flat block (flat 4:4:4 blocks at quality 100 come back from JPEG
+    // exactly in gray, within the colour conversion's rounding otherwise).
+    const Image img = makeFilled(32 * 8, 4 * 8, 16, [](uint32_t x, uint32_t y) {
+        const uint32_t v = x / 8;
+        const uint32_t shifts[4][3] = {{10, 5, 0}, {10, 32, 32}, {32, 5, 32}, {32, 32, 0}};
+        uint32_t raw = 0;
+        for (uint32_t s : shifts[y / 8])
+            raw |= s < 32 ? v << s : 0;
+        return raw;
+    });
+    TempDir dir;
+    const auto path = dir / ("out." + GetParam().name);
+    Status s = GetParam().save(img, path.c_str());
+    ASSERT_TRUE(s) << s.message();
+    QImage q = readWithQt(path);
+    ASSERT_EQ(q.size(), QSize(int(img.width), int(img.height)));
+    for (uint32_t y = 0; y < img.height; ++y)
+        for (uint32_t x = 0; x < img.width; ++x) {
+            const uint32_t raw = rawAt(img, x, y);
+            const QRgb want = qRgb(fiveToEight((raw >> 10) & 31), fiveToEight((raw >> 5) & 31),
+                                   fiveToEight(raw & 31));
+            const QRgb got = q.pixel(int(x), int(y));
+            const int allowed = y < 8 ? 0 : GetParam().colourTolerance;
+            ASSERT_LE(std::abs(qRed(got) - qRed(want)), allowed) << x << "," << y;
+            ASSERT_LE(std::abs(qGreen(got) - qGreen(want)), allowed) << x << "," << y;
+            ASSERT_LE(std::abs(qBlue(got) - qBlue(want)), allowed) << x << "," << y;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writers, SixteenBitColours,
+    ::testing::Values(
+        SixteenBitWriter{"bmp",
+                         [](const Image &i, const char *p) {
+                             // A 16-bit BMP keeps the fields; widened by DIBto24Bit.
+                             Image wide = copyOf(i);
+                             if (Status s = convertTo24(wide); !s) return s;
+                             return saveBmp(wide, p);
+                         },
+                         0},
+        SixteenBitWriter{"png",
+                         [](const Image &i, const char *p) { return savePng(i, p, 6, false); }, 0},
+        SixteenBitWriter{
+            "jpg", [](const Image &i, const char *p) { return saveJpeg(i, p, 100, false); }, 2}),
+    [](const auto &info) { return info.param.name; });
 
 // ---- Decoded corpus files written again ----
 
