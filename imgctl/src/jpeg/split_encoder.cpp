@@ -2,6 +2,7 @@
 // The split JPEG encoder; its contract is in split_encoder.h.
 #include "jpeg/split_encoder.h"
 
+#include "core/bytes.h"
 #include "core/parallel.h"
 #include "jpeg/compress_setup.h"
 #include "jpeg/huffman_recoder.h"
@@ -174,10 +175,9 @@ Status recodePart(Part &part, const Headers &h, const HuffCodes (&dc)[2], const 
 }
 
 void putSegmentHeader(std::vector<uint8_t> &v, int marker, size_t length) {
-    v.push_back(0xFF);
-    v.push_back(static_cast<uint8_t>(marker));
-    v.push_back(static_cast<uint8_t>(length >> 8));
-    v.push_back(static_cast<uint8_t>(length));
+    uint8_t head[4] = {0xFF, static_cast<uint8_t>(marker)};
+    storeBe16(head + 2, static_cast<uint32_t>(length));
+    v.insert(v.end(), head, head + 4);
 }
 
 // The first part's segments with the optimised tables in its first DHT
@@ -207,8 +207,7 @@ std::vector<uint8_t> joinedHeaders(const Image &image, const Part &first, const 
         const size_t from = head.size();
         head.insert(head.end(), seg, seg + len);
         if (seg[1] == 0xC0) {
-            head[from + 5] = static_cast<uint8_t>(image.height >> 8);
-            head[from + 6] = static_cast<uint8_t>(image.height);
+            storeBe16(head.data() + from + 5, image.height);
         }
     }
     return head;

@@ -81,7 +81,7 @@ void PngRows::make(uint32_t y, uint8_t *out) const {
         break;
     case RowKind::Rgb555:
         for (uint32_t x = 0; x < w; ++x, s += 2, out += 3) {
-            unsigned v = s[0] | (s[1] << 8);
+            const unsigned v = loadLe16(s);
             out[0] = kFiveToEight[(v >> 10) & 31];
             out[1] = kFiveToEight[(v >> 5) & 31];
             out[2] = kFiveToEight[v & 31];

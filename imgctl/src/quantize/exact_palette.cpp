@@ -76,8 +76,7 @@ template <int Bits> inline uint32_t keyAt(const uint8_t *row, uint32_t x) {
         const uint8_t *p = row + size_t{3} * x;
         return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16);
     } else {
-        const uint8_t *p = row + size_t{4} * x;
-        return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+        return loadLe32(row + size_t{4} * x);
     }
 }
 
