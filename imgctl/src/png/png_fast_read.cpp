@@ -126,6 +126,32 @@ struct Ring {
     }
 };
 
+// After the last row, as libpng does: one more inflate call (a used-up
+// chunk followed by the next IDAT chunk; any other chunk there is an error).
+// When that gives data past the last row, inflating goes on through the
+// IDAT chunks to the stream's end; otherwise the rest of the stream is left
+// unread. Damage past the last row is ignored.
+std::string finishStream(IdatStream &idat, z_stream &z, const uint8_t *&chunk,
+                         uint32_t &chunkLength) {
+    uint8_t sink[4096];
+    bool extra = false;
+    std::string error;
+    for (;;) {
+        if (z.avail_in == 0) {
+            if (!idat.next(chunk, chunkLength, error)) return error;
+            if (!chunk) return "PNG: the image data ends early";
+            z.next_in = const_cast<Bytef *>(chunk);
+            z.avail_in = chunkLength;
+            continue;
+        }
+        z.next_out = sink;
+        z.avail_out = sizeof sink;
+        const int rc = inflate(&z, Z_NO_FLUSH);
+        extra = extra || z.avail_out < sizeof sink;
+        if (rc != Z_OK || !extra) return {};
+    }
+}
+
 // Inflates band after band into the ring until every row is in, the caller
 // gives up or the data fails. Runs on its own thread; the error goes into
 // the ring.
@@ -140,14 +166,16 @@ std::string inflateBands(IdatStream idat, Ring &ring, uint8_t *slots, size_t row
     } inflater;
     if (!inflater.started) return "PNG: cannot start inflating";
     z_stream &z = inflater.z;
-    // Every IDAT chunk's CRC is checked already; the stream's Adler-32 adds
-    // nothing but time.
+    // Every IDAT chunk's CRC is checked; the stream's Adler-32 adds nothing
+    // but time (libpng's path skips it too).
     inflateValidate(&z, 0);
     std::string error;
     const uint8_t *chunk = nullptr;
     uint32_t chunkLength = 0;
     const uint32_t bands = (height + kBandRows - 1) / kBandRows;
-    for (uint32_t band = 0; error.empty() && band < bands; ++band) {
+    bool ended = false; // the stream's end has been reached
+    uint32_t band = 0;
+    for (; error.empty() && band < bands; ++band) {
         {
             std::unique_lock lock(ring.mutex);
             ring.changed.wait(lock, [&] { return ring.stop || band - ring.consumed < kRingBands; });
@@ -173,13 +201,15 @@ std::string inflateBands(IdatStream idat, Ring &ring, uint8_t *slots, size_t row
             } else if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
                 error = std::string("PNG: ") + (z.msg ? z.msg : "the image data is damaged");
             }
-            if (!error.empty() || rc == Z_STREAM_END) break;
+            ended = rc == Z_STREAM_END;
+            if (!error.empty() || ended) break;
         }
         if (!error.empty()) break;
         std::lock_guard lock(ring.mutex);
         ++ring.filled;
         ring.changed.notify_all();
     }
+    if (error.empty() && band == bands && !ended) error = finishStream(idat, z, chunk, chunkLength);
     return error;
 }
 
@@ -241,6 +271,8 @@ Status readRows(const uint8_t *data, size_t size, size_t idatPos, const Tuning &
     }
     ring.giveUp();
     group.wait(); // an exception of the inflating thread goes on from here
+    // The rows are in; the end of the stream may still have failed.
+    if (status && !ring.error.empty()) status = Status(Error::Corrupt, ring.error);
     return status;
 }
 

@@ -16,9 +16,15 @@
 //   Tuning::pngFastReadMinPixels pixels when Tuning::maxThreads is 2 or more.
 // Falls back to: libpng's row reader (png_read.cpp) when not taken or when it
 //   returns Unsupported.
-// Unlike libpng it skips the stream's Adler-32 (every IDAT CRC is checked),
-// stops once the last row is inflated, and leaves the chunks after the image
-// data unread.
+// It takes and refuses the files libpng's path does, with the same pixels
+// (fuzz/fuzz_png_fast.cpp checks it): after the last row it inflates what
+// libpng inflates then (one more call, and on to the stream's end when that
+// gives data past the last row), checking each IDAT chunk's CRC on the way
+// and ignoring damage past the last row; like libpng's path it skips the
+// stream's Adler-32 (the CRCs cover the same bytes) and leaves the chunks
+// after the image data unread. libpng hands zlib at most 8 kB of a chunk at
+// a time, this reader the whole chunk; a file could tell the two apart only
+// with over 8 kB of deflate data giving no pixels right after the last row.
 #pragma once
 
 #include "core/image.h"
