@@ -6,12 +6,8 @@
 // was; no step or save may fail with an internal error.
 #include "fuzz_common.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -24,23 +20,18 @@ constexpr uint64_t kMaxFuzzPixels = 256 * 256;
 // Where the saves go: files named after the process, on tmpfs where there is
 // one (the saves flush to disk), each removed right after it is written.
 const std::string &workStem() {
-    static const std::string stem =
-        std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/nubaro-fuzz-" +
-        std::to_string(getpid());
+    static const std::string stem = fuzzing::scratchPath("convert");
     return stem;
-}
-
-// A fault inside the library, never the input's.
-void trapOnInternal(const Status &s) {
-    if (s.code() == imgctl::Error::Internal) __builtin_trap();
 }
 
 void saveAll(const Image &image, const std::string &stem, uint8_t knob) {
     const std::string bmp = stem + ".bmp", jpg = stem + ".jpg", png = stem + ".png";
     const imgctl::Tuning &tuning = fuzzing::tuning();
-    trapOnInternal(imgctl::saveBmp(image, bmp.c_str()));
-    trapOnInternal(imgctl::saveJpeg(image, jpg.c_str(), 1 + knob % 100, knob & 1, tuning));
-    trapOnInternal(imgctl::savePng(image, png.c_str(), knob % 10, knob & 2, tuning));
+    fuzzing::expectNotInternal(imgctl::saveBmp(image, bmp.c_str()), "saveBmp");
+    fuzzing::expectNotInternal(
+        imgctl::saveJpeg(image, jpg.c_str(), 1 + knob % 100, knob & 1, tuning), "saveJpeg");
+    fuzzing::expectNotInternal(imgctl::savePng(image, png.c_str(), knob % 10, knob & 2, tuning),
+                               "savePng");
     unlink(bmp.c_str());
     unlink(jpg.c_str());
     unlink(png.c_str());
@@ -65,21 +56,17 @@ void draw(const Image &image, const uint8_t *k) {
     }
 }
 
-bool sameImage(const Image &a, const Image &b) {
-    return a.width == b.width && a.height == b.height && a.bitCount == b.bitCount &&
-           a.stride == b.stride && a.pixels.size() == b.pixels.size() &&
-           (a.pixels.size() == 0 ||
-            std::memcmp(a.pixels.data(), b.pixels.data(), a.pixels.size()) == 0) &&
-           a.palette == b.palette && a.compression == b.compression && a.rle == b.rle;
-}
-
 // One step of a chain; a failure must leave the image untouched.
 template <class Op> bool step(Image &image, Op op) {
     imgctl::Result<Image> before = imgctl::copyImage(image);
     if (!before) return false;
     Status s = op(image);
-    trapOnInternal(s);
-    if (!s && (s.message().empty() || !sameImage(image, before.value()))) __builtin_trap();
+    fuzzing::expectNotInternal(s, "a conversion");
+    if (!s && s.message().empty()) fuzzing::fail("a failed conversion names no cause");
+    if (!s) {
+        if (std::string d = fuzzing::difference(image, before.value()); !d.empty())
+            fuzzing::fail("a failed conversion (" + s.message() + ") changed " + d);
+    }
     return s.isOk();
 }
 
@@ -92,13 +79,11 @@ void chain(const Image &source, const std::string &stem, uint8_t knob, Steps ste
     saveAll(image.value(), stem, knob);
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+void convertOne(const uint8_t *data, size_t size) {
     auto decoded = fuzzing::decodeAny(data, size);
-    if (!decoded) return 0;
+    if (!decoded) return;
     const Image &source = decoded.value();
-    if (uint64_t{source.width} * source.height > kMaxFuzzPixels) return 0;
+    if (uint64_t{source.width} * source.height > kMaxFuzzPixels) return;
 
     uint8_t knobs[10] = {};
     for (size_t i = 0; i < sizeof knobs && i < size; ++i)
@@ -152,5 +137,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         });
         break;
     }
-    return 0;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    return fuzzing::guarded([&] { convertOne(data, size); });
 }

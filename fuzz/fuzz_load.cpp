@@ -5,7 +5,6 @@
 // with every fast path's threshold lowered. An internal error is a finding.
 #include "fuzz_common.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
@@ -14,9 +13,7 @@
 namespace {
 
 const std::string &inputPath() {
-    static const std::string path =
-        std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/nubaro-fuzz-load-" +
-        std::to_string(getpid());
+    static const std::string path = fuzzing::scratchPath("load");
     return path;
 }
 
@@ -36,21 +33,23 @@ bool writeInput(const uint8_t *data, size_t size) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (!writeInput(data, size)) std::abort();
-    auto image = imgctl::loadImage(inputPath().c_str(), fuzzing::tuning());
-    unlink(inputPath().c_str());
-    if (image) {
+    return fuzzing::guarded([&] {
+        if (!writeInput(data, size)) fuzzing::fail("cannot write " + inputPath());
+        auto image = imgctl::loadImage(inputPath().c_str(), fuzzing::tuning());
+        unlink(inputPath().c_str());
+        if (!image) {
+            // Every failure names its cause, and none is the library's own.
+            fuzzing::expectNotInternal(image.status(), "loadImage");
+            if (image.status().message().empty()) fuzzing::fail("a failed load names no cause");
+            return;
+        }
         // A decoded image must describe its own buffer.
         const imgctl::Image &im = image.value();
         if (im.width == 0 || im.height == 0 || im.width > imgctl::kMaxDimension ||
             im.height > imgctl::kMaxDimension || im.pixels.size() < size_t{im.height} * im.stride ||
             im.stride < imgctl::strideFor(im.width, im.bitCount))
-            __builtin_trap();
+            fuzzing::fail("the decoded image's size does not fit its buffer");
         if (im.isPalette() && (im.palette.empty() || im.palette.size() > (1u << im.bitCount)))
-            __builtin_trap();
-    } else if (image.status().message().empty() ||
-               image.status().code() == imgctl::Error::Internal) {
-        __builtin_trap(); // every failure names its cause, and none is the library's own
-    }
-    return 0;
+            fuzzing::fail("the decoded image's palette does not fit its depth");
+    });
 }
