@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 #include <cstring>
 #include <string>
 #include <thread>
@@ -139,23 +141,77 @@ TEST(Handles, ConversionChainKeepsOneLiveHandle) {
     EXPECT_EQ(DeleteDIB(h), 0);
 }
 
-// Several threads loading, converting and releasing at once.
-TEST(Handles, TableIsThreadSafe) {
-    const std::string path = testing_support::corpus("bmpsuite/g/pal8.bmp").string();
+// Several threads at once, through the C interface, on a picture large
+// enough for every threaded path of the default tuning (the PNG fast reader,
+// PNG bands, the split JPEG encoder): each thread loads, converts, saves and
+// releases a picture of its own, while others save one shared handle that
+// another converts halfway. Calls on one handle are serialised, so every
+// save of the shared handle is byte for byte the file of the picture before
+// the conversion or after it, never a mixture.
+TEST(Handles, ThreadsConvertTheirOwnPicturesAndShareOne) {
+    TempDir dir;
+    QImage picture(640, 480, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y,
+                             qRgb((x + (y * 7 ^ x) % 13) & 255, (y * 3) & 255, (x ^ y) & 255));
+    const std::string source = (dir / "source.png").string();
+    ASSERT_TRUE(picture.save(QString::fromStdString(source), "PNG"));
+    const char *kinds[2] = {".png", ".jpg"};
+    auto save = [](int32_t h, const std::string &stem, int kind) {
+        PngOptions options{};
+        options.level = 1;
+        const std::string path = stem + (kind ? ".jpg" : ".png");
+        return kind ? DIBtoJPG(path.c_str(), h, 80, 0) : DIBtoPNGex(path.c_str(), h, &options);
+    };
+    // The shared picture's files before and after the conversion.
+    std::vector<uint8_t> expected[2][2];
+    for (int converted = 0; converted < 2; ++converted) {
+        int32_t h = ToDIB(source.c_str());
+        ASSERT_GT(h, 0) << lastError();
+        if (converted) {
+            ASSERT_EQ(DIBto8Bit(h, 0, 1), h) << lastError();
+        }
+        for (int k = 0; k < 2; ++k) {
+            const std::string stem = (dir / ("expected" + std::to_string(converted))).string();
+            ASSERT_EQ(save(h, stem, k), 1) << lastError();
+            expected[converted][k] = testing_support::readFile(stem + kinds[k]);
+        }
+        EXPECT_EQ(DeleteDIB(h), 1);
+    }
+
+    const int32_t shared = ToDIB(source.c_str());
+    ASSERT_GT(shared, 0) << lastError();
+    std::vector<std::string> failures(6);
     std::vector<std::thread> threads;
-    std::vector<int> failures(4, 0);
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 6; ++t) {
         threads.emplace_back([&, t] {
-            for (int i = 0; i < 50; ++i) {
-                int32_t h = ToDIB(path.c_str());
-                if (h <= 0 || DIBto24Bit(h) != h || DeleteDIB(h) != 1) ++failures[t];
+            std::string &failed = failures[t];
+            const std::string stem = (dir / ("t" + std::to_string(t))).string();
+            for (int round = 0; round < 2 && failed.empty(); ++round) {
+                if (t == 0) { // converts the shared picture halfway
+                    if (round == 1 && DIBto8Bit(shared, 0, 1) != shared) failed = lastError();
+                } else if (t < 3) { // a picture of its own
+                    int32_t h = ToDIB(source.c_str());
+                    if (h <= 0 || DIBto24Bit(h) != h || save(h, stem, 0) != 1 ||
+                        save(h, stem, 1) != 1 || DIBto8Bit(h, 0, 0) != h || DeleteDIB(h) != 1)
+                        failed = lastError();
+                } else { // the shared one
+                    for (int k = 0; k < 2; ++k) {
+                        if (save(shared, stem, k) != 1) failed = lastError();
+                        const auto bytes = testing_support::readFile(stem + kinds[k]);
+                        if (bytes != expected[0][k] && bytes != expected[1][k])
+                            failed = std::string("a torn save of the shared picture: ") + kinds[k];
+                    }
+                }
             }
         });
     }
     for (auto &th : threads)
         th.join();
-    for (int f : failures)
-        EXPECT_EQ(f, 0);
+    for (const std::string &f : failures)
+        EXPECT_EQ(f, "");
+    EXPECT_EQ(DeleteDIB(shared), 1);
 }
 
 } // namespace
