@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "core/tuning.h"
 
-#include <algorithm>
-#include <thread>
+#include "core/thread_pool.h"
 
 namespace imgctl {
 
 unsigned Tuning::processorThreads() {
-    return std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
+    return ThreadPool::processorCount();
 }
 
 Tuning Tuning::everyPath() {
