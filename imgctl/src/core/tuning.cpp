@@ -12,6 +12,7 @@ unsigned Tuning::processorThreads() {
 Tuning Tuning::everyPath() {
     Tuning t;
     t.maxThreads = 2;
+    t.pngWholeInflateMinPixels = 0;
     t.pngFastReadMinPixels = 0;
     t.deflateBandMinBytes = 0;
     t.jpegSplitMinPixels = 0;
@@ -23,6 +24,7 @@ Tuning Tuning::everyPath() {
 Tuning Tuning::plainPaths() {
     Tuning t;
     t.maxThreads = 1;
+    t.pngWholeInflateMinPixels = kNever;
     t.pngFastReadMinPixels = kNever;
     t.deflateBandMinBytes = kNever;
     t.jpegSplitMinPixels = kNever;

@@ -26,6 +26,12 @@ struct Tuning {
     unsigned maxThreads = processorThreads();
 
     // PNG reader: 8-bit RGB and RGBA files without interlacing of at least
+    // this many pixels are inflated in one piece by libdeflate
+    // (png/png_whole_inflate.cpp); smaller ones, or ones it leaves, go on as
+    // below.
+    uint64_t pngWholeInflateMinPixels = 0;
+
+    // PNG reader: 8-bit RGB and RGBA files without interlacing of at least
     // this many pixels go through the two-thread fast reader
     // (png/png_fast_read.cpp) instead of libpng's row reader.
     uint64_t pngFastReadMinPixels = 0;
