@@ -126,14 +126,14 @@ enum class Id {
     FilesFrom,
 };
 
-struct Spec {
+struct OptionDef {
     std::string_view name;
     char letter;
     bool takesValue;
     Id id;
 };
 
-constexpr Spec kSpecs[] = {
+constexpr OptionDef kOptions[] = {
     {"--help", 'h', false, Id::Help},
     {"--version", 0, false, Id::Version},
     {"--rle", 0, false, Id::Rle},
@@ -182,8 +182,8 @@ struct Parser {
     }
 
     // Applies one option; `name` is as the user wrote it (for messages).
-    bool apply(const Spec &spec, std::string_view name, std::string_view v) {
-        switch (spec.id) {
+    bool apply(const OptionDef &def, std::string_view name, std::string_view v) {
+        switch (def.id) {
         case Id::Help:
             return o.help = true;
         case Id::Version:
@@ -252,14 +252,14 @@ struct Parser {
     }
 };
 
-const Spec *byName(std::string_view name) {
-    for (const Spec &s : kSpecs)
+const OptionDef *byName(std::string_view name) {
+    for (const OptionDef &s : kOptions)
         if (s.name == name) return &s;
     return nullptr;
 }
 
-const Spec *byLetter(char letter) {
-    for (const Spec &s : kSpecs)
+const OptionDef *byLetter(char letter) {
+    for (const OptionDef &s : kOptions)
         if (s.letter != 0 && s.letter == letter) return &s;
     return nullptr;
 }
@@ -298,30 +298,30 @@ ParseOutcome parseArguments(const std::vector<std::string_view> &args) {
             // --name, --name VALUE, --name=VALUE
             const size_t eq = arg.find('=');
             const std::string_view name = arg.substr(0, eq);
-            const Spec *spec = byName(name);
-            if (!spec) return {std::nullopt, "unknown option '" + std::string(arg) + "'"};
+            const OptionDef *def = byName(name);
+            if (!def) return {std::nullopt, "unknown option '" + std::string(arg) + "'"};
             std::optional<std::string_view> rest;
             if (eq != std::string_view::npos) rest = arg.substr(eq + 1);
-            if (!spec->takesValue && rest)
+            if (!def->takesValue && rest)
                 return {std::nullopt, std::string(name) + " takes no value"};
-            std::optional<std::string_view> v = spec->takesValue ? valueFor(name, rest) : "";
-            ok = v && p.apply(*spec, name, *v);
+            std::optional<std::string_view> v = def->takesValue ? valueFor(name, rest) : "";
+            ok = v && p.apply(*def, name, *v);
         } else {
             // -qv, -j2, -j 2, -qj2: letters of flags, the last may take a value.
             for (size_t i = 1; ok && i < arg.size(); ++i) {
-                const Spec *spec = byLetter(arg[i]);
+                const OptionDef *def = byLetter(arg[i]);
                 const std::string name = std::string("-") + arg[i];
-                if (!spec)
+                if (!def)
                     return {std::nullopt,
                             "unknown option '" + name + "' in '" + std::string(arg) + "'"};
-                if (!spec->takesValue) {
-                    ok = p.apply(*spec, name, "");
+                if (!def->takesValue) {
+                    ok = p.apply(*def, name, "");
                     continue;
                 }
                 std::optional<std::string_view> rest;
                 if (i + 1 < arg.size()) rest = arg.substr(i + 1);
                 const std::optional<std::string_view> v = valueFor(name, rest);
-                ok = v && p.apply(*spec, name, *v);
+                ok = v && p.apply(*def, name, *v);
                 break;
             }
         }
