@@ -84,7 +84,8 @@ class RecordingLibrary : public ImageLibrary {
     int32_t answer(Int, std::string_view fn, std::tuple<int32_t, A...> args); // a step
     template <typename... A>
     int32_t answer(Int, std::string_view fn, std::tuple<const char *, int32_t, A...> args); // save
-    int32_t answer(Int, std::string_view fn, std::tuple<> args);      // ImgctlLastErrorCode
+    int32_t answer(Int, std::string_view fn,
+                   std::tuple<> args); // ImgctlLastErrorCode, ImgctlStopSaves
     const char *answer(Text, std::string_view fn, std::tuple<> args); // ImgctlLastError
 
     int32_t nextHandle_ = 11;

@@ -34,11 +34,22 @@
  *   large allocation.
  *
  * Saves
- *   Each save writes a temporary file in the target's folder, flushes it to
- *   disk and renames it over the target only when the whole file is written.
- *   A failed save leaves no partial file and an existing target untouched.
+ *   Each save writes an unnamed file in the target's folder (a hidden
+ *   temporary file where the file system has no unnamed files), flushes it
+ *   to disk and gives it the target's name only when the whole file is
+ *   written, replacing an existing target in one step. A failed save, or a
+ *   process ended during a save, leaves no partial file and an existing
+ *   target untouched.
  *   An existing target that the caller may not write is not replaced: the
  *   save fails with IMGCTL_ERR_PERMISSION, as writing into it would.
+ *
+ * Threads
+ *   The library's work runs within one thread budget for the process: as
+ *   many threads at once as the processors the process may run on. Image
+ *   operations called from several threads at once wait for their turn when
+ *   the budget is used up, and one operation alone spreads its work over the
+ *   idle processors. The library's threads are made on first use and ended
+ *   at exit.
  *
  * Versions
  *   The shared library is libimgctl.so.1 (IMGCTL_VERSION_MAJOR). Its
@@ -233,6 +244,14 @@ IMGCTL_API int32_t DIBtoPNG(const char *path, int32_t image, int32_t zero);
  * Adam7 interlacing when options->flags has IMGCTL_PNG_INTERLACED. A null
  * options pointer fails. Returns 1, or 0. */
 IMGCTL_API int32_t DIBtoPNGex(const char *path, int32_t image, const PngOptions *options);
+
+/* Ends saving for the rest of the process, for a program about to exit on a
+ * signal: waits while another thread's save is giving its finished file its
+ * name, then removes every temporary file of the saves in progress; from then
+ * on every save fails (IMGCTL_ERR_CANNOT_WRITE) without creating a file. A
+ * process that then exits leaves only the files whose saves had finished.
+ * Returns 1. */
+IMGCTL_API int32_t ImgctlStopSaves(void);
 
 /* The message of the calling thread's last failure, naming its cause; "" when
  * nothing has failed yet on this thread. The pointer stays valid until the

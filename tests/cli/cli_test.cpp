@@ -10,15 +10,20 @@
 #include <QImageReader>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -29,16 +34,24 @@ using testing_support::readText;
 using testing_support::TempDir;
 
 struct Outcome {
-    int status = -1; // exit status, or -1 when the process did not exit
+    int status = -1; // exit status, 128 + the signal when a signal ended it
     std::string out;
     std::string err;
 };
 
-// Runs nubaro-convert with `args`, stdout and stderr caught in files (so
-// neither is a terminal); as the user nobody with `asNobody` when the test
-// runs as root.
-Outcome runConvert(const TempDir &dir, const std::vector<std::string> &args,
-                   bool asNobody = false) {
+// Where the program's standard input comes from and its output goes.
+struct Streams {
+    std::optional<fs::path> input; // standard input: this file (else /dev/null)
+    bool inputAsPipe = false;      // through a pipe rather than as the file itself
+    bool outputToTerminal = false; // standard output a pseudo-terminal
+};
+
+// Starts nubaro-convert with `args`, stdout and stderr caught in files
+// (neither a terminal unless asked); as the user nobody with `asNobody` when
+// the test runs as root. The child's signal mask and dispositions are the
+// defaults whatever the test runner's.
+pid_t startConvert(const TempDir &dir, const std::vector<std::string> &args, bool asNobody,
+                   const Streams &streams) {
     const fs::path outFile = dir / ".stdout", errFile = dir / ".stderr";
     std::vector<char *> argv;
     std::string program = NUBARO_CONVERT_PATH;
@@ -48,24 +61,57 @@ Outcome runConvert(const TempDir &dir, const std::vector<std::string> &args,
         argv.push_back(a.data());
     argv.push_back(nullptr);
     const pid_t pid = fork();
-    if (pid == 0) {
-        if (asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
-        const int o = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(127);
-        execv(argv[0], argv.data());
-        _exit(127);
+    if (pid != 0) return pid;
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    if (asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
+    int in = open(streams.input ? streams.input->c_str() : "/dev/null", O_RDONLY);
+    if (in >= 0 && streams.inputAsPipe) {
+        int p[2];
+        if (pipe(p) != 0) _exit(127);
+        if (fork() == 0) { // the writer
+            close(p[0]);
+            char buffer[4096];
+            for (ssize_t n; (n = read(in, buffer, sizeof buffer)) > 0;)
+                if (write(p[1], buffer, static_cast<size_t>(n)) != n) break;
+            _exit(0);
+        }
+        close(p[1]);
+        close(in);
+        in = p[0];
     }
+    int o = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (streams.outputToTerminal) {
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) _exit(127);
+        o = open(ptsname(master), O_RDWR | O_NOCTTY);
+    }
+    const int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || o < 0 || e < 0 || dup2(in, 0) < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(127);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
+Outcome finishConvert(const TempDir &dir, pid_t pid) {
     Outcome run;
     int wstatus = 0;
-    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus)) {
-        run.status = WEXITSTATUS(wstatus);
+    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid) {
+        if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
+        if (WIFSIGNALED(wstatus)) run.status = 128 + WTERMSIG(wstatus);
     }
-    run.out = readText(outFile);
-    run.err = readText(errFile);
-    fs::remove(outFile);
-    fs::remove(errFile);
+    run.out = readText(dir / ".stdout");
+    run.err = readText(dir / ".stderr");
+    fs::remove(dir / ".stdout");
+    fs::remove(dir / ".stderr");
     return run;
+}
+
+Outcome runConvert(const TempDir &dir, const std::vector<std::string> &args, bool asNobody = false,
+                   const Streams &streams = {}) {
+    return finishConvert(dir, startConvert(dir, args, asNobody, streams));
 }
 
 std::vector<std::string> lines(const std::string &text) {
@@ -183,7 +229,10 @@ INSTANTIATE_TEST_SUITE_P(
                    6,
                    progressiveJpeg},
         FormatCase{"FormatOverExtension", {"--format", "png"}, "o.dat", "png", 4, pngPlain},
-        FormatCase{"PngInterlaced", {"--interlace", "--level", "9"}, "o.png", "png", 4, pngAdam7}),
+        FormatCase{"PngInterlaced", {"--interlace", "--level", "9"}, "o.png", "png", 4, pngAdam7},
+        FormatCase{"ShortFormatGlued", {"-fpng"}, "o.dat", "png", 4, pngPlain},
+        FormatCase{
+            "ShortOptionsBundled", {"-qj1", "-f", "jpeg"}, "o.dat", "jpeg", 8, baselineJpeg}),
     [](const testing::TestParamInfo<FormatCase> &info) { return std::string(info.param.name); });
 
 TEST(Cli, GrayLevelTakesTheColourOut) {
@@ -284,10 +333,37 @@ TEST(Cli, HelpAndVersion) {
     TempDir dir;
     const Outcome help = runConvert(dir, {"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char *option :
-         {"--format", "--bits", "--rle", "--no-dither", "--gray", "--quality", "--progressive",
-          "--level", "--interlace", "--to", "--jobs", "--overwrite"}) {
+    for (const char *option : {"--format",
+                               "--bits",
+                               "--rle",
+                               "--no-dither",
+                               "--gray",
+                               "--quality",
+                               "--progressive",
+                               "--level",
+                               "--interlace",
+                               "--to",
+                               "--jobs",
+                               "--overwrite",
+                               "--skip-existing",
+                               "--files-from",
+                               "--null",
+                               "--quiet",
+                               "--verbose",
+                               "--output",
+                               "-j, ",
+                               "-q, ",
+                               "-v, ",
+                               "-f, ",
+                               "-t, ",
+                               "-o, ",
+                               "-0, "}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    }
+    // The defaults that surprise, and what happens to metadata.
+    for (const char *text : {"(default 60)", "4:2:0 below 90", "default 24", "level 6",
+                             "no\ncolour profile, EXIF or other metadata", "130 or 143"}) {
+        EXPECT_NE(help.out.find(text), std::string::npos) << text;
     }
     const Outcome version = runConvert(dir, {"--version"});
     EXPECT_EQ(version.status, 0);
@@ -314,18 +390,24 @@ TEST_P(CliUsage, NamesTheBadArgumentAndWritesNothing) {
     EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Errors, CliUsage,
-                         testing::Values(UsageCase{{"--bogus", "SRC", "OUT"}, "--bogus"},
-                                         UsageCase{{"--bits", "12", "SRC", "OUT"}, "--bits"},
-                                         UsageCase{{"--format", "gif", "SRC", "OUT"}, "--format"},
-                                         UsageCase{{"--quality", "abc", "SRC", "OUT"}, "--quality"},
-                                         UsageCase{{"--level", "10", "SRC", "OUT"}, "--level"},
-                                         UsageCase{{"--jobs", "0", "--to", "x", "SRC"}, "--jobs"},
-                                         UsageCase{{"--rle=1", "SRC", "OUT"}, "--rle"},
-                                         UsageCase{{"SRC", "OUT", "OUT"}, "one SOURCE"},
-                                         UsageCase{{"SRC"}, "OUTPUT"},
-                                         UsageCase{{"SRC", "out.gif"}, "out.gif"},
-                                         UsageCase{{"SRC", "OUT", "--quality"}, "--quality"}));
+INSTANTIATE_TEST_SUITE_P(
+    Errors, CliUsage,
+    testing::Values(UsageCase{{"--bogus", "SRC", "OUT"}, "--bogus"},
+                    UsageCase{{"--bits", "12", "SRC", "OUT"}, "--bits"},
+                    UsageCase{{"--format", "gif", "SRC", "OUT"}, "--format"},
+                    UsageCase{{"--quality", "abc", "SRC", "OUT"}, "--quality"},
+                    UsageCase{{"--level", "10", "SRC", "OUT"}, "--level"},
+                    UsageCase{{"--jobs", "0", "--to", "x", "SRC"}, "--jobs"},
+                    UsageCase{{"--rle=1", "SRC", "OUT"}, "--rle"},
+                    UsageCase{{"SRC", "OUT", "OUT"}, "one SOURCE"}, UsageCase{{"SRC"}, "OUTPUT"},
+                    UsageCase{{"SRC", "out.gif"}, "out.gif"},
+                    UsageCase{{"SRC", "OUT", "--quality"}, "--quality"},
+                    UsageCase{{"SRC", "OUT", "-j"}, "-j"}, UsageCase{{"-qx", "SRC", "OUT"}, "-x"},
+                    UsageCase{{"SRC", "--", "-q"}, "-q"}, UsageCase{{"SRC", "-"}, "--format"},
+                    UsageCase{{"--to", "x", "-"}, "'-'"},
+                    UsageCase{{"--skip-existing", "--overwrite", "SRC", "OUT"}, "--skip-existing"},
+                    UsageCase{{"-0", "--to", "x", "SRC"}, "--files-from"},
+                    UsageCase{{"--files-from", "-", "SRC", "OUT"}, "--files-from"}));
 
 struct FailureCase {
     const char *name;
@@ -338,8 +420,8 @@ struct FailureCase {
 
 class CliFailure : public testing::TestWithParam<FailureCase> {};
 
-// One line: the source, the library's cause, the step that failed; the
-// output is not written or stays as it was.
+// One line: the source, once, and the library's cause; the step that failed
+// only with --verbose; the output is not written or stays as it was.
 TEST_P(CliFailure, LineNamesTheFileAndTheLibrarysCause) {
     const FailureCase &c = GetParam();
     TempDir dir;
@@ -361,7 +443,10 @@ TEST_P(CliFailure, LineNamesTheFileAndTheLibrarysCause) {
     EXPECT_EQ(run.status, 1) << run.err;
     ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
     EXPECT_EQ(run.err.rfind("nubaro-convert: " + source + ": ", 0), 0u) << run.err;
+    EXPECT_EQ(run.err.find(source, 16 + source.size()), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(c.cause), std::string::npos) << run.err;
+    const bool verbose = !c.options.empty() && c.options.front() == "-v";
+    EXPECT_EQ(run.err.find("returned 0") != std::string::npos, verbose) << run.err;
     if (c.readOnlyOutput)
         EXPECT_EQ(readText(output), "keep me");
     else
@@ -370,18 +455,25 @@ TEST_P(CliFailure, LineNamesTheFileAndTheLibrarysCause) {
 
 INSTANTIATE_TEST_SUITE_P(
     Causes, CliFailure,
-    testing::Values(
-        FailureCase{"MissingSource", {}, "missing.jpg", "o.bmp", "No such file"},
-        FailureCase{
-            "DamagedSource", {}, "jpeg/bad/trunc-in-dqt.jpg", "o.bmp", "(ToDIB returned 0)"},
-        FailureCase{
-            "MissingFolder", {}, "jpeg/baseline-420.jpg", "no/o.png", "(DIBtoPNG returned 0)"},
-        FailureCase{"ReadOnlyOutputIsKept",
-                    {"--overwrite"},
-                    "jpeg/baseline-420.jpg",
-                    "o.bmp",
-                    "permission denied",
-                    true}),
+    testing::Values(FailureCase{"MissingSource", {}, "missing.jpg", "o.bmp", "No such file"},
+                    FailureCase{"DamagedSource",
+                                {},
+                                "jpeg/bad/trunc-in-dqt.jpg",
+                                "o.bmp",
+                                "JPEG datastream contains no image"},
+                    FailureCase{"VerboseAddsTheStep",
+                                {"-v"},
+                                "jpeg/bad/trunc-in-dqt.jpg",
+                                "o.bmp",
+                                "no image (ToDIB returned 0)"},
+                    FailureCase{
+                        "MissingFolder", {}, "jpeg/baseline-420.jpg", "no/o.png", "does not exist"},
+                    FailureCase{"ReadOnlyOutputIsKept",
+                                {"--overwrite"},
+                                "jpeg/baseline-420.jpg",
+                                "o.bmp",
+                                "permission denied",
+                                true}),
     [](const testing::TestParamInfo<FailureCase> &info) { return std::string(info.param.name); });
 
 // ---- many files -------------------------------------------------------------
@@ -441,7 +533,16 @@ TEST(Cli, ExistingOutputIsReplacedOnlyWithOverwrite) {
     EXPECT_EQ(readText(taken), "keep me");
     EXPECT_FALSE(readWithQt(dir / "o" / "grayscale.jpg", "jpeg").isNull());
 
-    args.insert(args.begin(), "--overwrite");
+    // A re-run that leaves what exists alone succeeds.
+    fs::remove(dir / "o" / "grayscale.jpg");
+    args.insert(args.begin(), "--skip-existing");
+    run = runConvert(dir, args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(readText(taken), "keep me");
+    EXPECT_FALSE(readWithQt(dir / "o" / "grayscale.jpg", "jpeg").isNull());
+
+    args.front() = "--overwrite";
     run = runConvert(dir, args);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_FALSE(readWithQt(taken, "jpeg").isNull());
@@ -468,5 +569,149 @@ TEST(Cli, TwoSourcesWithOneBaseNameDoNotShareAnOutput) {
                        QImage(QString::fromStdString(kPhotoRef.string()))),
               4.0);
 }
+
+// ---- standard input and output ------------------------------------------------
+
+struct StreamCase {
+    const char *name;
+    bool fromStdin;
+    bool stdinAsPipe;
+    bool toStdout;
+};
+
+class CliStreams : public testing::TestWithParam<StreamCase> {};
+
+// '-' reads standard input (a file or a pipe) and writes standard output;
+// what arrives is the picture, read back with Qt.
+TEST_P(CliStreams, DashIsTheStandardStream) {
+    const StreamCase &c = GetParam();
+    TempDir dir;
+    Streams streams;
+    if (c.fromStdin) streams = {kPhoto, c.stdinAsPipe, false};
+    const fs::path output = dir / "o.png", scratch = dir / "tmp";
+    fs::create_directory(scratch);
+    // Standard output's file is made under TMPDIR and must be gone after.
+    const char *tmpdir = std::getenv("TMPDIR");
+    const std::string saved = tmpdir ? tmpdir : "";
+    setenv("TMPDIR", scratch.c_str(), 1);
+    const Outcome run = runConvert(
+        dir, {"-f", "png", c.fromStdin ? "-" : kPhoto.string(), c.toStdout ? "-" : output.string()},
+        false, streams);
+    if (tmpdir)
+        setenv("TMPDIR", saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const QByteArray bytes = c.toStdout ? QByteArray::fromStdString(run.out)
+                                        : QByteArray::fromStdString(readText(output));
+    const QImage image = QImage::fromData(bytes, "png");
+    ASSERT_FALSE(image.isNull());
+    EXPECT_LT(meanDiff(image, readWithQt(kPhoto, "jpeg")), 1.0);
+    EXPECT_TRUE(fs::is_empty(scratch));
+}
+
+INSTANTIATE_TEST_SUITE_P(Dash, CliStreams,
+                         testing::Values(StreamCase{"StdinFileToFile", true, false, false},
+                                         StreamCase{"StdinPipeToFile", true, true, false},
+                                         StreamCase{"FileToStdout", false, false, true},
+                                         StreamCase{"StdinPipeToStdout", true, true, true}),
+                         [](const testing::TestParamInfo<StreamCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(Cli, RefusesToWriteAPictureToATerminal) {
+    TempDir dir;
+    const Outcome run = runConvert(dir, {"-f", "png", kPhoto.string(), "-"}, false,
+                                   Streams{std::nullopt, false, true});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("terminal"), std::string::npos) << run.err;
+}
+
+// ---- lists of files ----------------------------------------------------------
+
+TEST(Cli, FilesFromAListNulOrNewlineSeparated) {
+    TempDir dir;
+    fs::create_directory(dir / "src");
+    const std::string spaced = (dir / "src" / "a b.jpg").string();
+    const std::string newline = (dir / "src" / "new\nline.jpg").string();
+    fs::copy_file(kPhoto, spaced);
+    fs::copy_file(corpus("jpeg/grayscale.jpg"), newline);
+    const fs::path nulList = dir / "list0", lineList = dir / "list";
+    std::ofstream(nulList, std::ios::binary) << spaced << '\0' << newline << '\0';
+    std::ofstream(lineList) << spaced << "\n\n";
+
+    // find -print0 | nubaro-convert -0 --files-from - -t out/
+    Outcome run = runConvert(dir, {"-0", "--files-from", "-", "-t", (dir / "a").string()}, false,
+                             Streams{nulList, true, false});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(readWithQt(dir / "a" / "a b.bmp", "bmp").isNull());
+    EXPECT_FALSE(readWithQt(dir / "a" / "new\nline.bmp", "bmp").isNull());
+
+    run = runConvert(dir, {"--files-from", lineList.string(), "-t", (dir / "b").string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "b"), {}), 1);
+    EXPECT_FALSE(readWithQt(dir / "b" / "a b.bmp", "bmp").isNull());
+}
+
+// ---- interrupted batches -------------------------------------------------------
+
+struct SignalCase {
+    const char *name;
+    int signal;
+    int status;
+    const char *summary;
+};
+
+class CliInterrupted : public testing::TestWithParam<SignalCase> {};
+
+// A real signal in the middle of a batch: the files already written stay
+// whole, nothing else is left in the folder (no partial or hidden file), and
+// the summary line ends the messages.
+TEST_P(CliInterrupted, KeepsWholeFilesAndLeavesNothingElse) {
+    const SignalCase &c = GetParam();
+    TempDir dir;
+    fs::create_directory(dir / "src");
+    std::vector<std::string> args = {"-j",      "2", "-f", "png",
+                                     "--level", "9", "-t", (dir / "out").string()};
+    constexpr int kFiles = 400;
+    for (int i = 0; i < kFiles; ++i) {
+        const fs::path link = dir / "src" / ("p" + std::to_string(i) + ".jpg");
+        fs::create_symlink(kPhoto, link);
+        args.push_back(link.string());
+    }
+    const pid_t pid = startConvert(dir, args, false, {});
+    ASSERT_GT(pid, 0);
+    // Signalled once a few files are written, long before all are.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::error_code ec;
+    while (std::distance(fs::directory_iterator(dir / "out", ec), {}) < 3 &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(kill(pid, c.signal), 0);
+    const Outcome run = finishConvert(dir, pid);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    const std::vector<std::string> errors = lines(run.err);
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().rfind(std::string("nubaro-convert: ") + c.summary, 0), 0u) << run.err;
+
+    int written = 0;
+    for (const fs::directory_entry &e : fs::directory_iterator(dir / "out")) {
+        const std::string name = e.path().filename().string();
+        EXPECT_NE(name.front(), '.') << name; // no hidden temporary file
+        EXPECT_EQ(e.path().extension(), ".png") << name;
+        EXPECT_LT(meanDiff(readWithQt(e.path(), "png"), readWithQt(kPhoto, "jpeg")), 1.0) << name;
+        ++written;
+    }
+    EXPECT_GE(written, 3);
+    EXPECT_LT(written, kFiles);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CliInterrupted,
+                         testing::Values(SignalCase{"Sigint", SIGINT, 130, "interrupted: "},
+                                         SignalCase{"Sigterm", SIGTERM, 143, "terminated: "}),
+                         [](const testing::TestParamInfo<SignalCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace

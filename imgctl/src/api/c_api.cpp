@@ -4,10 +4,13 @@
 // image's lock and turns a failure into the thread's last-error message.
 #include "api/handles.h"
 #include "core/ops.h"
+#include "core/thread_pool.h"
 #include "imgctl.h"
+#include "io/save_gate.h"
 
 #include <algorithm>
 #include <new>
+#include <optional>
 #include <string>
 
 using namespace imgctl;
@@ -50,7 +53,12 @@ template <class Body> int32_t guarded(const char *function, Body body) {
 }
 
 // Runs `body` on the live image named by `handle`, under the image's lock.
-template <class Body> int32_t withImage(const char *function, int32_t handle, Body body) {
+// Work on pixels holds a seat in the thread budget, taken before the lock so
+// that a thread waiting for the lock never keeps the holder from its seat.
+template <class Body>
+int32_t withImage(const char *function, int32_t handle, Body body, bool seated = false) {
+    std::optional<ThreadPool::Seat> seat;
+    if (seated) seat.emplace();
     std::shared_ptr<Entry> entry = HandleTable::instance().find(handle);
     if (!entry) return badHandle(handle);
     std::lock_guard guard(entry->lock);
@@ -61,19 +69,25 @@ template <class Body> int32_t withImage(const char *function, int32_t handle, Bo
 // A converting operation: the same handle on success, 0 and the image
 // untouched on failure.
 template <class Op> int32_t convert(const char *function, int32_t handle, Op op) {
-    return withImage(function, handle, [&](Image &image) -> int32_t {
-        Status status = op(image);
-        return status ? handle : fail(status);
-    });
+    return withImage(
+        function, handle,
+        [&](Image &image) -> int32_t {
+            Status status = op(image);
+            return status ? handle : fail(status);
+        },
+        true);
 }
 
 // A save: 1 on success.
 template <class Op> int32_t save(const char *function, const char *path, int32_t handle, Op op) {
-    return withImage(function, handle, [&](Image &image) -> int32_t {
-        if (!path || !*path) return fail(Error::BadArgument, "empty output path");
-        Status status = op(image);
-        return status ? 1 : fail(status);
-    });
+    return withImage(
+        function, handle,
+        [&](Image &image) -> int32_t {
+            if (!path || !*path) return fail(Error::BadArgument, "empty output path");
+            Status status = op(image);
+            return status ? 1 : fail(status);
+        },
+        true);
 }
 
 } // namespace
@@ -83,6 +97,7 @@ extern "C" {
 int32_t ToDIB(const char *path) {
     if (!path || !*path) return fail(Error::BadArgument, "empty path");
     return guarded(__func__, [&]() -> int32_t {
+        ThreadPool::Seat seat;
         Result<Image> image = loadImage(path);
         if (!image) return fail(image.status());
         int32_t handle = HandleTable::instance().add(std::move(image).value());
@@ -178,6 +193,11 @@ int32_t DIBtoPNGex(const char *path, int32_t image, const PngOptions *options) {
         int level = std::clamp<int>(options->level, 0, 9);
         return savePng(img, path, level, (options->flags & IMGCTL_PNG_INTERLACED) != 0);
     });
+}
+
+int32_t ImgctlStopSaves(void) {
+    SaveGate::instance().stop();
+    return 1;
 }
 
 const char *ImgctlLastError(void) {

@@ -7,6 +7,7 @@
 #include "core/bytes.h"
 #include "core/ops.h"
 #include "core/pixels.h"
+#include "io/page_release.h"
 
 #include "bmp/rle_read.h"
 
@@ -15,7 +16,6 @@
 #include <bit>
 #include <cstring>
 #include <string>
-#include <sys/mman.h>
 #include <type_traits>
 #include <vector>
 
@@ -258,31 +258,6 @@ class Channel {
     unsigned shift_ = 0;
     uint32_t max_ = 0;
     std::vector<uint8_t> lut_;
-};
-
-// Hands the pages of a file mapping back to the system as the rows in them
-// are consumed (in file order), a few megabytes at a time. A read-only file
-// mapping refills a page from the file if it is touched again, so this only
-// lowers the peak memory. Does nothing for data that is not such a mapping.
-class PageRelease {
-  public:
-    PageRelease(const uint8_t *start, bool fileMapped)
-        : next_(reinterpret_cast<uintptr_t>(start) & ~(kPage - 1)), enabled_(fileMapped) {}
-
-    // Every byte before `end` has been read for the last time.
-    void consumedUpTo(const uint8_t *end) {
-        if (!enabled_) return;
-        const uintptr_t upTo = reinterpret_cast<uintptr_t>(end) & ~(kPage - 1);
-        if (upTo < next_ + kStep) return;
-        madvise(reinterpret_cast<void *>(next_), upTo - next_, MADV_DONTNEED);
-        next_ = upTo;
-    }
-
-  private:
-    static constexpr uintptr_t kPage = 4096;
-    static constexpr uintptr_t kStep = uintptr_t{4} << 20;
-    uintptr_t next_;
-    bool enabled_;
 };
 
 // Runs fn(source row, image row) over the stored rows, then clears each

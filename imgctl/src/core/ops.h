@@ -20,12 +20,14 @@ namespace imgctl {
 Result<Image> loadImage(const char *path, const Tuning &tuning = Tuning());
 // Decoders over a whole file held in memory.
 // fileMapped: data is a read-only mapping of the file, whose pages the BMP
-// decoder hands back once their rows are copied (the file's bytes and the
-// image are then never both resident in full).
+// and PNG decoders hand back once they are copied (the file's bytes and the
+// image, or a copy of its compressed data, are then never both resident in
+// full).
 Result<Image> decodeBmp(const uint8_t *data, size_t size, const Tuning &tuning = Tuning(),
                         bool fileMapped = false);
 Result<Image> decodeJpeg(const uint8_t *data, size_t size);
-Result<Image> decodePng(const uint8_t *data, size_t size, const Tuning &tuning = Tuning());
+Result<Image> decodePng(const uint8_t *data, size_t size, const Tuning &tuning = Tuning(),
+                        bool fileMapped = false);
 
 // ---- Run-length coding (bmp/rle_write.cpp) ----
 

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "core/parallel.h"
 
-#include <system_error>
+#include "core/thread_pool.h"
+
 #include <utility>
 
 namespace imgctl {
@@ -11,27 +12,34 @@ TaskGroup::~TaskGroup() {
 }
 
 bool TaskGroup::start(std::function<void()> task) {
-    if (threads_.size() >= room_) return false;
+    if (started_ >= room_) return false;
+    {
+        std::lock_guard lock(mutex_);
+        ++running_;
+    }
     auto body = [this, task = std::move(task)] {
+        std::exception_ptr error;
         try {
             task();
         } catch (...) {
-            std::lock_guard lock(mutex_);
-            if (!error_) error_ = std::current_exception();
+            error = std::current_exception();
         }
+        std::lock_guard lock(mutex_);
+        if (error && !error_) error_ = error;
+        if (--running_ == 0) finished_.notify_all();
     };
-    try {
-        threads_.emplace_back(std::move(body));
-    } catch (const std::system_error &) {
-        return false; // no thread to be had
+    if (!ThreadPool::instance().tryStart(std::move(body))) {
+        std::lock_guard lock(mutex_);
+        --running_;
+        return false;
     }
+    ++started_;
     return true;
 }
 
 void TaskGroup::join() {
-    for (std::thread &t : threads_)
-        t.join();
-    threads_.clear();
+    std::unique_lock lock(mutex_);
+    finished_.wait(lock, [this] { return running_ == 0; });
 }
 
 void TaskGroup::wait() {

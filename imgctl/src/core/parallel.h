@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-// Running work on several threads at once: the one place the library starts
-// threads. The calling thread always takes a share, and does all of the work
-// when the tuning allows no other thread or none can be created. An exception
+// Running work on several threads at once. The threads are the process's
+// shared pool (core/thread_pool.h): a task starts only on a worker that is
+// free within the process's thread budget, never waits in a queue. The
+// calling thread always takes a share, and does all of the work when the
+// tuning allows no other thread or the budget has no room. An exception
 // thrown by work on another thread is carried back and rethrown on the
 // calling thread once every started task has finished, so it reaches the
 // caller as any exception of its own would (the C interface reports it as an
@@ -10,11 +12,10 @@
 
 #include "core/tuning.h"
 
+#include <condition_variable>
 #include <exception>
 #include <functional>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 namespace imgctl {
 
@@ -28,9 +29,9 @@ class TaskGroup {
     // calling thread is already unwinding from one of its own).
     ~TaskGroup();
 
-    // Starts task on a thread of its own. False, with nothing started, when
-    // the group has no room left or no thread can be created: the caller then
-    // runs the task itself or takes another path.
+    // Starts task on a pooled thread. False, with nothing started, when the
+    // group has no room left or the process's budget has no thread free: the
+    // caller then runs the task itself or takes another path.
     bool start(std::function<void()> task);
 
     // Waits for every started task and rethrows the first exception one of
@@ -41,8 +42,10 @@ class TaskGroup {
     void join();
 
     unsigned room_;
-    std::vector<std::thread> threads_;
+    unsigned started_ = 0;
     std::mutex mutex_;
+    std::condition_variable finished_;
+    unsigned running_ = 0;     // guarded by mutex_
     std::exception_ptr error_; // guarded by mutex_
 };
 

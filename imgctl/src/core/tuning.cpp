@@ -1,18 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "core/tuning.h"
 
-#include <algorithm>
-#include <thread>
+#include "core/thread_pool.h"
 
 namespace imgctl {
 
 unsigned Tuning::processorThreads() {
-    return std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
+    return ThreadPool::processorCount();
 }
 
 Tuning Tuning::everyPath() {
     Tuning t;
     t.maxThreads = 2;
+    t.pngWholeInflateMinPixels = 0;
     t.pngFastReadMinPixels = 0;
     t.deflateBandMinBytes = 0;
     t.jpegSplitMinPixels = 0;
@@ -24,6 +24,7 @@ Tuning Tuning::everyPath() {
 Tuning Tuning::plainPaths() {
     Tuning t;
     t.maxThreads = 1;
+    t.pngWholeInflateMinPixels = kNever;
     t.pngFastReadMinPixels = kNever;
     t.deflateBandMinBytes = kNever;
     t.jpegSplitMinPixels = kNever;

@@ -15,13 +15,21 @@ namespace imgctl {
 inline constexpr uint64_t kNever = UINT64_MAX;
 
 struct Tuning {
-    // The processor count, at most 2.
+    // The processors the process may run on.
     static unsigned processorThreads();
 
-    // Threads one operation may run at once, the calling thread included. 1
+    // Threads one operation may run at once, the calling thread included,
+    // within what the process's thread budget has free
+    // (core/thread_pool.h). 1
     // keeps every operation on the calling thread, and with it the PNG fast
     // reader (which needs a second thread) off.
     unsigned maxThreads = processorThreads();
+
+    // PNG reader: 8-bit RGB and RGBA files without interlacing of at least
+    // this many pixels are inflated in one piece by libdeflate
+    // (png/png_whole_inflate.cpp); smaller ones, or ones it leaves, go on as
+    // below.
+    uint64_t pngWholeInflateMinPixels = 0;
 
     // PNG reader: 8-bit RGB and RGBA files without interlacing of at least
     // this many pixels go through the two-thread fast reader

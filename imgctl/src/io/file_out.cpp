@@ -1,5 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Crash-safe file output: temporary file, fsync, rename, fsync of the folder.
+// Crash-safe file output: an unnamed file in the target's folder (O_TMPFILE;
+// a hidden named one where the file system has no unnamed files), written
+// with early write-back, fsync, then named: linked straight to the target
+// when there is none, otherwise linked under a hidden name and renamed over
+// the target; then fsync of the folder. Naming runs under the save gate
+// (io/save_gate.h). While the disk is flushed the save lends its seat in the
+// thread budget to other work (core/thread_pool.h).
 //
 // SIGXFSZ: a write past the process's file-size limit (RLIMIT_FSIZE) raises
 // SIGXFSZ, whose default action ends the process. The library must not change
@@ -11,6 +17,9 @@
 // then fails with a "file-size limit" message and the temporary file is
 // removed.
 #include "io/file_out.h"
+
+#include "core/thread_pool.h"
+#include "io/save_gate.h"
 
 #include <cerrno>
 #include <csignal>
@@ -28,6 +37,9 @@ namespace imgctl {
 namespace {
 
 constexpr size_t kBufferSize = size_t{1} << 20;
+// Written data is handed to the disk in pieces of this size as it comes, so
+// that the fsync at the end has little left to wait for.
+constexpr uint64_t kWriteBackBytes = uint64_t{8} << 20;
 
 // Blocks SIGXFSZ in this thread for the guard's life and swallows the one
 // that a write inside it raised.
@@ -134,7 +146,7 @@ void OutputFile::discard() {
         fd_ = -1;
     }
     if (!temp_.empty()) {
-        ::unlink(temp_.c_str());
+        SaveGate::instance().remove(temp_);
         temp_.clear();
     }
 }
@@ -158,15 +170,14 @@ Status OutputFile::open(const char *path) {
         }
     }
     size_t slash = target_.find_last_of('/');
-    std::string base;
     if (slash == std::string::npos) {
         folder_ = ".";
-        base = target_;
+        base_ = target_;
     } else {
         folder_ = slash == 0 ? "/" : target_.substr(0, slash);
-        base = target_.substr(slash + 1);
+        base_ = target_.substr(slash + 1);
     }
-    if (base.empty() || base == "." || base == "..")
+    if (base_.empty() || base_ == "." || base_ == "..")
         return status_ = Status(Error::CannotWrite, target_ + ": the target is a folder");
 
     struct stat st {};
@@ -200,19 +211,33 @@ Status OutputFile::open(const char *path) {
             return status_ = Status(Error::NoFolder, target_ + ": " + folder_ + " is not a folder");
     }
 
-    // A hidden name beside the target; long names are cut so that the
-    // temporary name stays within the file system's limit.
-    std::string stem = "." + base.substr(0, 200) + ".";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = folder_ + "/" + stem + randomSuffix() + ".tmp";
-        // 0666 lets the umask (and default ACLs) decide, as for any new file.
-        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            fd_ = fd;
-            temp_ = std::move(name);
-            break;
-        }
-        if (errno != EEXIST) return fail("cannot create a file in " + folder_ + ": ", errno);
+    // An unnamed file in the folder; a hidden named one where the file
+    // system cannot make unnamed files. 0666 lets the umask (and default
+    // ACLs) decide, as for any new file.
+    if (SaveGate::instance().stopped())
+        return status_ = Status(Error::CannotWrite, target_ + ": saving was stopped");
+    fd_ = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+        const int err = errno;
+        if (err != EOPNOTSUPP && err != EISDIR && err != EINVAL)
+            return fail("cannot create a file in " + folder_ + ": ", err);
+        int createErr = 0;
+        const bool running = SaveGate::instance().run([&] {
+            for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+                std::string name = hiddenName();
+                int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+                if (fd >= 0) {
+                    fd_ = fd;
+                    temp_ = std::move(name);
+                    SaveGate::instance().add(temp_);
+                } else if (errno != EEXIST) {
+                    createErr = errno;
+                    return;
+                }
+            }
+        });
+        if (!running) return status_ = Status(Error::CannotWrite, target_ + ": saving was stopped");
+        if (createErr) return fail("cannot create a file in " + folder_ + ": ", createErr);
     }
     if (fd_ < 0)
         return status_ =
@@ -241,6 +266,14 @@ Status OutputFile::writeAll(const uint8_t *data, size_t size) {
         data += n;
         size -= static_cast<size_t>(n);
         written_ += static_cast<uint64_t>(n);
+    }
+    if (written_ - handedToDisk_ >= kWriteBackBytes) {
+        // Start writing back what is written so far without waiting for it;
+        // a file system that cannot do this simply leaves it to the fsync.
+        (void)::sync_file_range(fd_, static_cast<off64_t>(handedToDisk_),
+                                static_cast<off64_t>(written_ - handedToDisk_),
+                                SYNC_FILE_RANGE_WRITE);
+        handedToDisk_ = written_;
     }
     return Status::ok();
 }
@@ -285,19 +318,68 @@ uint8_t *OutputFile::reserve(size_t size) {
     return buffer_.get();
 }
 
+std::string OutputFile::hiddenName() const {
+    // Long names are cut so that the temporary name stays within the file
+    // system's limit.
+    return folder_ + "/." + base_.substr(0, 200) + "." + randomSuffix() + ".tmp";
+}
+
+// Gives the finished file its name; under the save gate.
+int OutputFile::name() {
+    if (temp_.empty()) {
+        // Unnamed: linked straight to the target when there is none, through
+        // /proc (or by descriptor, which needs a privilege, without /proc).
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        auto link = [&](const char *to) {
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to, AT_SYMLINK_FOLLOW) == 0) return 0;
+            if (errno != ENOENT) return errno;
+            return ::linkat(fd_, "", AT_FDCWD, to, AT_EMPTY_PATH) == 0 ? 0 : errno;
+        };
+        const int err = link(target_.c_str());
+        if (err != EEXIST) return err;
+        // A target to replace: a hidden name first, renamed over it below.
+        for (int attempt = 0; attempt < 100 && temp_.empty(); ++attempt) {
+            std::string hidden = hiddenName();
+            const int e = link(hidden.c_str());
+            if (e == 0) {
+                temp_ = std::move(hidden);
+                SaveGate::instance().add(temp_);
+            } else if (e != EEXIST) {
+                return e;
+            }
+        }
+        if (temp_.empty()) return EEXIST;
+    }
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) return errno;
+    SaveGate::instance().drop(temp_);
+    temp_.clear(); // the target now holds the new file
+    return 0;
+}
+
 Status OutputFile::commit() {
     if (!status_) return status_;
     if (fd_ < 0) return status_ = Status(Error::CannotWrite, target_ + ": the file is not open");
     if (Status s = flushBuffer(); !s) return s;
-    while (::fsync(fd_) != 0) {
-        if (errno != EINTR) return fail("cannot flush to disk: ", errno);
+    {
+        ThreadPool::Release waitingForTheDisk;
+        while (::fsync(fd_) != 0) {
+            if (errno != EINTR) return fail("cannot flush to disk: ", errno);
+        }
     }
-    int fd = fd_;
+    int err = 0;
+    if (!SaveGate::instance().run([&] { err = name(); })) {
+        status_ = Status(Error::CannotWrite, target_ + ": saving was stopped");
+        discard();
+        return status_;
+    }
+    if (err != 0) return fail("", err);
+    const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0 && errno != EINTR) return fail("", errno);
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) return fail("", errno);
-    temp_.clear(); // the target now holds the new file
-    // Flush the folder so that the rename itself survives a power cut.
+    if (::close(fd) != 0 && errno != EINTR)
+        return status_ = Status(writeError(errno),
+                                target_ + ": written, but closing failed: " + describe(errno));
+    // Flush the folder so that the new name itself survives a power cut.
+    ThreadPool::Release waitingForTheDisk;
     int dir = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         int rc;

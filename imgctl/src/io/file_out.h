@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-// Crash-safe file output. A save writes into a temporary file in the target's
-// folder and renames it over the target only after the whole file has been
-// written and flushed to disk, so a failed save, a crash or a power cut leaves
-// either the old file or the new one, never a partial file.
+// Crash-safe file output. A save writes into an unnamed file in the target's
+// folder (a hidden temporary one where the file system has no unnamed
+// files) and gives it the target's name only after the whole file has been
+// written and flushed to disk, so a failed save, a crash, a kill or a power
+// cut leaves either the old file or the new one, never a partial file.
 #pragma once
 
 #include "core/status.h"
@@ -39,9 +40,10 @@ class OutputFile {
     // The first failure, or ok.
     const Status &status() const { return status_; }
 
-    // Writes what is buffered, flushes the file to disk, renames it over the
-    // target and flushes the folder. On failure the temporary file is removed
-    // and the target is left as it was.
+    // Writes what is buffered, flushes the file to disk, names it as the
+    // target (replacing an existing one) and flushes the folder. On failure
+    // the new file is removed and the target is left as it was; after
+    // ImgctlStopSaves every commit fails so.
     Status commit();
 
     // Bytes handed over so far.
@@ -52,15 +54,19 @@ class OutputFile {
     Status writeAll(const uint8_t *data, size_t size);
     Status fail(const std::string &what, int err);
     void discard();
+    std::string hiddenName() const;
+    int name();
 
     std::string target_; // the file to replace
-    std::string temp_;   // the temporary file beside it
+    std::string temp_;   // the new file's temporary name, while it has one
     std::string folder_; // the folder holding both
+    std::string base_;   // the target's name within the folder
     int fd_ = -1;
     std::unique_ptr<uint8_t[]> buffer_;
     size_t capacity_ = 0;
     size_t used_ = 0;
     uint64_t written_ = 0;
+    uint64_t handedToDisk_ = 0; // bytes whose write-back has been started
     Status status_;
 };
 

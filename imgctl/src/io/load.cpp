@@ -77,7 +77,7 @@ Result<Image> loadImage(const char *path, const Tuning &tuning) {
     if (n >= 2 && d[0] == 'B' && d[1] == 'M') return decodeBmp(d, n, tuning, true);
     if (n >= 3 && d[0] == 0xFF && d[1] == 0xD8 && d[2] == 0xFF) return decodeJpeg(d, n);
     static const uint8_t pngSig[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (n >= 8 && std::memcmp(d, pngSig, 8) == 0) return decodePng(d, n, tuning);
+    if (n >= 8 && std::memcmp(d, pngSig, 8) == 0) return decodePng(d, n, tuning, true);
     if (n == 0) return {Error::NotImage, std::string(path) + ": the file is empty"};
     return {Error::NotImage, std::string(path) + ": not a BMP, JPEG or PNG file"};
 }

@@ -19,6 +19,7 @@
 #include "core/ops.h"
 #include "core/pixels.h"
 #include "png/png_fast_read.h"
+#include "png/png_whole_inflate.h"
 
 #include <png.h>
 
@@ -228,20 +229,26 @@ Plan planFor(const Header &h) {
     return plan;
 }
 
-// True when the fast reader (png_fast_read.h) takes the file: 8-bit RGB or
-// RGBA as it stands, without interlacing, large enough, with a second
-// thread allowed and libpng stopped at the start of the first IDAT chunk.
-bool fastReaderTakes(const Reader &r, const Header &h, const Plan &plan, const Tuning &tuning) {
+// True when the readers that do without libpng can take the file: 8-bit
+// RGB or RGBA as it stands, without interlacing, of at least minPixels, and
+// libpng stopped at the start of the first IDAT chunk.
+bool directReaderTakes(const Reader &r, const Header &h, const Plan &plan, uint64_t minPixels) {
     return !plan.interlaced && h.depth == 8 && !plan.toRgb && !plan.tRnsToAlpha &&
            (h.colorType == PNG_COLOR_TYPE_RGB || h.colorType == PNG_COLOR_TYPE_RGBA) &&
-           uint64_t{h.width} * h.height >= tuning.pngFastReadMinPixels && tuning.maxThreads >= 2 &&
-           r.pos >= 8 && std::memcmp(r.data + r.pos - 4, "IDAT", 4) == 0;
+           uint64_t{h.width} * h.height >= minPixels && r.pos >= 8 &&
+           std::memcmp(r.data + r.pos - 4, "IDAT", 4) == 0;
 }
 
-// Fills the image's rows: through the fast reader when it takes the file,
-// otherwise (or when it finds no second thread) through libpng.
-Status readPixels(Reader &r, const Header &h, Plan &plan, const Tuning &tuning, Image &image) {
-    if (fastReaderTakes(r, h, plan, tuning)) {
+// Fills the image's rows: inflated whole (png_whole_inflate.h) or on two
+// threads (png_fast_read.h) when they take the file, otherwise (or when
+// they leave it) through libpng.
+Status readPixels(Reader &r, const Header &h, Plan &plan, const Tuning &tuning, bool fileMapped,
+                  Image &image) {
+    if (directReaderTakes(r, h, plan, tuning.pngWholeInflateMinPixels)) {
+        Status whole = readPngWhole(r.data, r.size, r.pos - 8, fileMapped, image);
+        if (whole || whole.code() != Error::Unsupported) return whole;
+    }
+    if (directReaderTakes(r, h, plan, tuning.pngFastReadMinPixels) && tuning.maxThreads >= 2) {
         Status fast = readPngFast(r.data, r.size, r.pos - 8, tuning, image);
         if (fast || fast.code() != Error::Unsupported) return fast;
     }
@@ -296,7 +303,7 @@ void setResolution(const Reader &r, Image &image) {
 
 } // namespace
 
-Result<Image> decodePng(const uint8_t *data, size_t size, const Tuning &tuning) {
+Result<Image> decodePng(const uint8_t *data, size_t size, const Tuning &tuning, bool fileMapped) {
     static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (!data || size == 0) return {Error::Corrupt, "PNG: the file is empty"};
     if (size < 8 || std::memcmp(data, kSignature, 8) != 0)
@@ -335,7 +342,7 @@ Result<Image> decodePng(const uint8_t *data, size_t size, const Tuning &tuning) 
     auto made = makeImage(h.width, h.height, plan.bitCount);
     if (!made) return Status(made.status().code(), "PNG: " + made.status().message());
     Image image = std::move(made).value();
-    if (Status s = readPixels(r, h, plan, tuning, image); !s) return s;
+    if (Status s = readPixels(r, h, plan, tuning, fileMapped, image); !s) return s;
     setPalette(r, h, image);
     setResolution(r, image);
     return image;

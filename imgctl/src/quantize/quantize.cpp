@@ -6,7 +6,9 @@
 //   1. the exact colours and their counts when there are at most 16384 of
 //      them, otherwise a histogram with 6 bits a channel (of every row up to
 //      4 million pixels, of every n-th row above), each cell keeping the
-//      exact mean of the colours that fell into it;
+//      exact mean of the colours that fell into it; past 4096 of them,
+//      those sharing a cell of 5 bits a channel are merged, so that the
+//      palette's cost stays small whatever the picture;
 //   2. variance-based median cut: the box with the largest squared error is
 //      split, along whichever axis and at whichever point leaves the least
 //      squared error, until there are 256 boxes;
@@ -41,14 +43,44 @@
 namespace imgctl {
 namespace {
 
+// Past this many samples, those that share a cell of 5 bits a channel are
+// merged into their weighted mean: the palette's cost then stays small
+// whatever the picture, for the price of a few hundredths of a dB.
+constexpr size_t kMaxPaletteSamples = 4096;
+
+std::vector<Sample> merged(const std::vector<Sample> &samples) {
+    struct Sum {
+        double w = 0, c[3] = {0, 0, 0};
+    };
+    std::vector<Sum> cells(size_t{1} << 15);
+    for (const Sample &x : samples) {
+        const auto level = [&](int k) { return static_cast<uint32_t>(x.c[k]) >> 3; };
+        Sum &sum = cells[(level(2) << 10) | (level(1) << 5) | level(0)];
+        sum.w += x.w;
+        for (int k = 0; k < 3; ++k)
+            sum.c[k] += double{x.w} * x.c[k];
+    }
+    std::vector<Sample> out;
+    for (const Sum &sum : cells)
+        if (sum.w > 0)
+            out.push_back(
+                {{static_cast<float>(sum.c[0] / sum.w), static_cast<float>(sum.c[1] / sum.w),
+                  static_cast<float>(sum.c[2] / sum.w)},
+                 static_cast<float>(sum.w)});
+    return out;
+}
+
 // The samples the palette is built from: the exact colours when there are
 // few (fewColours is set, and exact holds them), otherwise the histogram's
-// cells.
+// cells; merged when there are many.
 std::vector<Sample> samplesFor(const BgrRows &rows, uint32_t width, uint32_t height,
                                ExactColours &exact, bool &fewColours) {
     std::vector<uint8_t> scratch(size_t{3} * width);
     fewColours = exact.count(rows, width, height, scratch.data());
-    if (fewColours) return exact.samples();
+    if (fewColours) {
+        std::vector<Sample> s = exact.samples();
+        return s.size() > kMaxPaletteSamples ? merged(s) : s;
+    }
     exact = {};
     // Every row for images up to about 4 million pixels, every n-th row
     // above: a sample that size settles the palette as well as all rows do.
@@ -56,7 +88,8 @@ std::vector<Sample> samplesFor(const BgrRows &rows, uint32_t width, uint32_t hei
     const uint32_t step = static_cast<uint32_t>(std::max<uint64_t>(1, pixels >> 22));
     std::vector<Cell> cells(kHistCells);
     histogramRows(rows, width, 0, height, step, cells.data(), scratch.data());
-    return samplesOf(cells);
+    std::vector<Sample> s = samplesOf(cells);
+    return s.size() > kMaxPaletteSamples ? merged(s) : s;
 }
 
 // An adaptive palette of up to 256 colours for a 16, 24 or 32-bit image of

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// 8-bit RGB and RGBA PNGs read by the fast reader on two threads (rows
-// inflated ahead into a ring of bands): every filter type over many bands
-// against Qt's decoder, and files cut or damaged anywhere in the image data.
+// 8-bit RGB and RGBA PNGs read without libpng, by the whole-stream reader
+// (libdeflate) and by the two-thread reader (rows inflated ahead into a ring
+// of bands): every filter type over many bands against Qt's decoder, and
+// files cut or damaged anywhere in the image data.
 #include "core/ops.h"
 
 #include <QBuffer>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 
 using namespace imgctl;
 
@@ -34,15 +36,23 @@ QByteArray qtPng(int width, int height, bool alpha, int seed) {
     return bytes;
 }
 
-class PngReadBands : public ::testing::TestWithParam<bool> {};
+// (alpha, whole-stream reader): the other reader is switched off.
+class PngReadBands : public ::testing::TestWithParam<std::tuple<bool, bool>> {
+  protected:
+    static Tuning tuning() {
+        Tuning t = Tuning::everyPath();
+        if (!std::get<1>(GetParam())) t.pngWholeInflateMinPixels = kNever;
+        return t;
+    }
+};
 
 TEST_P(PngReadBands, ManyBandsMatchQt) {
-    const bool alpha = GetParam();
+    const bool alpha = std::get<0>(GetParam());
     // 397 rows: 25 bands of 16 rows, the ring of 8 wrapping three times, the
     // last band short.
     const QByteArray png = qtPng(203, 397, alpha, 5);
     auto decoded = decodePng(reinterpret_cast<const uint8_t *>(png.constData()),
-                             static_cast<size_t>(png.size()), Tuning::everyPath());
+                             static_cast<size_t>(png.size()), tuning());
     ASSERT_TRUE(decoded) << decoded.status().message();
     const Image &image = decoded.value();
     ASSERT_EQ(image.bitCount, alpha ? 32 : 24);
@@ -64,25 +74,27 @@ TEST_P(PngReadBands, ManyBandsMatchQt) {
 }
 
 TEST_P(PngReadBands, CutOrDamagedDataFailsCleanly) {
-    const QByteArray png = qtPng(150, 300, GetParam(), 9);
+    const QByteArray png = qtPng(150, 300, std::get<0>(GetParam()), 9);
     for (int cut : {png.size() / 5, png.size() / 2, png.size() - 20}) {
         auto decoded = decodePng(reinterpret_cast<const uint8_t *>(png.constData()),
-                                 static_cast<size_t>(cut), Tuning::everyPath());
+                                 static_cast<size_t>(cut), tuning());
         EXPECT_FALSE(decoded) << "cut at " << cut;
     }
     for (int at : {png.size() / 3, png.size() * 2 / 3}) {
         QByteArray damaged = png;
         damaged[at] = static_cast<char>(damaged[at] ^ 0x5A);
         auto decoded = decodePng(reinterpret_cast<const uint8_t *>(damaged.constData()),
-                                 static_cast<size_t>(damaged.size()), Tuning::everyPath());
+                                 static_cast<size_t>(damaged.size()), tuning());
         ASSERT_FALSE(decoded) << "flipped byte " << at;
         EXPECT_NE(decoded.status().message().find("PNG"), std::string::npos);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, PngReadBands, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool> &info) {
-                             return info.param ? std::string("Rgba") : std::string("Rgb");
+INSTANTIATE_TEST_SUITE_P(Layouts, PngReadBands,
+                         ::testing::Combine(::testing::Bool(), ::testing::Bool()),
+                         [](const auto &info) {
+                             return std::string(std::get<0>(info.param) ? "Rgba" : "Rgb") +
+                                    (std::get<1>(info.param) ? "Whole" : "TwoThreads");
                          });
 
 } // namespace

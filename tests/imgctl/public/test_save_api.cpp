@@ -10,7 +10,10 @@
 #include <QImage>
 #include <QImageReader>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <set>
 #include <string>
 
 using namespace testing_support;
@@ -99,6 +102,23 @@ TEST_F(SaveApi, AFailedSaveNamesThePathAndKeepsTheImage) {
     BITMAPINFOHEADER h{};
     EXPECT_EQ(HeadDIB(image, &h), 1) << "the image is still there";
     EXPECT_EQ(DIBtoBMP(path("out.bmp").c_str(), image), 1);
+}
+
+// After ImgctlStopSaves (in a child process: it holds for the process's
+// life) every save fails without a file, an existing target stays.
+TEST_F(SaveApi, StoppedSavesFailAndWriteNothing) {
+    std::ofstream(dir / "old.bmp") << "keep me";
+    EXPECT_EXIT(
+        {
+            const bool stopped = ImgctlStopSaves() == 1;
+            const bool failed = DIBtoBMP(path("new.bmp").c_str(), image) == 0 &&
+                                ImgctlLastErrorCode() == IMGCTL_ERR_CANNOT_WRITE &&
+                                DIBtoPNG(path("old.bmp").c_str(), image, 0) == 0;
+            std::exit(stopped && failed ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(listing(dir.path()), std::set<std::string>{"old.bmp"});
+    EXPECT_EQ(readText(dir / "old.bmp"), "keep me");
 }
 
 } // namespace
