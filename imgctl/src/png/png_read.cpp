@@ -304,7 +304,7 @@ void setPalette(const Reader &r, const Header &h, Image &image) {
 // The colour space the file declares: its iCCP profile (a bad one leaves the
 // image untagged), sRGB, or a profile built from gAMA and cHRM. A gamma
 // within 1 % of 1/2.2 without cHRM, or with sRGB's own, is taken as sRGB, as
-// the PNG specification suggests for such files.
+// such files mean.
 Blob fileProfile(const Reader &r, const Header &h, bool &srgb) {
     const ProfileSpace space =
         (h.colorType & PNG_COLOR_MASK_COLOR) ? ProfileSpace::Rgb : ProfileSpace::Gray;
