@@ -120,8 +120,8 @@ BatchOutcome runBatch(const Options &options, std::FILE *errors, bool progress) 
         }
     }
 
-    // The window's own request for these settings.
-    const std::optional<convert::ConversionRequest> request = convert::conversionRequest(
+    // The window's own request for these settings; --strip goes first.
+    std::optional<convert::ConversionRequest> request = convert::conversionRequest(
         options.settings, options.rle,
         options.dither ? convert::Palette::Dithered : convert::Palette::Nearest);
     if (!request) { // parseArguments gives only known formats and depths
@@ -130,6 +130,7 @@ BatchOutcome runBatch(const Options &options, std::FILE *errors, bool progress) 
             reporter.finished(job, &cause);
         return reporter.close();
     }
+    if (options.strip) request->steps.insert(request->steps.begin(), {convert::Step::Strip, 0});
 
     std::atomic<size_t> next{0};
     const auto work = [&] {

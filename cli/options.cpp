@@ -30,6 +30,8 @@ const char *const kUsage =
     "                         name with the format's extension\n"
     "  --jobs N               convert N files at once (default: one per core)\n"
     "  --overwrite            replace existing output files\n"
+    "  --strip                write no colour profile, EXIF or XMP (the pixels are\n"
+    "                         converted to sRGB first)\n"
     "  --help                 show this text\n"
     "  --version              show the version\n"
     "\n"
@@ -128,6 +130,8 @@ ParseOutcome parseArguments(const std::vector<std::string_view> &args) {
             ok = flag(o.rle);
         } else if (name == "--overwrite") {
             ok = flag(o.overwrite);
+        } else if (name == "--strip") {
+            ok = flag(o.strip);
         } else if (name == "--no-dither") {
             bool noDither = false;
             ok = flag(noDither);

@@ -19,6 +19,7 @@ struct Options {
     bool rle = false;       // the RLE box; counts only for 8-bit BMP output
     bool dither = true;     // 8-bit palettes: error diffusion, or nearest colour
     bool overwrite = false; // replace an existing output file
+    bool strip = false;     // sRGB pixels, and no profile, EXIF or XMP in the output
     bool help = false;
     bool version = false;
     unsigned jobs = 0; // threads for many files; 0 means one per core
