@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QImageReader>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -241,6 +242,114 @@ INSTANTIATE_TEST_SUITE_P(
                       // The perceptual table is taken where there is one.
                       Tagged{"PerceptualTable", swappingLutProfile, false}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// ---- CMYK through its profile ----
+
+// A CMYK profile whose table (A2B0) holds the plain formula's sRGB colour of
+// each ink mix raised to the power 1.5, so that it cannot pass for the plain
+// formula itself (no ink stays white).
+std::vector<uint8_t> cmykProfile() {
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile(), lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM toLab =
+        cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsPipeline *p = cmsPipelineAlloc(nullptr, 4, 3);
+    cmsStage *clut = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
+    cmsStageSampleCLut16bit(
+        clut,
+        [](const cmsUInt16Number in[], cmsUInt16Number out[], void *t) -> cmsInt32Number {
+            const double k = 1 - in[3] / 65535.0;
+            double rgb[3];
+            for (int c = 0; c < 3; ++c)
+                rgb[c] = std::pow((1 - in[c] / 65535.0) * k, 1.5);
+            cmsCIELab l;
+            cmsDoTransform(static_cast<cmsHTRANSFORM>(t), rgb, &l, 1);
+            cmsFloat2LabEncoded(out, &l);
+            return 1;
+        },
+        toLab, 0);
+    cmsPipelineInsertStage(p, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
+    cmsPipelineInsertStage(p, cmsAT_END, clut);
+    cmsPipelineInsertStage(p, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+    cmsHPROFILE out = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(out, 4.3);
+    cmsSetDeviceClass(out, cmsSigOutputClass);
+    cmsSetColorSpace(out, cmsSigCmykData);
+    cmsSetPCS(out, cmsSigLabData);
+    cmsWriteTag(out, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsWriteTag(out, cmsSigAToB0Tag, p);
+    cmsPipelineFree(p);
+    cmsDeleteTransform(toLab);
+    cmsCloseProfile(srgb);
+    cmsCloseProfile(lab);
+    return bytesOf(out);
+}
+
+// A CMYK JPEG (libjpeg marks it Adobe, inks stored inverted) with a profile
+// is read through it: the library's pixels are the file's inks, as libjpeg
+// decodes them here, rendered by lcms2 called here.
+TEST(CmykProfile, InksGoThroughTheFilesProfile) {
+    const std::vector<uint8_t> profile = cmykProfile();
+    ASSERT_FALSE(profile.empty());
+    constexpr int kSize = 16;
+    std::vector<uint8_t> inks(kSize * kSize * 4);
+    for (int i = 0; i < kSize * kSize; ++i)
+        for (int c = 0; c < 4; ++c)
+            inks[4 * i + c] = uint8_t(255 - (i * (37 + 50 * c)) % 256);
+    unsigned char *file = nullptr;
+    unsigned long fileSize = 0;
+    jpeg_compress_struct out{};
+    jpeg_error_mgr err{};
+    out.err = jpeg_std_error(&err);
+    jpeg_create_compress(&out);
+    jpeg_mem_dest(&out, &file, &fileSize);
+    out.image_width = out.image_height = kSize;
+    out.input_components = 4;
+    out.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&out);
+    jpeg_set_quality(&out, 95, TRUE);
+    jpeg_start_compress(&out, TRUE);
+    jpeg_write_icc_profile(&out, profile.data(), unsigned(profile.size()));
+    for (int y = 0; y < kSize; ++y) {
+        JSAMPROW row = &inks[size_t(y) * kSize * 4];
+        jpeg_write_scanlines(&out, &row, 1);
+    }
+    jpeg_finish_compress(&out);
+    jpeg_destroy_compress(&out);
+    const std::vector<uint8_t> bytes(file, file + fileSize);
+    std::free(file);
+
+    // The inks as stored, decoded by libjpeg here.
+    jpeg_decompress_struct in{};
+    in.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&in);
+    jpeg_mem_src(&in, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&in, TRUE);
+    ASSERT_EQ(in.jpeg_color_space, JCS_CMYK);
+    ASSERT_TRUE(in.saw_Adobe_marker);
+    jpeg_start_decompress(&in);
+    std::vector<uint8_t> stored(kSize * kSize * 4);
+    while (in.output_scanline < in.output_height) {
+        JSAMPROW row = &stored[size_t(in.output_scanline) * kSize * 4];
+        jpeg_read_scanlines(&in, &row, 1);
+    }
+    jpeg_finish_decompress(&in);
+    jpeg_destroy_decompress(&in);
+    Rgba expected{kSize, kSize, std::vector<uint8_t>(kSize * kSize * 4, 255)};
+    cmsHPROFILE cmyk = cmsOpenProfileFromMem(profile.data(), cmsUInt32Number(profile.size()));
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM t = cmsCreateTransform(cmyk, TYPE_CMYK_8_REV, srgb, TYPE_RGBA_8,
+                                         INTENT_PERCEPTUAL, cmsFLAGS_NOOPTIMIZE);
+    ASSERT_NE(t, nullptr);
+    cmsDoTransform(t, stored.data(), expected.px.data(), kSize * kSize);
+    cmsDeleteTransform(t);
+    cmsCloseProfile(cmyk);
+    cmsCloseProfile(srgb);
+
+    Result<Image> img = decodeJpeg(bytes.data(), bytes.size());
+    ASSERT_TRUE(img) << img.status().message();
+    EXPECT_EQ(img->colour.kind, ColourKind::Srgb);
+    EXPECT_TRUE(sameRgba(toRgba(img.value()), expected, 2));
+}
 
 // ---- Profiles that are ignored ----
 
