@@ -106,11 +106,12 @@ std::optional<std::string> Batch::convertOne(DirectLibrary &lib, const Job &job,
                 return job.output + " exists (--overwrite replaces it, --skip-existing keeps it)";
         }
     }
-    // The window's own request for these settings.
-    const std::optional<convert::ConversionRequest> request = convert::conversionRequest(
+    // The window's own request for these settings; --strip goes first.
+    std::optional<convert::ConversionRequest> request = convert::conversionRequest(
         options_.settings, options_.rle,
         options_.dither ? convert::Palette::Dithered : convert::Palette::Nearest);
     if (!request) return "the options name no known format or bit depth";
+    if (options_.strip) request->steps.insert(request->steps.begin(), {convert::Step::Strip, 0});
     convert::ChainResult result = convert::runChain(lib, *request, job.loadPath, job.savePath);
     if (result.failed) {
         std::string cause = causeOf(result, job.loadPath, options_.verbose);

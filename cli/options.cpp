@@ -28,6 +28,8 @@ const char *const kUsage =
     "                         output fails that file)\n"
     "  --skip-existing        leave existing output files alone; they count as\n"
     "                         done (for re-running a batch)\n"
+    "  --strip                write no colour profile, EXIF or XMP (the pixels are\n"
+    "                         converted to sRGB first)\n"
     "BMP:\n"
     "  --bits 24|16|8         bit depth (default 24; 16 is 5-5-5)\n"
     "  --rle                  run-length compress 8-bit output (default off)\n"
@@ -58,11 +60,12 @@ const char *const kUsage =
     "  --version              show the version\n"
     "  --                     end of options: every later argument is a file\n"
     "\n"
-    "Metadata: every picture is treated as sRGB; colour profiles, gamma and\n"
-    "chromaticities in the source are not applied, and the output holds no\n"
-    "colour profile, EXIF or other metadata of the source. A JPEG's EXIF\n"
-    "orientation is applied when it is read, so the output is upright; the\n"
-    "resolution (dots per inch) is kept where the output format can hold it.\n"
+    "Colour and metadata: a JPEG or PNG output keeps the source's colour\n"
+    "profile (or sRGB tag), EXIF and XMP; a BMP output, 8-bit and 16-bit\n"
+    "pictures are converted to sRGB, as BMP holds no profile. A JPEG's EXIF\n"
+    "orientation is applied when it is read, so the output is upright and its\n"
+    "EXIF says orientation 1; the resolution (dots per inch) is kept where the\n"
+    "output format can hold it. --strip drops all of it after converting to sRGB.\n"
     "\n"
     "Each output appears only when it is complete and flushed to disk. Ctrl-C\n"
     "(SIGINT) or SIGTERM keeps the files already written, abandons the files in\n"
@@ -109,6 +112,7 @@ enum class Id {
     Rle,
     Overwrite,
     SkipExisting,
+    Strip,
     NoDither,
     Progressive,
     Interlace,
@@ -139,6 +143,7 @@ constexpr OptionDef kOptions[] = {
     {"--rle", 0, false, Id::Rle},
     {"--overwrite", 0, false, Id::Overwrite},
     {"--skip-existing", 0, false, Id::SkipExisting},
+    {"--strip", 0, false, Id::Strip},
     {"--no-dither", 0, false, Id::NoDither},
     {"--progressive", 0, false, Id::Progressive},
     {"--interlace", 0, false, Id::Interlace},
@@ -194,6 +199,8 @@ struct Parser {
             return o.overwrite = true;
         case Id::SkipExisting:
             return o.skipExisting = true;
+        case Id::Strip:
+            return o.strip = true;
         case Id::NoDither:
             o.dither = false;
             return true;

@@ -24,6 +24,7 @@ struct Options {
     bool dither = true;        // 8-bit palettes: error diffusion, or nearest colour
     bool overwrite = false;    // replace an existing output file
     bool skipExisting = false; // leave an existing output alone, counted as done
+    bool strip = false;        // sRGB pixels, and no profile, EXIF or XMP in the output
     bool quiet = false;        // no progress or summary line
     bool verbose = false;      // a line per file, the failed step, a summary line
     bool help = false;

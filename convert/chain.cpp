@@ -35,6 +35,9 @@ class Runner {
         case Step::Gray:
             next = lib_.GrayDIB(current_, s.argument);
             break;
+        case Step::Strip:
+            next = lib_.DIBStrip(current_);
+            break;
         }
         if (next <= 0) return failed(kStepNames[s.kind], next);
         current_ = next;
@@ -75,8 +78,8 @@ class Runner {
 
   private:
     // The library function of each step and save, in Step::Kind and Save::Kind order.
-    static constexpr const char *kStepNames[] = {"RLEtoDIB",  "DIBto24Bit", "DIBto16Bit",
-                                                 "DIBto8Bit", "DIBtoRLE",   "GrayDIB"};
+    static constexpr const char *kStepNames[] = {
+        "RLEtoDIB", "DIBto24Bit", "DIBto16Bit", "DIBto8Bit", "DIBtoRLE", "GrayDIB", "DIBStrip"};
     static constexpr const char *kSaveNames[] = {"DIBtoBMP", "DIBtoJPG", "DIBtoPNG", "DIBtoPNGex"};
 
     imagelib::ImageLibrary &lib_;

@@ -16,7 +16,7 @@ namespace convert {
 
 // One step of the chain; each replaces the current image with its result.
 struct Step {
-    enum Kind { ExpandRle, To24Bit, To16Bit, To8Bit, CompressRle, Gray };
+    enum Kind { ExpandRle, To24Bit, To16Bit, To8Bit, CompressRle, Gray, Strip };
     Kind kind = {};
     // To16Bit: the 32-bit value passed by reference (1); To8Bit: the second
     // mode argument (0 dithers, 1 maps to the nearest colour); Gray: the

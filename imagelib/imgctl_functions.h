@@ -28,6 +28,7 @@
     X(int32_t, DIBto8Bit, (int32_t image, int32_t a, int32_t b), (image, a, b))                    \
     X(int32_t, DIBtoRLE, (int32_t image), (image))                                                 \
     X(int32_t, GrayDIB, (int32_t image, int32_t level), (image, level))                            \
+    X(int32_t, DIBStrip, (int32_t image), (image))                                                 \
     X(int32_t, DIBtoBMP, (const char *path, int32_t image), (path, image))                         \
     X(int32_t, DIBtoJPG, (const char *path, int32_t image, int32_t quality, int32_t progressive),  \
       (path, image, quality, progressive))                                                         \

@@ -77,7 +77,7 @@ extern "C" {
 
 /* The library's version; the major version is the one in its file name. */
 #define IMGCTL_VERSION_MAJOR 1
-#define IMGCTL_VERSION_MINOR 0
+#define IMGCTL_VERSION_MINOR 1
 #define IMGCTL_VERSION_PATCH 0
 
 #define IMGCTL_MAX_DIMENSION 65535
@@ -161,6 +161,9 @@ _Static_assert(sizeof(PngOptions) == 36, "PngOptions is 36 bytes");
  * name. JPEG EXIF orientation is applied, so the image comes out upright.
  * 16-bit PNG samples are reduced to 8 bits. An RLE BMP stays compressed
  * (biCompression RLE8/RLE4) until RLEtoDIB; every other function accepts it.
+ * The image keeps the colour space its file declares (an ICC profile, sRGB,
+ * or none) and its EXIF and XMP; palette images and CMYK JPEGs are
+ * converted to sRGB on loading. docs/colour-policy.md gives the rules.
  * Returns a new handle, or 0. */
 IMGCTL_API int32_t ToDIB(const char *path);
 
@@ -170,7 +173,7 @@ IMGCTL_API int32_t HeadDIB(int32_t image, BITMAPINFOHEADER *header);
 
 /* Draws the source rectangle (sx, sy, sw, sh; y counted from the top) scaled
  * into the destination rectangle (dx, dy, dw, dh) of the surface, clipped to
- * the surface. rop must be IMGCTL_SRCCOPY. mode 4 resamples by area
+ * the surface, in sRGB. rop must be IMGCTL_SRCCOPY. mode 4 resamples by area
  * averaging; modes 1 to 3 pick the nearest pixel. Alpha is composited over
  * white. The source rectangle must lie wholly inside the image and neither
  * rectangle may be empty; the part of the destination off the surface is
@@ -193,14 +196,15 @@ IMGCTL_API int32_t RLEtoDIB(int32_t image);
  * image's handle, or 0. */
 IMGCTL_API int32_t DIBto24Bit(int32_t image);
 
-/* Converts any image to 16-bit 5-5-5 (BI_RGB); alpha is composited over white.
+/* Converts any image to 16-bit 5-5-5 (BI_RGB), in sRGB; alpha is composited
+ * over white.
  * *flag selects the channel reduction: 1 rounds each channel to the nearest
  * of its 32 levels, 0 truncates (keeps the top five bits). A null flag or any
  * other value fails. Returns the image's handle, or 0. */
 IMGCTL_API int32_t DIBto16Bit(int32_t image, int32_t *flag);
 
-/* Converts any image to an 8-bit palette. An 8-bit image comes back as it
- * is; a 1 or 4-bit image keeps its palette. An image of at most 256 colours
+/* Converts any image to an 8-bit palette of sRGB colours. An 8-bit image
+ * comes back as it is; a 1 or 4-bit image keeps its palette. An image of at most 256 colours
  * (alpha included) keeps exactly its colours (no dithering). Otherwise an
  * adaptive palette is made, translucent pixels laid over white first: with
  * a = 0, b = 0 the pixels are error-diffusion dithered; with a = 0, b = 1
@@ -223,21 +227,29 @@ IMGCTL_API int32_t DIBtoRLE(int32_t image);
  * their depth. Returns the image's handle, or 0. */
 IMGCTL_API int32_t GrayDIB(int32_t image, int32_t level);
 
+/* Converts an image with an ICC profile to sRGB and drops its colour space,
+ * EXIF and XMP, so that the files written from it carry none of them.
+ * Since 1.1. Returns the image's handle, or 0. */
+IMGCTL_API int32_t DIBStrip(int32_t image);
+
 /* Writes the image as a BMP exactly as HeadDIB describes it: a 40-byte header
  * (a V5 header with an alpha mask for 32-bit images with some pixel not
- * opaque), rows bottom-up, 4-byte aligned. Returns 1, or 0. */
+ * opaque), rows bottom-up, 4-byte aligned. Pixels of an image with an ICC
+ * profile are written converted to sRGB. Returns 1, or 0. */
 IMGCTL_API int32_t DIBtoBMP(const char *path, int32_t image);
 
 /* Writes a baseline (progressive when non-zero) JPEG with optimised Huffman
  * tables. quality is clamped to 1..100; 4:2:0 below 90, 4:4:4 from 90 up; a
  * gray image gives a grayscale JPEG; alpha is composited over white. The
+ * ICC profile goes into APP2 markers, EXIF and XMP into APP1 segments. The
  * JPEG format holds at most 65,500 pixels a side: a wider or taller image
  * fails. Returns 1, or 0. */
 IMGCTL_API int32_t DIBtoJPG(const char *path, int32_t image, int32_t quality, int32_t progressive);
 
 /* Writes a PNG at zlib level 6, not interlaced. zero must be 0. The colour
  * type is chosen without loss (palette, gray, RGB, or RGBA when some pixel is
- * not opaque). Returns 1, or 0. */
+ * not opaque). The ICC profile goes into iCCP (sRGB for an image declared
+ * sRGB), EXIF into eXIf, XMP into an iTXt chunk. Returns 1, or 0. */
 IMGCTL_API int32_t DIBtoPNG(const char *path, int32_t image, int32_t zero);
 
 /* Like DIBtoPNG, with the level from options->level (clamped to 0..9) and

@@ -307,6 +307,22 @@ TEST(Cli, DefaultsAreTheWindowsStartValues) {
     EXPECT_EQ(readFile(dir / "i.png"), readFile(dir / "i5.png"));
 }
 
+// --strip runs DIBStrip first: the PNG is what the library writes after it,
+// and differs from the one that keeps the source's profile.
+TEST(Cli, StripWritesWhatDibStripLeaves) {
+    TempDir dir;
+    const std::string tagged = corpus("bmpsuite/q/rgb24prof2.bmp").string();
+    ASSERT_EQ(runConvert(dir, {tagged, (dir / "kept.png").string()}).status, 0);
+    ASSERT_EQ(runConvert(dir, {"--strip", tagged, (dir / "s.png").string()}).status, 0);
+    int32_t h = ToDIB(tagged.c_str());
+    ASSERT_GT(h, 0);
+    ASSERT_EQ(DIBStrip(h), h);
+    ASSERT_EQ(DIBtoPNG((dir / "ref.png").c_str(), h, 0), 1);
+    DeleteDIB(h);
+    EXPECT_EQ(readFile(dir / "s.png"), readFile(dir / "ref.png"));
+    EXPECT_NE(readFile(dir / "s.png"), readFile(dir / "kept.png"));
+}
+
 TEST(Cli, NoDitherMapsToTheNearestColour) {
     TempDir dir;
     ASSERT_EQ(runConvert(dir, {"--bits", "8", kPhoto.string(), (dir / "d.bmp").string()}).status,
@@ -351,6 +367,7 @@ TEST(Cli, HelpAndVersion) {
                                "--quiet",
                                "--verbose",
                                "--output",
+                               "--strip",
                                "-j, ",
                                "-q, ",
                                "-v, ",
@@ -361,8 +378,9 @@ TEST(Cli, HelpAndVersion) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
     // The defaults that surprise, and what happens to metadata.
-    for (const char *text : {"(default 60)", "4:2:0 below 90", "default 24", "level 6",
-                             "no\ncolour profile, EXIF or other metadata", "130 or 143"}) {
+    for (const char *text :
+         {"(default 60)", "4:2:0 below 90", "default 24", "level 6",
+          "a JPEG or PNG output keeps the source's colour\nprofile", "130 or 143"}) {
         EXPECT_NE(help.out.find(text), std::string::npos) << text;
     }
     const Outcome version = runConvert(dir, {"--version"});

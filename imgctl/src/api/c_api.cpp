@@ -169,6 +169,10 @@ int32_t GrayDIB(int32_t image, int32_t level) {
     return convert(__func__, image, [&](Image &img) { return grayImage(img, clamped); });
 }
 
+int32_t DIBStrip(int32_t image) {
+    return convert(__func__, image, [](Image &img) { return stripImage(img); });
+}
+
 int32_t DIBtoBMP(const char *path, int32_t image) {
     return save(__func__, path, image, [&](Image &img) { return saveBmp(img, path); });
 }

@@ -4,6 +4,10 @@
 // field is checked before use; sizes and offsets are compared against the
 // file's length with 64-bit arithmetic (all operands stay below 2^40).
 // docs/reading-policy.md says which variants are read and which are refused.
+// The colour space of a V4/V5 header: sRGB, calibrated RGB (a profile built
+// from its end points and gammas) or a V5 embedded profile; a linked profile
+// (a file name) is never opened, the image is read as untagged.
+#include "colour/transform.h"
 #include "core/bytes.h"
 #include "core/ops.h"
 #include "core/pixels.h"
@@ -30,6 +34,10 @@ constexpr uint32_t kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3, kBiJp
                    kBiAlphaBitfields = 6, kBiCmyk = 11, kBiCmykRle4 = 13;
 
 enum class Method { Rgb, Rle8, Rle4, Rle24, Bitfields, Jpeg, Png };
+
+// Colour space types of V4/V5 headers.
+constexpr uint32_t kLcsCalibratedRgb = 0, kLcsSrgb = 0x73524742, kLcsWindows = 0x57696E20,
+                   kProfileEmbedded = 0x4D424544;
 
 int32_t les32(const uint8_t *p) {
     return static_cast<int32_t>(loadLe32(p));
@@ -70,6 +78,12 @@ struct Header {
     std::array<uint32_t, 4> masks{};
     size_t paletteOffset = 0; // the palette follows the headers and masks
     size_t paletteEntrySize = 4;
+    // V4 and V5 headers: the colour space type, the calibrated end points
+    // and gammas, and the V5 profile's offset (from the info header) and size.
+    uint32_t csType = kLcsWindows;
+    std::array<uint32_t, 9> endpoints{};
+    std::array<uint32_t, 3> gammas{};
+    uint32_t profileOffset = 0, profileSize = 0;
 };
 
 Status readMethod(Header &h) {
@@ -172,6 +186,17 @@ Result<Header> readHeader(const uint8_t *d, size_t size) {
         h.xPelsPerMeter = les32(f + 24);
         h.yPelsPerMeter = les32(f + 28);
         h.clrUsed = loadLe32(f + 32);
+    }
+    if (is >= 108) {
+        h.csType = loadLe32(f + 56);
+        for (size_t i = 0; i < 9; ++i)
+            h.endpoints[i] = loadLe32(f + 60 + 4 * i);
+        for (size_t i = 0; i < 3; ++i)
+            h.gammas[i] = loadLe32(f + 96 + 4 * i);
+    }
+    if (is >= 124) {
+        h.profileOffset = loadLe32(f + 112);
+        h.profileSize = loadLe32(f + 116);
     }
     if (h.width <= 0) return corrupt("width " + std::to_string(h.width) + " is not positive");
     if (h.height == 0) return corrupt("height is 0");
@@ -385,6 +410,21 @@ Result<Image> decodeEmbedded(const Header &h, const uint8_t *d, size_t size, con
     return inner;
 }
 
+// The colour space the headers declare, given to the decoded image.
+Status takeColourSpace(const Header &h, const uint8_t *d, size_t size, Image &image) {
+    Blob profile;
+    bool srgb = h.csType == kLcsSrgb;
+    if (h.csType == kLcsCalibratedRgb && h.infoSize >= 108)
+        profile = bmpCalibratedProfile(h.endpoints.data(), h.gammas.data(), srgb);
+    if (h.csType == kProfileEmbedded && h.infoSize >= 124) {
+        const uint64_t at = uint64_t{kFileHeaderSize} + h.profileOffset;
+        if (at <= size && h.profileSize <= size - at)
+            profile = checkProfile(d + at, h.profileSize, ProfileSpace::Rgb);
+    }
+    if (srgb) image.colour.kind = ColourKind::Srgb;
+    return takeProfile(image, profile, ProfileSpace::Rgb);
+}
+
 uint16_t outputBits(const Header &h) {
     switch (h.method) {
     case Method::Rle8:
@@ -503,6 +543,7 @@ Result<Image> decodeBmp(const uint8_t *data, size_t size, const Tuning &tuning, 
         image.compression = h.method == Method::Rle8 ? Compression::Rle8 : Compression::Rle4;
         image.rle = encodeRle(image);
     }
+    if (Status s = takeColourSpace(h, data, size, image); !s) return s;
     return image;
 }
 

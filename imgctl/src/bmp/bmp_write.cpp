@@ -2,6 +2,9 @@
 // Writing BMP files in the profile every reader takes: a 40-byte
 // BITMAPINFOHEADER (a 124-byte V5 header only for 32-bit images with some
 // pixel not opaque), rows bottom-up, each padded with zeros to 4 bytes.
+// These headers hold no colour space: an image with a profile has its rows
+// converted to sRGB on their way to the file.
+#include "colour/transform.h"
 #include "core/bytes.h"
 #include "core/ops.h"
 #include "core/pixels.h"
@@ -71,7 +74,7 @@ void putHeaders(const Image &image, const Layout &l, uint8_t *head) {
 
 // Each row bottom-up: its pixel bytes, the unused low bits of a last partial
 // byte cleared, then zero padding to the file's stride.
-Status putRows(const Image &image, OutputFile &out) {
+Status putRows(const Image &image, const ColourTransform *toSrgb, OutputFile &out) {
     const size_t fileStride = strideFor(image.width, image.bitCount);
     const uint64_t rowBits = uint64_t{image.width} * image.bitCount;
     const size_t fullBytes = static_cast<size_t>(rowBits / 8);
@@ -82,7 +85,10 @@ Status putRows(const Image &image, OutputFile &out) {
         uint8_t *dst = out.reserve(fileStride);
         if (!dst) return out.status();
         const uint8_t *src = image.row(y);
-        std::memcpy(dst, src, used);
+        if (toSrgb)
+            toSrgb->apply(src, dst, image.width);
+        else
+            std::memcpy(dst, src, used);
         if (tailBits) dst[fullBytes] &= tailMask;
         std::memset(dst + used, 0, fileStride - used);
         out.advance(fileStride);
@@ -129,6 +135,10 @@ Status saveBmp(const Image &image, const char *path) {
     if (l.offBits + l.dataSize > UINT32_MAX)
         return {Error::TooLarge, "the BMP file would pass 4 GiB"};
 
+    auto toSrgb = ColourTransform::forImage(image, image.bitCount == 32 ? PixelLayout::Bgra
+                                                                        : PixelLayout::Bgr);
+    if (!toSrgb) return toSrgb.status();
+
     // Headers and palette: at most 14 + 124 + 1024 bytes.
     uint8_t head[kFileHeaderSize + kV5HeaderSize + 256 * 4] = {};
     putHeaders(image, l, head);
@@ -137,7 +147,7 @@ Status saveBmp(const Image &image, const char *path) {
     if (Status s = out.write(head, l.offBits); !s) return s;
     if (l.compression != kBiRgb) {
         if (Status s = out.write(image.rle.data(), image.rle.size()); !s) return s;
-    } else if (Status s = putRows(image, out); !s) {
+    } else if (Status s = putRows(image, toSrgb.value().get(), out); !s) {
         return s;
     }
     return out.commit();

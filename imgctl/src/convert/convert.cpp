@@ -6,6 +6,9 @@
 // exceptions are 32 to 24 bits and 24 to 16 bits, done in place (the pixels
 // only shrink) because they cannot fail once started; they need no second
 // buffer, which keeps the peak memory of a large photograph down.
+// A 16-bit image is always sRGB: an image with a profile is converted to
+// sRGB, row by row, on its way down.
+#include "colour/transform.h"
 #include "core/bytes.h"
 #include "core/ops.h"
 #include "core/pixel_rows.h"
@@ -18,11 +21,11 @@ namespace imgctl {
 
 namespace {
 
-// Replaces image's pixels with out's, keeping the resolution. The result is
-// never compressed: the run-length stream only describes palette indices.
+// Replaces image's pixels with out's, keeping the resolution, colour space
+// and metadata. The result is never compressed: the run-length stream only
+// describes palette indices.
 void adopt(Image &image, Image &&out) {
-    out.xPelsPerMeter = image.xPelsPerMeter;
-    out.yPelsPerMeter = image.yPelsPerMeter;
+    keepDescription(image, out);
     image = std::move(out);
 }
 
@@ -102,6 +105,9 @@ Status convertTo16(Image &image, int32_t flag) {
         return {Error::BadArgument,
                 "the 16-bit flag is 1 (round) or 0 (truncate), not " + std::to_string(flag)};
     if (image.bitCount == 16) return Status::ok();
+    auto toSrgb = ColourTransform::forImage(image, PixelLayout::Bgr);
+    if (!toSrgb) return toSrgb.status();
+    const ColourTransform *transform = toSrgb.value().get();
 
     // Each channel's 5-bit field already shifted into place.
     std::array<uint16_t, 256> blue{}, green{}, red{};
@@ -117,22 +123,28 @@ Status convertTo16(Image &image, int32_t flag) {
         // 2 bytes are written at or before it.
         const size_t newStride = strideFor(image.width, 16);
         uint8_t *base = image.pixels.data();
+        std::vector<uint8_t> converted(transform ? size_t{3} * image.width : 0);
         for (uint32_t y = 0; y < image.height; ++y) {
             const uint8_t *s = base + size_t{y} * image.stride;
             uint8_t *d = base + size_t{y} * newStride;
+            if (transform) {
+                transform->apply(s, converted.data(), image.width);
+                s = converted.data();
+            }
             for (uint32_t x = 0; x < image.width; ++x, s += 3, d += 2) {
                 storeLe16(d, blue[s[0]] | green[s[1]] | red[s[2]]);
             }
         }
         image.stride = newStride;
         image.bitCount = 16;
+        if (transform) image.colour = {ColourKind::Srgb, nullptr};
         return Status::ok();
     }
 
     Result<Image> made = makeImage(image.width, image.height, 16);
     if (!made) return made.status();
     Image out = std::move(made).value();
-    BgrRows rows(image);
+    BgrRows rows(image, transform);
     std::vector<uint8_t> scratch(size_t{3} * image.width);
     for (uint32_t y = 0; y < image.height; ++y) {
         const uint8_t *s = rows.row(y, scratch.data());
@@ -142,6 +154,7 @@ Status convertTo16(Image &image, int32_t flag) {
         }
     }
     adopt(image, std::move(out));
+    if (transform) image.colour = {ColourKind::Srgb, nullptr};
     return Status::ok();
 }
 

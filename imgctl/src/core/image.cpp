@@ -109,8 +109,7 @@ Result<Image> copyImage(const Image &image) {
     copy.palette = image.palette;
     copy.compression = image.compression;
     copy.rle = image.rle;
-    copy.xPelsPerMeter = image.xPelsPerMeter;
-    copy.yPelsPerMeter = image.yPelsPerMeter;
+    keepDescription(image, copy);
     return copy;
 }
 

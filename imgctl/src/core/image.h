@@ -19,6 +19,33 @@ inline constexpr uint64_t kMaxPixelBytes = uint64_t{1} << 30;
 
 enum class Compression : uint8_t { None, Rle8, Rle4 };
 
+// Bytes shared by an image and its copies and never changed once made, so
+// that copying an image copies no profile or metadata.
+using Blob = std::shared_ptr<const std::vector<uint8_t>>;
+
+inline Blob makeBlob(const uint8_t *data, size_t size) {
+    return std::make_shared<const std::vector<uint8_t>>(data, data + size);
+}
+
+// The colour space of an image's pixels. An untagged image is taken to be
+// sRGB and takes no colour path at all. An ICC profile is only ever kept by a
+// 24 or 32-bit image and is always an RGB profile that lcms2 accepted when
+// it was read (colour/profile.h); palette and 16-bit images are sRGB.
+enum class ColourKind : uint8_t { Untagged, Srgb, Icc };
+
+struct ColourSpace {
+    ColourKind kind = ColourKind::Untagged;
+    Blob icc; // the profile's bytes when kind is Icc
+};
+
+// What a file says about its picture beyond the pixels: the EXIF TIFF body
+// (without the "Exif\0\0" header; orientation 1, no thumbnail) and the XMP
+// packet, each checked on reading (meta/exif.h, meta/xmp.h).
+struct Metadata {
+    Blob exif;
+    Blob xmp;
+};
+
 // One palette entry. a is 255 for an opaque colour; palettes read from BMP
 // files are always opaque, a PNG tRNS chunk makes entries translucent.
 struct PaletteEntry {
@@ -62,10 +89,13 @@ struct Image {
     std::vector<uint8_t> rle;
     int32_t xPelsPerMeter = 0;
     int32_t yPelsPerMeter = 0;
+    ColourSpace colour;
+    Metadata meta;
 
     uint8_t *row(uint32_t y) { return pixels.data() + size_t{y} * stride; }
     const uint8_t *row(uint32_t y) const { return pixels.data() + size_t{y} * stride; }
     bool isPalette() const { return bitCount <= 8; }
+    bool hasProfile() const { return colour.kind == ColourKind::Icc; }
 };
 
 // Bytes in one 4-byte aligned row. Valid for width <= kMaxDimension.
@@ -76,6 +106,15 @@ inline size_t strideFor(uint32_t width, uint16_t bitCount) {
 // Checks the limits for a width x height image of bitCount bits and returns
 // its pixel byte count, or TooLarge / Corrupt (zero size) naming the cause.
 Result<size_t> checkImageSize(uint64_t width, uint64_t height, uint16_t bitCount);
+
+// Gives `to` everything of `from` that is not pixels: resolution, colour
+// space and metadata.
+inline void keepDescription(const Image &from, Image &to) {
+    to.xPelsPerMeter = from.xPelsPerMeter;
+    to.yPelsPerMeter = from.yPelsPerMeter;
+    to.colour = from.colour;
+    to.meta = from.meta;
+}
 
 // Makes an image with allocated, uninitialised pixels after checking limits.
 // bitCount must be 1, 4, 8, 16, 24 or 32.
@@ -102,8 +141,8 @@ inline uint8_t paletteIndex(const uint8_t *row, uint32_t x, uint16_t bitCount) {
     }
 }
 
-// A deep copy: pixels, palette, run-length stream and resolution. Fails only
-// when memory is short.
+// A deep copy: pixels, palette, run-length stream and resolution; the colour
+// space and metadata are shared. Fails only when memory is short.
 Result<Image> copyImage(const Image &image);
 
 // True when every palette entry is gray (r == g == b) and opaque.

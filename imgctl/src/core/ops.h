@@ -48,6 +48,12 @@ Status convertTo8(Image &image, int32_t a, int32_t b, const Tuning &tuning = Tun
 // level already clamped to 0..255.
 Status grayImage(Image &image, int level);
 
+// ---- Colour and metadata (colour/transform.cpp) ----
+
+// Converts an image with a profile to sRGB (colour/transform.h) and drops its
+// colour space, EXIF and XMP: the image is then untagged.
+Status stripImage(Image &image);
+
 // ---- Drawing (draw/draw.cpp) ----
 
 Status drawImage(const Image &image, const ImgctlSurface &surface, int32_t dx, int32_t dy,

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Reading any image's pixels as 8-bit B, G, R triples, alpha composited over
-// white. The depth is looked at once per row, never per pixel.
+// white, and converted to sRGB when a transform is given. The depth is looked
+// at once per row, never per pixel.
 #pragma once
 
+#include "colour/transform.h"
 #include "core/bytes.h"
 #include "core/image.h"
 #include "core/pixels.h"
@@ -14,11 +16,14 @@
 
 namespace imgctl {
 
-// Reads rows of an image as B, G, R. Holds a reference to the image, which
-// must outlive it. Reading is const and may run on several threads at once.
+// Reads rows of an image as B, G, R. Holds a reference to the image (and to
+// the transform), which must outlive it. Reading is const and may run on
+// several threads at once. toSrgb, when given, is a Bgr transform of the
+// image's profile (ColourTransform::forImage), applied after compositing.
 class BgrRows {
   public:
-    explicit BgrRows(const Image &image) : image_(image) {
+    explicit BgrRows(const Image &image, const ColourTransform *toSrgb = nullptr)
+        : image_(image), toSrgb_(toSrgb) {
         // Indices past the palette's end read as black.
         palette_.fill(0);
         if (image.isPalette()) {
@@ -34,6 +39,20 @@ class BgrRows {
 
     // Writes pixels x0 .. x0 + count - 1 of row y to out as B, G, R.
     void read(uint32_t y, uint32_t x0, uint32_t count, uint8_t *out) const {
+        readStored(y, x0, count, out);
+        if (toSrgb_) toSrgb_->applyInPlace(out, count);
+    }
+
+    // The whole of row y as B, G, R: the image's own row when it is 24-bit
+    // and needs no transform, otherwise scratch (3 * width bytes) filled with it.
+    const uint8_t *row(uint32_t y, uint8_t *scratch) const {
+        if (image_.bitCount == 24 && !toSrgb_) return image_.row(y);
+        read(y, 0, image_.width, scratch);
+        return scratch;
+    }
+
+  private:
+    void readStored(uint32_t y, uint32_t x0, uint32_t count, uint8_t *out) const {
         const uint8_t *row = image_.row(y);
         const uint32_t end = x0 + count;
         switch (image_.bitCount) {
@@ -78,18 +97,10 @@ class BgrRows {
         }
     }
 
-    // The whole of row y as B, G, R: the image's own row when it is 24-bit,
-    // otherwise scratch (3 * width bytes) filled with it.
-    const uint8_t *row(uint32_t y, uint8_t *scratch) const {
-        if (image_.bitCount == 24) return image_.row(y);
-        read(y, 0, image_.width, scratch);
-        return scratch;
-    }
-
-  private:
     void putIndex(uint8_t *out, uint32_t index) const { std::memcpy(out, &palette_[3 * index], 3); }
 
     const Image &image_;
+    const ColourTransform *toSrgb_;
     std::array<uint8_t, 256 * 3> palette_;
 };
 

@@ -6,11 +6,14 @@
 // box filter: each destination pixel is the average of the source area it
 // covers, every source pixel weighted by the fraction of it that falls
 // inside. Modes 1 to 3 take the source pixel under the destination pixel's
-// centre.
+// centre. An image with a profile is drawn in sRGB: each finished row of the
+// destination goes through the profile's transform.
+#include "colour/transform.h"
 #include "core/ops.h"
 #include "core/pixel_rows.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -113,7 +116,7 @@ struct Drawing {
 };
 
 // Modes 1 to 3: the source pixel under each destination pixel's centre.
-void drawNearest(const BgrRows &reader, const Drawing &d) {
+void drawNearest(const BgrRows &reader, const ColourTransform *toSrgb, const Drawing &d) {
     const size_t outW = d.visibleWidth();
     std::vector<uint8_t> line(size_t{3} * d.srcW); // one source row of the rectangle
     std::vector<uint32_t> out(outW);
@@ -128,6 +131,7 @@ void drawNearest(const BgrRows &reader, const Drawing &d) {
                 const uint8_t *p = &line[size_t{3} * xs[i]];
                 out[i] = packPixel(p[0], p[1], p[2]);
             }
+            if (toSrgb) toSrgb->applyInPlace(reinterpret_cast<uint8_t *>(out.data()), outW);
         }
         std::memcpy(d.surfaceRow(static_cast<int64_t>(j)), out.data(), outW * 4);
     }
@@ -136,7 +140,7 @@ void drawNearest(const BgrRows &reader, const Drawing &d) {
 // Mode 4, area averaging. A source row is first reduced across to the
 // visible destination columns (weights adding up to srcW), then rows are
 // summed with their vertical weights (adding up to srcH).
-void drawArea(const BgrRows &reader, const Drawing &d) {
+void drawArea(const BgrRows &reader, const ColourTransform *toSrgb, const Drawing &d) {
     const size_t outW = d.visibleWidth();
     std::vector<uint8_t> line(size_t{3} * d.srcW); // one source row of the rectangle
     std::vector<uint32_t> out(outW);
@@ -175,6 +179,7 @@ void drawArea(const BgrRows &reader, const Drawing &d) {
             out[i] = packPixel(static_cast<uint32_t>((sum[3 * i] + total / 2) / total),
                                static_cast<uint32_t>((sum[3 * i + 1] + total / 2) / total),
                                static_cast<uint32_t>((sum[3 * i + 2] + total / 2) / total));
+        if (toSrgb) toSrgb->applyInPlace(reinterpret_cast<uint8_t *>(out.data()), outW);
         std::memcpy(d.surfaceRow(static_cast<int64_t>(j)), out.data(), outW * 4);
     }
 }
@@ -197,11 +202,15 @@ Status drawImage(const Image &image, const ImgctlSurface &surface, int32_t dx, i
                     visible(dx, dw, surface.width),
                     visible(dy, dh, surface.height)};
     if (d.cols.empty() || d.rows.empty()) return Status::ok();
+    // The surface's 0xFFRRGGBB words are B, G, R, A in memory.
+    static_assert(std::endian::native == std::endian::little);
+    auto toSrgb = ColourTransform::forImage(image, PixelLayout::Bgra);
+    if (!toSrgb) return toSrgb.status();
     const BgrRows reader(image);
     if (mode == 4)
-        drawArea(reader, d);
+        drawArea(reader, toSrgb.value().get(), d);
     else
-        drawNearest(reader, d);
+        drawNearest(reader, toSrgb.value().get(), d);
     return Status::ok();
 }
 

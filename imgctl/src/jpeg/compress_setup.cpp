@@ -2,6 +2,7 @@
 #include "jpeg/compress_setup.h"
 
 #include "core/pixels.h"
+#include "meta/exif.h"
 
 #include <algorithm>
 #include <cstring>
@@ -103,6 +104,26 @@ void configure(jpeg_compress_struct &cinfo, const Image &image, const RowFeeder 
         cinfo.Y_density =
             static_cast<UINT16>(std::clamp((image.yPelsPerMeter + 50) / 100, 1, 65535));
     }
+}
+
+void writeMetadata(jpeg_compress_struct &cinfo, const Image &image) {
+    constexpr size_t kMaxSegment = 65533; // a segment's length field counts itself
+    // Written byte by byte: nothing here owns memory, since a libjpeg error
+    // jumps out of this frame.
+    auto put = [&](const Blob &blob, const char *header, size_t headerSize) {
+        if (!blob || blob->size() > kMaxSegment - headerSize) return;
+        jpeg_write_m_header(&cinfo, JPEG_APP0 + 1,
+                            static_cast<unsigned>(headerSize + blob->size()));
+        for (size_t i = 0; i < headerSize; ++i)
+            jpeg_write_m_byte(&cinfo, static_cast<uint8_t>(header[i]));
+        for (uint8_t b : *blob)
+            jpeg_write_m_byte(&cinfo, b);
+    };
+    put(image.meta.exif, kExifHeader, kExifHeaderSize);
+    put(image.meta.xmp, kXmpHeader, kXmpHeaderSize);
+    if (image.hasProfile())
+        jpeg_write_icc_profile(&cinfo, image.colour.icc->data(),
+                               static_cast<unsigned>(image.colour.icc->size()));
 }
 
 void writeRows(jpeg_compress_struct &cinfo, RowFeeder &feeder, uint32_t y0) {

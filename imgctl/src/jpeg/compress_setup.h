@@ -61,6 +61,11 @@ class RowFeeder {
 void configure(jpeg_compress_struct &cinfo, const Image &image, const RowFeeder &feeder,
                uint32_t height, int quality);
 
+// Writes the image's EXIF and XMP (APP1) and ICC profile (APP2, split across
+// markers as needed) into a started compressor, before any row. EXIF or XMP
+// too large for one segment is left out.
+void writeMetadata(jpeg_compress_struct &cinfo, const Image &image);
+
 // Feeds rows y0 .. y0 + cinfo.image_height - 1 to a started compressor.
 void writeRows(jpeg_compress_struct &cinfo, RowFeeder &feeder, uint32_t y0);
 

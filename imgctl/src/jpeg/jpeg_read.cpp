@@ -11,11 +11,16 @@
 // What comes out:
 //   colour (YCbCr or RGB)   24-bit, decoded as BGR straight into the rows
 //   grayscale               8-bit palette with a 256-step gray ramp
-//   CMYK / YCCK             24-bit; Adobe files store the inks inverted
+//   CMYK / YCCK             24-bit; Adobe files store the inks inverted. With
+//                           an embedded CMYK profile the inks go through it
+//                           to sRGB, otherwise through the plain formula.
 // The EXIF orientation is applied while the rows come out of the decoder.
+// An ICC profile split across APP2 markers is joined and kept (colour) or
+// applied (gray, CMYK); EXIF and XMP APP1 segments are kept, cleaned.
+#include "colour/transform.h"
 #include "core/ops.h"
 #include "core/pixels.h"
-#include "jpeg/exif_orientation.h"
+#include "meta/exif.h"
 
 // jpeglib.h needs size_t and FILE declared before it.
 #include <cstddef>
@@ -25,6 +30,7 @@
 #include <jpeglib.h>
 
 #include <algorithm>
+#include <array>
 #include <csetjmp>
 #include <cstring>
 #include <string>
@@ -106,7 +112,9 @@ struct Plan {
     uint32_t height = 0;
     uint8_t *pixels = nullptr; // the image, in its final orientation
     size_t stride = 0;
-    uint8_t *band = nullptr; // scratch rows, when the rows cannot go straight in
+    const ColourTransform *cmyk = nullptr; // the file's CMYK profile to sRGB
+    uint8_t *cmykRow = nullptr;            // one converted row (3 * width bytes)
+    uint8_t *band = nullptr;               // scratch rows, when the rows cannot go straight in
     size_t bandStride = 0;
     uint32_t bandRows = 0;
     JSAMPROW *rowPointers = nullptr; // bandRows entries
@@ -119,6 +127,7 @@ bool readHeader(Decoder &d, const uint8_t *data, size_t size) {
     d.cinfo.progress = &d.progress;
     jpeg_mem_src(&d.cinfo, data, static_cast<unsigned long>(size));
     jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&d.cinfo, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&d.cinfo, TRUE);
     return true;
 }
@@ -141,7 +150,10 @@ template <bool Inverted> void cmykToBgr(const uint8_t *src, uint8_t *dst, uint32
 }
 
 void convertCmykRow(const Plan &p, const uint8_t *src, uint8_t *dst) {
-    if (p.inverted)
+    if (p.cmyk) {
+        p.cmyk->apply(src, p.cmykRow, p.width);
+        std::memcpy(dst, p.cmykRow, size_t{p.width} * 3);
+    } else if (p.inverted)
         cmykToBgr<true>(src, dst, p.width);
     else
         cmykToBgr<false>(src, dst, p.width);
@@ -228,6 +240,51 @@ bool decodeRows(Decoder &d, const Plan &p) {
     // The rest of the file (normally just EOI) is not needed; destroying the
     // decoder releases everything.
     return true;
+}
+
+// The ICC profile of the APP2 ICC_PROFILE markers, joined in the order of
+// their sequence numbers; empty when there is none, or when the markers do
+// not agree on their count, repeat or miss a number, or join to more than
+// kMaxProfileBytes.
+std::vector<uint8_t> joinedProfile(const jpeg_decompress_struct &cinfo) {
+    static const char kIcc[12] = "ICC_PROFILE";
+    constexpr size_t kHead = sizeof kIcc + 2; // the name, sequence number and count
+    std::array<jpeg_saved_marker_ptr, 256> parts{};
+    unsigned count = 0;
+    size_t total = 0;
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+        if (m->marker != JPEG_APP0 + 2 || m->data_length < kHead ||
+            std::memcmp(m->data, kIcc, sizeof kIcc) != 0)
+            continue;
+        const unsigned seq = m->data[12], n = m->data[13];
+        if (seq == 0 || seq > n || (count != 0 && n != count) || parts[seq]) return {};
+        count = n;
+        parts[seq] = m;
+        total += m->data_length - kHead;
+        if (total > kMaxProfileBytes) return {};
+    }
+    std::vector<uint8_t> joined;
+    for (unsigned i = 1; i <= count; ++i) {
+        if (!parts[i]) return {};
+        joined.insert(joined.end(), parts[i]->data + kHead, parts[i]->data + parts[i]->data_length);
+    }
+    return joined;
+}
+
+// The first EXIF and the first XMP APP1 segment, cleaned.
+Metadata readMetadata(const jpeg_decompress_struct &cinfo) {
+    Metadata meta;
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+        if (m->marker != JPEG_APP0 + 1) continue;
+        const size_t n = m->data_length;
+        if (!meta.exif && n >= kExifHeaderSize &&
+            std::memcmp(m->data, kExifHeader, kExifHeaderSize) == 0)
+            meta.exif = cleanExif(m->data + kExifHeaderSize, n - kExifHeaderSize);
+        else if (!meta.xmp && n >= kXmpHeaderSize &&
+                 std::memcmp(m->data, kXmpHeader, kXmpHeaderSize) == 0)
+            meta.xmp = cleanXmp(m->data + kXmpHeaderSize, n - kXmpHeaderSize);
+    }
+    return meta;
 }
 
 int findOrientation(const jpeg_decompress_struct &cinfo) {
@@ -364,6 +421,21 @@ Result<Image> decodeJpeg(const uint8_t *data, size_t size) {
     Image image = std::move(made).value();
     plan.pixels = image.pixels.data();
     plan.stride = image.stride;
+    image.meta = readMetadata(cinfo);
+    const std::vector<uint8_t> icc = joinedProfile(cinfo);
+    const ProfileSpace space = plan.kind == Kind::Gray   ? ProfileSpace::Gray
+                               : plan.kind == Kind::Cmyk ? ProfileSpace::Cmyk
+                                                         : ProfileSpace::Rgb;
+    const Blob profile = icc.empty() ? nullptr : checkProfile(icc.data(), icc.size(), space);
+    std::unique_ptr<ColourTransform> cmyk;
+    std::vector<uint8_t> cmykRow;
+    if (plan.kind == Kind::Cmyk && profile) {
+        cmyk = ColourTransform::toSrgb(profile, plan.inverted ? PixelLayout::CmykInverted
+                                                              : PixelLayout::Cmyk);
+        cmykRow.resize(size_t{plan.width} * 3);
+        plan.cmyk = cmyk.get();
+        plan.cmykRow = cmykRow.data();
+    }
 
     // Scratch rows for what cannot be decoded in place: CMYK (4 bytes a
     // pixel before conversion) and turned images.
@@ -381,6 +453,10 @@ Result<Image> decodeJpeg(const uint8_t *data, size_t size) {
 
     if (plan.kind == Kind::Gray) image.palette = grayRamp(256);
     setResolution(cinfo, plan.transpose, image);
+    if (plan.cmyk)
+        image.colour.kind = ColourKind::Srgb;
+    else if (space != ProfileSpace::Cmyk)
+        if (Status s = takeProfile(image, profile, space); !s) return s;
     return image;
 }
 

@@ -2,9 +2,9 @@
 // Writing JPEG files with libjpeg-turbo: optimised Huffman tables, 4:2:0
 // below quality 90 and 4:4:4 from 90 up, progressive on request, a gray
 // palette image as a one-component JPEG, alpha composited over white
-// (compress_setup.h). Large baseline files are encoded in two parts at once
-// and their tables optimised afterwards (split_encoder.h); progressive and
-// small files go through libjpeg in one piece.
+// (compress_setup.h), EXIF, XMP and the ICC profile kept. Large baseline files are encoded in two
+// parts at once and their tables optimised afterwards (split_encoder.h); progressive and small
+// files go through libjpeg in one piece.
 #include "core/ops.h"
 #include "io/file_out.h"
 #include "jpeg/compress_setup.h"
@@ -77,6 +77,7 @@ Status encodeWhole(const Image &image, RowFeeder &feeder, OutputFile &out, int q
     cinfo.optimize_coding = TRUE;
     if (progressive) jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
+    writeMetadata(cinfo, image);
     writeRows(cinfo, feeder, 0);
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);

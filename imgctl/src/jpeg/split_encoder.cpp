@@ -79,6 +79,8 @@ bool encodePart(const Image &image, RowFeeder &feeder, uint32_t y0, uint32_t hei
     cinfo.optimize_coding = FALSE;
     cinfo.restart_in_rows = 1;
     jpeg_start_compress(&cinfo, TRUE);
+    // The first part's segments become the file's.
+    if (y0 == 0) writeMetadata(cinfo, image);
     writeRows(cinfo, feeder, y0);
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);

@@ -13,12 +13,17 @@
 //   gray 16 bits             8-bit gray ramp (samples rounded to 8 bits)
 //   gray 16 + tRNS, gray+alpha, RGB + tRNS, RGBA    32-bit BGRA
 //   RGB                      24-bit BGR
-// 16-bit samples are rounded to 8 bits (png_set_scale_16). Gamma and colour
-// chunks are not applied: the stored samples pass through.
+// 16-bit samples are rounded to 8 bits (png_set_scale_16). The colour space
+// comes from iCCP, else sRGB, else gAMA and cHRM (a profile built from them;
+// a gamma of 1/2.2 with sRGB's primaries or none counts as sRGB); colour
+// images keep it beside the stored samples, palette and gray ones are
+// converted to sRGB (colour/transform.h). eXIf and XMP: png_meta.h.
+#include "colour/transform.h"
 #include "core/bytes.h"
 #include "core/ops.h"
 #include "core/pixels.h"
 #include "png/png_fast_read.h"
+#include "png/png_meta.h"
 #include "png/png_whole_inflate.h"
 
 #include <png.h>
@@ -37,9 +42,10 @@ namespace {
 
 // Chunks whose content could cost time or memory and that a converted
 // bitmap does not use. They are skipped (their CRC is still checked).
-const png_byte kIgnoredChunks[] = "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0pCAL\0"
-                                  "sBIT\0sCAL\0sPLT\0sRGB\0sTER\0tEXt\0tIME\0zTXt\0";
-constexpr int kIgnoredChunkCount = 17;
+// eXIf and iTXt are read by png_meta.h.
+const png_byte kIgnoredChunks[] = "bKGD\0eXIf\0hIST\0iTXt\0oFFs\0pCAL\0"
+                                  "sBIT\0sCAL\0sPLT\0sTER\0tEXt\0tIME\0zTXt\0";
+constexpr int kIgnoredChunkCount = 13;
 // Deflate cannot pack more than 1032 bytes into one.
 constexpr uint64_t kMaxDeflateRatio = 1032;
 
@@ -292,6 +298,56 @@ void setPalette(const Reader &r, const Header &h, Image &image) {
     }
 }
 
+// The colour space the file declares: its iCCP profile (a bad one leaves the
+// image untagged), sRGB, or a profile built from gAMA and cHRM. A gamma
+// within 1 % of 1/2.2 without cHRM, or with sRGB's own, is taken as sRGB, as
+// such files mean.
+Blob fileProfile(const Reader &r, const Header &h, bool &srgb) {
+    const ProfileSpace space =
+        (h.colorType & PNG_COLOR_MASK_COLOR) ? ProfileSpace::Rgb : ProfileSpace::Gray;
+    if (png_get_valid(r.png, r.info, PNG_INFO_iCCP)) {
+        png_charp name = nullptr;
+        int method = 0;
+        png_bytep profile = nullptr;
+        png_uint_32 length = 0;
+        png_get_iCCP(r.png, r.info, &name, &method, &profile, &length);
+        return checkProfile(profile, length, space);
+    }
+    if (png_get_valid(r.png, r.info, PNG_INFO_sRGB)) {
+        srgb = true;
+        return nullptr;
+    }
+    png_fixed_point gamma = 0;
+    uint32_t chrm[8] = {};
+    const bool hasGamma = png_get_valid(r.png, r.info, PNG_INFO_gAMA) &&
+                          png_get_gAMA_fixed(r.png, r.info, &gamma) && gamma > 0;
+    bool hasChrm = false;
+    if (png_get_valid(r.png, r.info, PNG_INFO_cHRM)) {
+        png_fixed_point v[8] = {};
+        hasChrm = png_get_cHRM_fixed(r.png, r.info, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6],
+                                     &v[7]);
+        for (int i = 0; i < 8; ++i)
+            hasChrm = hasChrm && v[i] > 0;
+        for (int i = 0; i < 8 && hasChrm; ++i)
+            chrm[i] = static_cast<uint32_t>(v[i]);
+    }
+    if (!hasGamma && !hasChrm) return nullptr;
+    static const uint32_t srgbChrm[8] = {31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000};
+    bool srgbPrimaries = !hasChrm;
+    if (hasChrm) {
+        srgbPrimaries = true;
+        for (int i = 0; i < 8; ++i)
+            srgbPrimaries = srgbPrimaries && (chrm[i] > srgbChrm[i] ? chrm[i] - srgbChrm[i]
+                                                                    : srgbChrm[i] - chrm[i]) <= 100;
+    }
+    if (hasGamma && srgbPrimaries && gamma >= 45000 && gamma <= 45910) {
+        srgb = true;
+        return nullptr;
+    }
+    return pngChunkProfile(hasGamma ? static_cast<uint32_t>(gamma) : 0, hasChrm ? chrm : nullptr,
+                           space);
+}
+
 void setResolution(const Reader &r, Image &image) {
     png_uint_32 resX = 0, resY = 0;
     int unit = 0;
@@ -345,6 +401,15 @@ Result<Image> decodePng(const uint8_t *data, size_t size, const Tuning &tuning, 
     if (Status s = readPixels(r, h, plan, tuning, fileMapped, image); !s) return s;
     setPalette(r, h, image);
     setResolution(r, image);
+    bool srgb = false;
+    const Blob profile = fileProfile(r, h, srgb);
+    if (srgb) image.colour.kind = ColourKind::Srgb;
+    if (Status s = takeProfile(image, profile,
+                               (h.colorType & PNG_COLOR_MASK_COLOR) ? ProfileSpace::Rgb
+                                                                    : ProfileSpace::Gray);
+        !s)
+        return s;
+    image.meta = readPngMetadata(data, size);
     return image;
 }
 

@@ -2,13 +2,15 @@
 // Writing PNG files. The colour type is chosen without loss (png_rows.h);
 // the file's rows are filtered (png_filter.h) and compressed in bands on
 // several threads, joined into the one zlib stream of the IDAT chunks
-// (deflate_bands.h).
+// (deflate_bands.h). The colour space travels as iCCP (a profile) or sRGB,
+// the metadata as eXIf and an iTXt XMP chunk; pixels are never converted.
 #include "core/bytes.h"
 #include "core/ops.h"
 #include "core/parallel.h"
 #include "io/file_out.h"
 #include "png/deflate_bands.h"
 #include "png/png_filter.h"
+#include "png/png_meta.h"
 #include "png/png_rows.h"
 
 #include <libdeflate.h>
@@ -51,6 +53,41 @@ Status putChunk(OutputFile &out, const char type[4], std::initializer_list<Span>
     return out.write(tail, 4);
 }
 
+// iCCP for a profile, sRGB for an image declared sRGB, nothing otherwise.
+Status putColourSpace(const Image &image, OutputFile &out) {
+    if (image.hasProfile()) {
+        const std::vector<uint8_t> &profile = *image.colour.icc;
+        std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> z(
+            libdeflate_alloc_compressor(9), libdeflate_free_compressor);
+        if (!z) return {Error::OutOfMemory, "PNG: cannot start compressing the ICC profile"};
+        std::vector<uint8_t> packed(libdeflate_zlib_compress_bound(z.get(), profile.size()));
+        packed.resize(libdeflate_zlib_compress(z.get(), profile.data(), profile.size(),
+                                               packed.data(), packed.size()));
+        // The profile's name, its terminator and compression method 0.
+        static const uint8_t name[] = "ICC profile\0";
+        return putChunk(out, "iCCP", {{name, sizeof name}, {packed.data(), packed.size()}});
+    }
+    if (image.colour.kind == ColourKind::Srgb) {
+        const uint8_t perceptual = 0;
+        return putChunk(out, "sRGB", {{&perceptual, 1}});
+    }
+    return Status::ok();
+}
+
+// eXIf and the XMP iTXt chunk (uncompressed, no language).
+void putMetadata(const Image &image, OutputFile &out) {
+    if (image.meta.exif)
+        (void)putChunk(out, "eXIf", {{image.meta.exif->data(), image.meta.exif->size()}});
+    if (image.meta.xmp) {
+        // The keyword and its terminator, not compressed, method 0, empty
+        // language tag and translated keyword.
+        uint8_t head[sizeof kXmpKeyword + 4] = {};
+        std::memcpy(head, kXmpKeyword, sizeof kXmpKeyword);
+        (void)putChunk(out, "iTXt",
+                       {{head, sizeof head}, {image.meta.xmp->data(), image.meta.xmp->size()}});
+    }
+}
+
 // The signature and every chunk before the image data.
 Status putHeaders(const Image &image, const Layout &layout, OutputFile &out, bool interlaced) {
     static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -63,6 +100,7 @@ Status putHeaders(const Image &image, const Layout &layout, OutputFile &out, boo
     ihdr[10] = ihdr[11] = 0;       // deflate, adaptive filtering
     ihdr[12] = interlaced ? 1 : 0; // Adam7
     (void)putChunk(out, "IHDR", {{ihdr, 13}});
+    if (Status s = putColourSpace(image, out); !s) return s;
     if (layout.colorType == kPalette) {
         uint8_t plte[256 * 3], trns[256];
         size_t n = image.palette.size(), trnsSize = 0;
@@ -84,6 +122,7 @@ Status putHeaders(const Image &image, const Layout &layout, OutputFile &out, boo
         phys[8] = 1; // metre
         (void)putChunk(out, "pHYs", {{phys, 9}});
     }
+    putMetadata(image, out);
     return out.status();
 }
 

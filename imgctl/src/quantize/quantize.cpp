@@ -26,6 +26,9 @@
 //
 // Files: exact_palette (at most 256 colours), samples (step 1), median_cut
 // (steps 2 and 3), nearest_search, map_bands (step 4, dithering, threads).
+// An image with a profile is reduced in sRGB: its rows are read through the
+// profile's transform, or its exact colours converted as palette entries.
+#include "colour/transform.h"
 #include "core/ops.h"
 #include "core/pixel_rows.h"
 #include "quantize/exact_palette.h"
@@ -94,8 +97,9 @@ std::vector<Sample> samplesFor(const BgrRows &rows, uint32_t width, uint32_t hei
 
 // An adaptive palette of up to 256 colours for a 16, 24 or 32-bit image of
 // more than 256, and every pixel mapped to it.
-void quantize(const Image &image, bool dither, const Tuning &tuning, Image &out) {
-    const BgrRows rows(image);
+void quantize(const Image &image, bool dither, const Tuning &tuning, const ColourTransform *toSrgb,
+              Image &out) {
+    const BgrRows rows(image, toSrgb);
     ExactColours exact;
     bool fewColours = false;
     std::vector<Sample> samples = samplesFor(rows, image.width, image.height, exact, fewColours);
@@ -131,6 +135,10 @@ Status convertTo8(Image &image, int32_t a, int32_t b, const Tuning &tuning) {
         return {Error::BadArgument, "DIBto8Bit takes (0, 0) to dither or (0, 1) not to, not (" +
                                         std::to_string(a) + ", " + std::to_string(b) + ")"};
     if (image.bitCount == 8) return Status::ok();
+    // The palette is chosen from the colours that will be shown: an image
+    // with a profile is reduced in sRGB.
+    auto toSrgb = ColourTransform::forImage(image, PixelLayout::Bgr);
+    if (!toSrgb) return toSrgb.status();
 
     Result<Image> made = makeImage(image.width, image.height, 8);
     if (!made) return made.status();
@@ -145,12 +153,19 @@ Status convertTo8(Image &image, int32_t a, int32_t b, const Tuning &tuning) {
             for (uint32_t x = 0; x < image.width; ++x)
                 d[x] = paletteIndex(row, x, image.bitCount);
         }
-    } else if (!exactPalette(image, out)) {
+    } else if (exactPalette(image, out)) {
+        if (toSrgb.value()) {
+            auto entries = ColourTransform::toSrgb(image.colour.icc, PixelLayout::Bgra, true);
+            if (!entries)
+                return {Error::BadArgument, "the image's ICC profile gives no transform to sRGB"};
+            convertPalette(*entries, out.palette);
+        }
+    } else {
         out.palette.clear();
-        quantize(image, b == 0, tuning, out);
+        quantize(image, b == 0, tuning, toSrgb.value().get(), out);
     }
-    out.xPelsPerMeter = image.xPelsPerMeter;
-    out.yPelsPerMeter = image.yPelsPerMeter;
+    keepDescription(image, out);
+    if (toSrgb.value()) out.colour = {ColourKind::Srgb, nullptr};
     image = std::move(out);
     return Status::ok();
 }

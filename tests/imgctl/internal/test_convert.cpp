@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 // Depth conversions to 24 and 16 bits and moving colours toward gray, from
 // every depth, checked pixel by pixel against plain arithmetic.
+#include "colour/transform.h"
 #include "core/ops.h"
 #include "test_images.h"
 
 #include <corpus.h>
 #include <gtest/gtest.h>
 
+#include <QColorSpace>
 #include <QImage>
 
 #include <cmath>
@@ -254,23 +256,34 @@ TEST_P(CorpusFiles, ConvertedAsQtShowsThem) {
         if (!loaded || q.isNull()) continue; // a decoder's business, tested elsewhere
         SCOPED_TRACE(name);
         const Image source = std::move(loaded).value();
+        // A file with a colour space (PngSuite's gAMA) is shown in sRGB by
+        // Qt's own colour engine. Where a translucent pixel is laid over
+        // white, before or after, is left open: only opaque and clear pixels
+        // are compared.
+        const QColorSpace space = q.colorSpace();
+        const bool tagged = space.isValid() && space != QColorSpace(QColorSpace::SRgb);
+        if (tagged)
+            q = q.convertToFormat(QImage::Format_ARGB32).convertedToColorSpace(QColorSpace::SRgb);
         const Image shown = fromQImage(q, true);
         ASSERT_EQ(source.width, shown.width);
         ASSERT_EQ(source.height, shown.height);
 
         Image img = copyOf(source);
         ASSERT_TRUE(convertTo24(img).isOk());
+        ASSERT_TRUE(convertToSrgb(img).isOk());
         int worst = 0;
         for (uint32_t y = 0; y < img.height; ++y)
             for (uint32_t x = 0; x < img.width; ++x) {
                 Bgra got = colourAt(img, x, y);
+                if (tagged && qAlpha(q.pixel(int(x), int(y))) % 255 != 0) continue;
                 Bgr want = shownAt(shown, x, y);
                 for (int c = 0; c < 3; ++c)
                     worst = std::max(worst, std::abs(got[c] - want[c]));
             }
         // 16-bit samples may round one level apart. Qt widens 5-bit fields by
         // shifting (31 becomes 248), this library to the full range (255).
-        EXPECT_LE(worst, name.rfind("rgb16", 0) == 0 ? 7 : 1);
+        // Two colour engines may round one more level apart.
+        EXPECT_LE(worst, name.rfind("rgb16", 0) == 0 ? 7 : tagged ? 2 : 1);
 
         Image reduced = copyOf(source);
         ASSERT_TRUE(convertTo8(reduced, 0, 0).isOk());
@@ -282,6 +295,7 @@ TEST_P(CorpusFiles, ConvertedAsQtShowsThem) {
         ASSERT_TRUE(convertTo24(widened).isOk());
         Image direct = copyOf(source);
         ASSERT_TRUE(convertTo24(direct).isOk());
+        ASSERT_TRUE(convertToSrgb(direct).isOk());
         EXPECT_GT(psnr(direct, widened), 30.0);
         ++checked;
     }

@@ -8,9 +8,11 @@
 #include "core/ops.h"
 #include "file_fields.h"
 
+#include <QColorSpace>
 #include <QImage>
 #include <QImageReader>
 #include <gtest/gtest.h>
+#include <lcms2.h>
 
 #include <algorithm>
 #include <array>
@@ -252,6 +254,51 @@ inline ::testing::AssertionResult sameRgba(const Rgba &actual, const Rgba &expec
         return ::testing::AssertionFailure()
                << bad << " pixels differ, largest difference " << worst << "; first " << first;
     return ::testing::AssertionSuccess();
+}
+
+// ---- Colour: rendering to sRGB with lcms2 called here, and Qt's own ----
+
+// Pixels (R, G, B, A) in place from an RGB profile to sRGB, by the library's
+// policy: perceptual where the profile has a perceptual table, otherwise
+// relative colorimetric with black point compensation.
+inline void renderToSrgb(const std::vector<uint8_t> &profile, uint8_t *rgba, size_t pixels) {
+    cmsHPROFILE source = cmsOpenProfileFromMem(profile.data(), cmsUInt32Number(profile.size()));
+    ASSERT_NE(source, nullptr) << "lcms2 cannot open the profile";
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    const bool perceptual = cmsIsCLUT(source, INTENT_PERCEPTUAL, LCMS_USED_AS_INPUT);
+    cmsHTRANSFORM t = cmsCreateTransform(
+        source, TYPE_RGBA_8, srgb, TYPE_RGBA_8,
+        perceptual ? INTENT_PERCEPTUAL : INTENT_RELATIVE_COLORIMETRIC,
+        cmsFLAGS_COPY_ALPHA | (perceptual ? 0 : cmsFLAGS_BLACKPOINTCOMPENSATION));
+    cmsCloseProfile(source);
+    cmsCloseProfile(srgb);
+    ASSERT_NE(t, nullptr);
+    std::vector<uint8_t> in(rgba, rgba + 4 * pixels);
+    cmsDoTransform(t, in.data(), rgba, cmsUInt32Number(pixels));
+    cmsDeleteTransform(t);
+}
+
+// Pixels as they are shown: rendered to sRGB when a profile is given.
+inline Rgba shownWith(Rgba px, const std::vector<uint8_t> &profile) {
+    if (!profile.empty()) renderToSrgb(profile, px.px.data(), px.px.size() / 4);
+    return px;
+}
+
+// Our image as it is shown: its own profile applied.
+inline Rgba shownRgba(const Image &img) {
+    return shownWith(toRgba(img), img.hasProfile() ? *img.colour.icc : std::vector<uint8_t>());
+}
+
+// A Qt image as it is shown: 8 bits a channel (as our decoders give), then
+// rendered to sRGB by Qt when it has another colour space. managed tells
+// whether that happened.
+inline Rgba qtShown(const QImage &image, bool *managed = nullptr) {
+    QImage eight = image.convertToFormat(QImage::Format_ARGB32);
+    const QColorSpace space = image.colorSpace();
+    const bool convert = space.isValid() && space != QColorSpace(QColorSpace::SRgb);
+    if (convert) eight = eight.convertedToColorSpace(QColorSpace::SRgb);
+    if (managed) *managed = convert;
+    return qtRgba(eight);
 }
 
 // ---- Corpus listings ----

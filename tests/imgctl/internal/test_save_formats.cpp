@@ -592,7 +592,7 @@ INSTANTIATE_TEST_SUITE_P(Files, SaveCorpus,
                                            "bmpsuite/g/pal4rle.bmp", "bmpsuite/g/pal8.bmp",
                                            "bmpsuite/g/pal8rle.bmp", "bmpsuite/g/rgb16.bmp",
                                            "bmpsuite/g/rgb24.bmp", "bmpsuite/g/rgb32.bmp",
-                                           "pngsuite/basn6a08.png", "pngsuite/basn3p02.png",
+                                           "pngsuite/ibasn6a08.png", "pngsuite/basn3p02.png",
                                            "jpeg/baseline-420.jpg", "jpeg/grayscale.jpg"),
                          [](const auto &info) { return testName(info.param); });
 

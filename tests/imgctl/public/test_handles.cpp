@@ -38,6 +38,7 @@ void expectAllFail(int32_t h) {
     EXPECT_EQ(DIBto8Bit(h, 0, 0), 0);
     EXPECT_EQ(DIBtoRLE(h), 0);
     EXPECT_EQ(GrayDIB(h, 0), 0);
+    EXPECT_EQ(DIBStrip(h), 0);
     EXPECT_EQ(DIBtoBMP(out.c_str(), h), 0);
     EXPECT_EQ(DIBtoJPG(out.c_str(), h, 60, 0), 0);
     EXPECT_EQ(DIBtoPNG(out.c_str(), h, 0), 0);
