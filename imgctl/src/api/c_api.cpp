@@ -53,16 +53,18 @@ template <class Body> int32_t guarded(const char *function, Body body) {
 }
 
 // Runs `body` on the live image named by `handle`, under the image's lock.
-// Work on pixels holds a seat in the thread budget, taken before the lock so
-// that a thread waiting for the lock never keeps the holder from its seat.
+// Work on pixels holds a seat in the thread budget, taken after the lock: a
+// thread waiting for an image's lock then holds no seat, so the lock's holder
+// can always get one (a save that lent its seat while waiting for the disk
+// takes one back before it returns).
 template <class Body>
 int32_t withImage(const char *function, int32_t handle, Body body, bool seated = false) {
-    std::optional<ThreadPool::Seat> seat;
-    if (seated) seat.emplace();
     std::shared_ptr<Entry> entry = HandleTable::instance().find(handle);
     if (!entry) return badHandle(handle);
     std::lock_guard guard(entry->lock);
     if (entry->released) return badHandle(handle);
+    std::optional<ThreadPool::Seat> seat;
+    if (seated) seat.emplace();
     return guarded(function, [&] { return body(entry->image); });
 }
 
