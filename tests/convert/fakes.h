@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Scripted stand-ins for the file dialog, the message box and the window,
-// sharing one event log with the recording library so tests can check order.
+// Scripted stand-ins for the file dialog, the message box and the window. The
+// dialog and the box add what they do ("ShowOpen", "ShowSave", "Box") to the
+// recording library's calls, so one trace shows the order of everything.
 #pragma once
 
 #include "ports.h"
@@ -12,7 +13,13 @@
 
 namespace convert_test {
 
-// What a dialog looked like when it was shown, and what the user did.
+using imagelib::RecordingLibrary;
+
+inline void note(RecordingLibrary *trace, const char *event) {
+    if (trace) trace->calls.push_back({event, event});
+}
+
+// What a dialog looked like when it was shown.
 struct DialogShown {
     bool save = false;
     int32_t flags = 0;
@@ -22,6 +29,7 @@ struct DialogShown {
     int16_t filterIndex = 0;
 };
 
+// What the user did in it.
 struct DialogAnswer {
     bool accept = true;
     std::string fileName;
@@ -32,7 +40,7 @@ class ScriptedDialog final : public convert::FileDialog {
   public:
     std::vector<DialogShown> shown;
     std::deque<DialogAnswer> answers; // none left: the user cancels
-    std::vector<std::string> *log = nullptr;
+    RecordingLibrary *trace = nullptr;
 
     bool ShowOpen() override { return run(false); }
     bool ShowSave() override { return run(true); }
@@ -40,18 +48,17 @@ class ScriptedDialog final : public convert::FileDialog {
   private:
     bool run(bool save) {
         shown.push_back({save, Flags, Filter, DefaultExt, FileName, FilterIndex});
-        if (log) log->push_back(save ? "ShowSave" : "ShowOpen");
+        note(trace, save ? "ShowSave" : "ShowOpen");
         DialogAnswer answer{false, {}, FilterIndex};
         if (!answers.empty()) {
             answer = answers.front();
             answers.pop_front();
         }
         FilterIndex = answer.filterIndex;
-        if (answer.accept) {
+        if (answer.accept)
             FileName = answer.fileName;
-        } else if (save) {
+        else if (save)
             FileName.clear();
-        }
         return answer.accept;
     }
 };
@@ -59,19 +66,15 @@ class ScriptedDialog final : public convert::FileDialog {
 class RecordingBox final : public convert::MessageBox {
   public:
     struct Shown {
-        std::string text;
-        std::string title;
-        std::string details;
-        size_t libraryCallsBefore; // how many library calls had been made
+        std::string text, title, details;
     };
     std::vector<Shown> shown;
-    const imagelib::RecordingLibrary *lib = nullptr;
-    std::vector<std::string> *log = nullptr;
+    RecordingLibrary *trace = nullptr;
 
     void show(const std::string &text, const std::string &title,
               const std::string &details) override {
-        shown.push_back({text, title, details, lib ? lib->calls.size() : 0});
-        if (log) log->push_back("Box");
+        shown.push_back({text, title, details});
+        note(trace, "Box");
     }
 };
 
@@ -79,28 +82,27 @@ class FakeView final : public convert::ConvertView {
   public:
     std::string text;
     int check = 0;
-    std::vector<uint32_t> pixels = std::vector<uint32_t>(33 * 33, 0xFF123456u);
     int width = 33, height = 33;
+    std::vector<uint32_t> pixels = std::vector<uint32_t>(33 * 33, 0xFF123456u);
     int refreshes = 0;
     int busyDepth = 0;
-    int busyChanges = 0;
-    int setTextCalls = 0;
-    std::vector<std::string> *log = nullptr;
 
     std::string text1() const override { return text; }
-    void setText1(const std::string &t) override {
-        text = t;
-        ++setTextCalls;
-    }
+    void setText1(const std::string &t) override { text = t; }
     int check1() const override { return check; }
     ImgctlSurface previewSurface() override {
         return {pixels.data(), width, height, static_cast<int32_t>(width * 4)};
     }
     void refreshPreview() override { ++refreshes; }
-    void setBusy(bool busy) override {
-        busyDepth += busy ? 1 : -1;
-        ++busyChanges;
-    }
+    void setBusy(bool busy) override { busyDepth += busy ? 1 : -1; }
 };
+
+// The calls' texts separated by spaces, to compare with one line of a table.
+inline std::string joined(const RecordingLibrary &lib) {
+    std::string all;
+    for (const std::string &call : lib.texts())
+        all += (all.empty() ? "" : " ") + call;
+    return all;
+}
 
 } // namespace convert_test

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <functional>
 
 namespace convert_test {
 
@@ -21,22 +20,12 @@ inline ConversionSettings startupSettings() {
     return s;
 }
 
-// Library calls separated by spaces, to compare with one line of a table.
-inline std::string joined(const std::vector<std::string> &calls) {
-    std::string all;
-    for (const std::string &call : calls)
-        all += (all.empty() ? "" : " ") + call;
-    return all;
-}
-
 class CommandsTest : public ::testing::Test {
   protected:
     CommandsTest() {
         dialog.Flags = 2; // as start-up leaves it
-        box.lib = &lib;
-        box.log = &log;
-        dialog.log = &log;
-        view.log = &log;
+        dialog.trace = &lib;
+        box.trace = &lib;
     }
 
     // No image left alive, none released twice, none used after it was gone.
@@ -47,23 +36,19 @@ class CommandsTest : public ::testing::Test {
         EXPECT_EQ(view.busyDepth, 0) << "wait cursor left on";
     }
 
-    imagelib::RecordingLibrary lib;
+    RecordingLibrary lib;
     ScriptedDialog dialog;
     RecordingBox box;
     FakeView view;
     ConversionSettings settings = startupSettings();
-    std::vector<std::string> log;
     convert::ConversionCommands commands{lib, dialog, box, view, settings};
 };
 
+// The 36 bytes of a PNG options record as the recording library writes them.
 inline std::string pngRecord(uint8_t flags, uint8_t level) {
-    std::string s = "{";
-    char hex[4];
-    std::snprintf(hex, sizeof hex, "%02X", flags);
-    s += hex;
-    s += " 00 00 00";
-    std::snprintf(hex, sizeof hex, " %02X", level);
-    s += hex;
+    char head[16];
+    std::snprintf(head, sizeof head, "{%02X 00 00 00 %02X", flags, level);
+    std::string s = head;
     for (int i = 5; i < 36; ++i)
         s += " 00";
     return s + "}";

@@ -6,20 +6,31 @@
 #include "corpus.h"
 #include "error_box.h"
 #include "failure_text.h"
-#include "modal.h"
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QCompleter>
 #include <QFile>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
 #include <QTreeView>
 
 #include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
+#include <tuple>
 
-using namespace convert_test;
 using convert::CommonDialog1;
 using testing_support::TempDir;
 
@@ -27,6 +38,69 @@ namespace {
 
 const char *kOpenFilter = "BMPファイル(*.bmp)|*.bmp|JPEGファイル(*.jpg,*.jpe,*.jpeg)|"
                           "*.jpg;*.jpe;*.jpeg|PINGファイル(*.png)|*.png";
+
+// Calls `act` once with the first active, visible modal widget of type W,
+// polling every 10 ms, inside whichever modal loop is running then; keep the
+// watch alive for as long as the dialog may come. A dialog still open 20 s
+// after the watch began is rejected, so a failed script ends the test
+// instead of hanging it.
+class ModalWatch {
+  public:
+    template <typename W> static std::unique_ptr<ModalWatch> on(std::function<void(W *)> act) {
+        auto watch = std::make_unique<ModalWatch>();
+        ModalWatch *self = watch.get();
+        QObject::connect(&self->timer_, &QTimer::timeout, [self, act]() {
+            if (auto *w = qobject_cast<W *>(QApplication::activeModalWidget());
+                w && w->isVisible()) {
+                self->timer_.stop();
+                self->seen_ = true;
+                act(w);
+            }
+        });
+        self->timer_.start(10);
+        QObject::connect(&self->rescue_, &QTimer::timeout, []() {
+            if (auto *stuck = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+                ADD_FAILURE() << "a modal dialog was left open";
+                stuck->reject();
+            }
+        });
+        self->rescue_.setSingleShot(true);
+        self->rescue_.start(20000);
+        return watch;
+    }
+    bool seen() const { return seen_; }
+
+  private:
+    QTimer timer_, rescue_;
+    bool seen_ = false;
+};
+
+QLineEdit *nameEdit(QFileDialog *d) {
+    return d->findChild<QLineEdit *>("fileNameEdit");
+}
+QComboBox *typeCombo(QFileDialog *d) {
+    return d->findChild<QComboBox *>("fileTypeCombo");
+}
+
+// Replaces the name box's text by typing (character by character: keyClicks
+// cannot send non-ASCII text), then presses Enter in it.
+void typeNameAndEnter(QFileDialog *d, const QString &name) {
+    QLineEdit *edit = nameEdit(d);
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    for (QChar ch : name)
+        QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+    // A completion list may have opened over a matching name; it would take
+    // the Enter key.
+    if (QCompleter *completer = edit->completer(); completer && completer->popup())
+        completer->popup()->hide();
+    QTest::keyClick(edit, Qt::Key_Return);
+}
+
+void clickButton(QMessageBox *box, QMessageBox::StandardButton which) {
+    if (QAbstractButton *b = box->button(which)) b->click();
+}
 
 QString q(const std::filesystem::path &p) {
     return QString::fromStdString(p.string());
@@ -36,59 +110,58 @@ void touch(const std::filesystem::path &p) {
     std::ofstream(p) << "x";
 }
 
-TEST(CommonDialog1, OpenShowsDescriptionsAsWrittenAndStartsOnFilterIndex) {
-    TempDir dir;
-    CommonDialog1 dialog;
-    dialog.Filter = kOpenFilter;
-    dialog.FilterIndex = 3;
-    dialog.DefaultExt = "png";
-    dialog.FileName = (dir / "前の 名前.png").string();
-
-    QStringList shown;
-    int current = -1;
-    QString startName, startDir;
-    auto watch = ModalWatch::on<QFileDialog>([&](QFileDialog *d) {
-        QComboBox *combo = typeCombo(d);
-        for (int i = 0; i < combo->count(); ++i)
-            shown << combo->itemText(i);
-        current = combo->currentIndex();
-        startName = nameEdit(d)->text();
-        startDir = d->directory().absolutePath();
-        typeNameAndEnter(d, "新しい 画像");
-    });
-    ASSERT_TRUE(dialog.ShowOpen());
-    ASSERT_TRUE(watch->seen());
-
-    EXPECT_EQ(shown, (QStringList{"BMPファイル(*.bmp)", "JPEGファイル(*.jpg,*.jpe,*.jpeg)",
-                                  "PINGファイル(*.png)"}));
-    EXPECT_EQ(current, 2);
-    EXPECT_EQ(startName, "前の 名前.png");
-    EXPECT_EQ(startDir, q(dir.path()));
-    // A name that does not exist is accepted, with the entry's extension.
-    EXPECT_EQ(dialog.FileName, (dir / "新しい 画像.png").string());
-    EXPECT_EQ(dialog.FilterIndex, 3);
+// Filter texts as Qt name filters: one per description and pattern list; a
+// description left without its patterns at the end is no entry.
+TEST(CommonDialog1, FilterTextBecomesQtNameFilters) {
+    const std::pair<const char *, QStringList> kFilters[] = {
+        {kOpenFilter,
+         {"BMPファイル(*.bmp) (*.bmp)", "JPEGファイル(*.jpg,*.jpe,*.jpeg) (*.jpg *.jpe *.jpeg)",
+          "PINGファイル(*.png) (*.png)"}},
+        {"PINGファイル|*.png", {"PINGファイル (*.png)"}},
+        {"A|*.a|B", {"A (*.a)"}},
+        {"A| *.a ;;*.b|B|", {"A (*.a *.b)", "B ()"}},
+        {"A", {}},
+        {"", {}},
+    };
+    for (const auto &[filter, expected] : kFilters)
+        EXPECT_EQ(CommonDialog1::qtNameFilters(filter), expected) << filter;
 }
 
-TEST(CommonDialog1, ExtensionFollowsTheEntryPickedWithTheKeyboard) {
+// The open dialog starts on FilterIndex (the first entry while nothing was
+// picked) with FileName in the name box, shows the descriptions as written,
+// accepts a name that does not exist and appends the extension of the entry
+// in effect, also of one picked with the keyboard.
+TEST(CommonDialog1, OpenStartsOnFilterIndexAndAppendsTheEntrysExtension) {
     TempDir dir;
     CommonDialog1 dialog;
     dialog.Filter = kOpenFilter;
-    dialog.FilterIndex = 0; // nothing picked yet: the first entry
-    dialog.DefaultExt = "bmp";
-    dialog.FileName = (dir / "x").string();
-
-    int startIndex = -1;
-    auto watch = ModalWatch::on<QFileDialog>([&](QFileDialog *d) {
-        QComboBox *combo = typeCombo(d);
-        startIndex = combo->currentIndex();
-        combo->setFocus();
-        QTest::keyClick(combo, Qt::Key_Down); // to the JPEG entry
-        typeNameAndEnter(d, "picked");
-    });
-    ASSERT_TRUE(dialog.ShowOpen());
-    EXPECT_EQ(startIndex, 0);
-    EXPECT_EQ(dialog.FilterIndex, 2);
-    EXPECT_EQ(dialog.FileName, (dir / "picked.jpg").string());
+    dialog.DefaultExt = "png";
+    const std::tuple<int16_t, bool, const char *, int16_t> kRounds[] = {
+        {3, false, "新しい 画像.png", 3}, {0, true, "新しい 画像.jpg", 2}};
+    for (const auto &[start, pickNext, expected, index] : kRounds) {
+        dialog.FilterIndex = start;
+        dialog.FileName = (dir / "前の 名前.png").string();
+        QStringList shown;
+        QString startName, startDir;
+        auto watch = ModalWatch::on<QFileDialog>([&, pickNext = pickNext](QFileDialog *d) {
+            QComboBox *combo = typeCombo(d);
+            for (int i = 0; i < combo->count(); ++i)
+                shown << combo->itemText(i);
+            shown << QString::number(combo->currentIndex());
+            startName = nameEdit(d)->text();
+            startDir = d->directory().absolutePath();
+            combo->setFocus();
+            if (pickNext) QTest::keyClick(combo, Qt::Key_Down);
+            typeNameAndEnter(d, "新しい 画像");
+        });
+        ASSERT_TRUE(dialog.ShowOpen());
+        EXPECT_EQ(shown, (QStringList{"BMPファイル(*.bmp)", "JPEGファイル(*.jpg,*.jpe,*.jpeg)",
+                                      "PINGファイル(*.png)", start ? "2" : "0"}));
+        EXPECT_EQ(startName, "前の 名前.png");
+        EXPECT_EQ(startDir, q(dir.path()));
+        EXPECT_EQ(dialog.FileName, (dir / expected).string());
+        EXPECT_EQ(dialog.FilterIndex, index);
+    }
 }
 
 TEST(CommonDialog1, SaveAppendsDefaultExtOnlyWithoutOne) {
@@ -211,26 +284,6 @@ TEST(ErrorBox, PlainTextAndDetailsWithNoLineBroken) {
     box.setRunner([&](QMessageBox &b) { shownDetails = b.informativeText(); });
     box.show(text, "エラー", "");
     EXPECT_EQ(shownDetails, "") << "no details, nothing below the text";
-}
-
-TEST(QtTranslations, DialogButtonsInJapanese) {
-    ASSERT_TRUE(convert::installJapanese());
-    CommonDialog1 dialog;
-    dialog.Filter = "PINGファイル|*.png";
-    QString accept, cancel;
-    dialog.setRunner([&](QFileDialog &d) {
-        auto *buttons = d.findChild<QDialogButtonBox *>("buttonBox");
-        accept = buttons->button(QDialogButtonBox::Save)
-                     ? buttons->button(QDialogButtonBox::Save)->text()
-                     : QString();
-        cancel = buttons->button(QDialogButtonBox::Cancel)->text();
-        return int(QDialog::Rejected);
-    });
-    dialog.ShowSave();
-    EXPECT_NE(cancel, "&Cancel");
-    EXPECT_NE(cancel, "Cancel");
-    EXPECT_NE(accept, "&Save");
-    EXPECT_FALSE(accept.isEmpty());
 }
 
 // In the C locale (the test runs so) the file list still shows folders,
