@@ -90,15 +90,12 @@ TEST_F(AppTest, EveryWayOfUnloadingUnloadsOnce) {
     }
 }
 
-TEST_F(AppTest, IconIs32By32With256Colours) {
-    const QImage icon = nubaro::iconImage();
-    EXPECT_EQ(icon.size(), QSize(32, 32));
-    EXPECT_EQ(icon.format(), QImage::Format_Indexed8);
-    EXPECT_GT(icon.colorCount(), 4); // a picture, not a blank
-    // The program's icon and the window's are that image.
-    const QImage argb = icon.convertToFormat(QImage::Format_ARGB32);
+// The program's icon and the window's are the icon image (its size and
+// colours are checked on the installed files).
+TEST_F(AppTest, WindowAndProgramShowTheIcon) {
+    const QImage icon = nubaro::iconImage().convertToFormat(QImage::Format_ARGB32);
     for (const QIcon &shown : {QApplication::windowIcon(), window->windowIcon()})
-        EXPECT_EQ(shown.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32), argb);
+        EXPECT_EQ(shown.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32), icon);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Browse against the recording library: the open dialog's presets, the
 // preview calls, cancels and library failures.
-#include "fixture.h"
+#include "fakes.h"
 
 using namespace convert_test;
 

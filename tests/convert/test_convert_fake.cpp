@@ -3,7 +3,7 @@
 // call and box in order, per format, option and failing stage; the failure
 // box's text and details; the handles.
 #include "failure_text.h"
-#include "fixture.h"
+#include "fakes.h"
 
 #include <functional>
 #include <stdexcept>

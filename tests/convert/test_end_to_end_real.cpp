@@ -62,25 +62,6 @@ std::string facts(const fs::path &p) {
     return "unknown";
 }
 
-// A window stand-in with Picture1's 33x33 Format_RGB32 backing image.
-class ImageView final : public convert::ConvertView {
-  public:
-    std::string text;
-    int check = 0;
-    QImage picture{33, 33, QImage::Format_RGB32};
-    int refreshes = 0;
-
-    std::string text1() const override { return text; }
-    void setText1(const std::string &t) override { text = t; }
-    int check1() const override { return check; }
-    ImgctlSurface previewSurface() override {
-        return {reinterpret_cast<uint32_t *>(picture.bits()), picture.width(), picture.height(),
-                static_cast<int32_t>(picture.bytesPerLine())};
-    }
-    void refreshPreview() override { ++refreshes; }
-    void setBusy(bool) override {}
-};
-
 struct FormatCase {
     const char *name;
     const char *source;
@@ -115,7 +96,7 @@ TEST_P(RealFormats, BrowseConvertAndReadBack) {
     imagelib::ImgctlLibrary lib;
     ScriptedDialog dialog;
     RecordingBox box;
-    ImageView view;
+    FakeView view;
     ConversionSettings settings;
     settings.extensions = {"bmp", "jpg", "png"};
     settings.jpegQuality = 60;
@@ -132,7 +113,9 @@ TEST_P(RealFormats, BrowseConvertAndReadBack) {
     ASSERT_EQ(view.refreshes, 1) << "the preview was not drawn";
     const QImage want = readWithQt(source);
     const QImage scaled = want.scaled(33, 33, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    EXPECT_LE(compare(view.picture, scaled).second, 12.0) << "the preview is not the picture";
+    const QImage picture(reinterpret_cast<const uchar *>(view.pixels.data()), 33, 33,
+                         QImage::Format_RGB32);
+    EXPECT_LE(compare(picture, scaled).second, 12.0) << "the preview is not the picture";
     commands.convert();
 
     ASSERT_TRUE(box.shown.empty()) << box.shown[0].details;

