@@ -69,7 +69,7 @@ class ScriptedDialog final : public convert::FileDialog {
     }
 };
 
-class RecordingBox final : public convert::MessageBox {
+class RecordingBox : public convert::MessageBox {
   public:
     struct Shown {
         std::string text, title, details;

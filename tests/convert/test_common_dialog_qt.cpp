@@ -189,54 +189,40 @@ TEST(CommonDialog1, SaveAppendsDefaultExtOnlyWithoutOne) {
     }
 }
 
+// The question comes only when Flags has 2; "No" keeps the dialog open, and
+// the user then cancels, which leaves an empty name.
 TEST(CommonDialog1, OverwriteQuestionWhenFlagsHasTwo) {
     TempDir dir;
     touch(dir / "there.png");
     CommonDialog1 dialog;
-    dialog.Flags = 0x280002;
     dialog.Filter = "PINGファイル|*.png";
     dialog.DefaultExt = "png";
-    dialog.FileName = (dir / "there.png").string();
-
-    // "No" keeps the dialog open; the user then cancels.
-    int questions = 0;
-    std::unique_ptr<ModalWatch> question;
-    auto watch = ModalWatch::on<QFileDialog>([&](QFileDialog *d) {
-        question = ModalWatch::on<QMessageBox>([&, d](QMessageBox *box) {
-            ++questions;
-            clickButton(box, QMessageBox::No);
-            QTimer::singleShot(50, d, [d]() {
-                EXPECT_TRUE(d->isVisible());
-                d->reject();
+    const std::tuple<int32_t, QMessageBox::StandardButton, int, const char *> kRounds[] = {
+        {0x280002, QMessageBox::No, 1, ""},
+        {0x280002, QMessageBox::Yes, 1, "there.png"},
+        {0, QMessageBox::Yes, 0, "there.png"}};
+    for (const auto &[flags, button, questions, expected] : kRounds) {
+        dialog.Flags = flags;
+        dialog.FileName = (dir / "there.png").string();
+        const QMessageBox::StandardButton answer = button;
+        int asked = 0;
+        std::unique_ptr<ModalWatch> question;
+        auto watch = ModalWatch::on<QFileDialog>([&](QFileDialog *d) {
+            question = ModalWatch::on<QMessageBox>([&, d](QMessageBox *box) {
+                ++asked;
+                clickButton(box, answer);
+                if (answer == QMessageBox::No)
+                    QTimer::singleShot(50, d, [d]() {
+                        EXPECT_TRUE(d->isVisible());
+                        d->reject();
+                    });
             });
+            typeNameAndEnter(d, "there");
         });
-        typeNameAndEnter(d, "there");
-    });
-    EXPECT_FALSE(dialog.ShowSave());
-    EXPECT_EQ(questions, 1);
-    EXPECT_EQ(dialog.FileName, "") << "a cancelled save dialog gives an empty name";
-
-    // "Yes" replaces.
-    auto typeAndAnswerYes = [&](const char *typed) {
-        return ModalWatch::on<QFileDialog>([&, typed](QFileDialog *d) {
-            question = ModalWatch::on<QMessageBox>([&](QMessageBox *box) {
-                ++questions;
-                clickButton(box, QMessageBox::Yes);
-            });
-            typeNameAndEnter(d, typed);
-        });
-    };
-    dialog.FileName = (dir / "there.png").string();
-    watch = typeAndAnswerYes("there.png");
-    EXPECT_TRUE(dialog.ShowSave());
-    EXPECT_EQ(questions, 2);
-    EXPECT_EQ(dialog.FileName, (dir / "there.png").string());
-
-    // Without the flag there is no question.
-    dialog.Flags = 0;
-    watch = typeAndAnswerYes("there");
-    EXPECT_TRUE(dialog.ShowSave());
-    EXPECT_EQ(questions, 2) << "no question without the flag";
+        EXPECT_EQ(dialog.ShowSave(), *expected != '\0');
+        EXPECT_EQ(asked, questions) << flags;
+        EXPECT_EQ(dialog.FileName, *expected ? (dir / expected).string() : "");
+    }
 }
 
 TEST(CommonDialog1, CancelledOpenKeepsTheName) {
