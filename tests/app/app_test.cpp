@@ -10,7 +10,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
-#include <QTest>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -49,15 +48,14 @@ TEST_F(AppTest, StartUpRunsItsStepsInOrder) {
     // table, the JPEG quality and the hook calls.
     std::vector<std::string> seen;
     window->onLoadStep = [&](int step) {
-        const auto &s = window->settings();
-        seen.push_back(std::to_string(step) + " " + std::to_string(window->outerHeightTwips()) +
-                       " " + std::to_string(window->Check1->isEnabled()) +
-                       std::to_string(window->Frame3->isEnabled()) +
-                       std::to_string(window->Frame5->isEnabled()) +
-                       std::to_string(window->Frame6->isEnabled()) + " " +
-                       std::to_string(window->findChildren<nubaro::UpDownControl *>().size()) +
-                       " " + s.extensions[0] + " " + std::to_string(s.jpegQuality) + " " +
-                       std::to_string(log.size()));
+        const MainWindow &w = *window;
+        seen.push_back(QString::asprintf("%d %d %d%d%d%d %d %s %d %d", step, w.outerHeightTwips(),
+                                         w.Check1->isEnabled(), w.Frame3->isEnabled(),
+                                         w.Frame5->isEnabled(), w.Frame6->isEnabled(),
+                                         int(w.findChildren<nubaro::UpDownControl *>().size()),
+                                         w.settings().extensions[0].c_str(),
+                                         w.settings().jpegQuality, int(log.size()))
+                           .toStdString());
     };
     EXPECT_EQ(window->outerHeightTwips(), 4200); // the layout's own height
     window->Form_Load();

@@ -6,8 +6,8 @@
 //   gui_probe image FILE                 prints "WxH depth=D colours=N"
 //
 // The JPEG's quality is estimated from its quantisation tables: the quality
-// whose tables, scaled from the standard example tables by the usual
-// libjpeg formula, equal the file's luminance and chrominance tables.
+// whose luminance table, scaled from the standard example table by the usual
+// libjpeg formula, equals the file's.
 // Qt's reader (an independent decoder) must read every file it is given.
 #include <QFile>
 #include <QGuiApplication>
@@ -32,10 +32,6 @@ constexpr std::array<int, 64> kLuma = {
     14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
     18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
     49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
-constexpr std::array<int, 64> kChroma = {
-    17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
-    99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
-    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
 // Position in natural order of the k-th coefficient in zigzag (file) order.
 constexpr std::array<int, 64> kZigzag = {
     0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
@@ -52,45 +48,26 @@ std::array<int, 64> scaled(const std::array<int, 64> &base, int quality) {
 
 struct JpegFacts {
     bool progressive = false;
-    bool sawFrame = false;
-    std::array<std::optional<std::array<int, 64>>, 4> tables; // natural order
+    std::optional<std::array<int, 64>> luma; // natural order
 };
 
+// Walks the segments up to the scan: the frame's kind and the 8-bit
+// luminance table (table 0).
 bool parseJpeg(const std::vector<uint8_t> &d, JpegFacts &facts) {
     if (d.size() < 4 || d[0] != 0xFF || d[1] != 0xD8) return false;
-    size_t pos = 2;
-    while (pos + 4 <= d.size()) {
-        if (d[pos] != 0xFF) return false;
+    for (size_t pos = 2; pos + 4 <= d.size() && d[pos] == 0xFF;) {
         const uint8_t marker = d[pos + 1];
-        if (marker == 0xFF) {
-            ++pos;
-            continue;
-        }
         const size_t length = size_t(d[pos + 2]) << 8 | d[pos + 3];
         if (length < 2 || pos + 2 + length > d.size()) return false;
         const uint8_t *seg = d.data() + pos + 4;
-        const size_t segLen = length - 2;
-        if (marker == 0xDB) {
-            size_t i = 0;
-            while (i < segLen) {
-                const int precision = seg[i] >> 4, id = seg[i] & 15;
-                const size_t need = 1 + 64 * (precision ? 2 : 1);
-                if (id > 3 || i + need > segLen) return false;
-                std::array<int, 64> table{};
-                for (int k = 0; k < 64; ++k)
-                    table[kZigzag[k]] =
-                        precision ? seg[i + 1 + 2 * k] << 8 | seg[i + 2 + 2 * k] : seg[i + 1 + k];
-                facts.tables[id] = table;
-                i += need;
-            }
-        } else if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
-                   marker != 0xCC) {
-            facts.sawFrame = true;
-            facts.progressive =
-                marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
-        } else if (marker == 0xDA) {
-            return facts.sawFrame;
+        for (size_t i = 0; marker == 0xDB && i + 65 <= length - 2 && seg[i] >> 4 == 0; i += 65) {
+            if ((seg[i] & 15) != 0) continue;
+            facts.luma.emplace();
+            for (int k = 0; k < 64; ++k)
+                (*facts.luma)[kZigzag[k]] = seg[i + 1 + k];
         }
+        if (marker == 0xC0 || marker == 0xC1 || marker == 0xC2) facts.progressive = marker == 0xC2;
+        if (marker == 0xDA) return facts.luma.has_value();
         pos += 2 + length;
     }
     return false;
@@ -106,7 +83,7 @@ std::optional<std::vector<uint8_t>> readAll(const char *path) {
 int jpeg(const char *path) {
     const auto data = readAll(path);
     JpegFacts facts;
-    if (!data || !parseJpeg(*data, facts) || !facts.tables[0]) {
+    if (!data || !parseJpeg(*data, facts)) {
         std::fprintf(stderr, "%s: not a JPEG with quantisation tables\n", path);
         return 1;
     }
@@ -117,11 +94,8 @@ int jpeg(const char *path) {
         return 1;
     }
     int quality = 0;
-    for (int q = 1; q <= 100 && !quality; ++q) {
-        if (scaled(kLuma, q) != *facts.tables[0]) continue;
-        if (facts.tables[1] && scaled(kChroma, q) != *facts.tables[1]) continue;
-        quality = q;
-    }
+    for (int q = 1; q <= 100 && !quality; ++q)
+        if (scaled(kLuma, q) == *facts.luma) quality = q;
     std::printf("%dx%d progressive=%d quality=%d\n", image.width(), image.height(),
                 facts.progressive ? 1 : 0, quality);
     return quality ? 0 : 1;

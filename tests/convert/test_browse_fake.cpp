@@ -58,12 +58,6 @@ TEST_F(CommandsTest, BrowseAfterConvertStartsWithTheOutputName) {
     EXPECT_EQ(dialog.shown[2].flags, 0x280002) << "the save dialog's flags stay";
     EXPECT_EQ(dialog.shown[2].filterIndex, 2);
     EXPECT_EQ(dialog.shown[2].defaultExt, "jpg");
-
-    // After a cancelled save dialog the name box is empty.
-    commands.convert();
-    commands.browse();
-    EXPECT_EQ(dialog.shown.back().fileName, "");
-    EXPECT_EQ(settings.sourcePath, "/p/src.jpg");
     expectCleanHandles();
 }
 

@@ -164,47 +164,28 @@ TEST(CommonDialog1, OpenStartsOnFilterIndexAndAppendsTheEntrysExtension) {
     }
 }
 
-TEST(CommonDialog1, SaveAppendsDefaultExtOnlyWithoutOne) {
-    TempDir dir;
-    CommonDialog1 dialog;
-    dialog.Flags = 0x280002;
-    dialog.Filter = "JPEGファイル|*.jpg;*.jpe;*.jpeg";
-    dialog.DefaultExt = "jpg";
-
-    for (const auto &[typed, expected] : std::vector<std::pair<QString, std::string>>{
-             {"写真 一", "写真 一.jpg"}, {"写真.jpeg", "写真.jpeg"}}) {
-        dialog.FileName.clear();
-        QStringList shown;
-        auto watch = ModalWatch::on<QFileDialog>([&, typed = typed](QFileDialog *d) {
-            for (int i = 0; i < typeCombo(d)->count(); ++i)
-                shown << typeCombo(d)->itemText(i);
-            d->setDirectory(q(dir.path()));
-            EXPECT_EQ(nameEdit(d)->text(), "") << "the name box opens empty";
-            typeNameAndEnter(d, typed);
-        });
-        ASSERT_TRUE(dialog.ShowSave());
-        EXPECT_EQ(shown, QStringList{"JPEGファイル"});
-        EXPECT_EQ(dialog.FileName, (dir / expected).string());
-        EXPECT_EQ(dialog.FilterIndex, 1);
-    }
-}
-
-// The question comes only when Flags has 2; "No" keeps the dialog open, and
-// the user then cancels, which leaves an empty name.
+// The save dialog appends the extension to a name typed without one; it asks
+// before replacing a file only when Flags has 2. "No" keeps the dialog open,
+// and the user then cancels, which leaves an empty name.
 TEST(CommonDialog1, OverwriteQuestionWhenFlagsHasTwo) {
     TempDir dir;
     touch(dir / "there.png");
     CommonDialog1 dialog;
     dialog.Filter = "PINGファイル|*.png";
     dialog.DefaultExt = "png";
-    const std::tuple<int32_t, QMessageBox::StandardButton, int, const char *> kRounds[] = {
-        {0x280002, QMessageBox::No, 1, ""},
-        {0x280002, QMessageBox::Yes, 1, "there.png"},
-        {0, QMessageBox::Yes, 0, "there.png"}};
-    for (const auto &[flags, button, questions, expected] : kRounds) {
+    const std::tuple<int32_t, const char *, QMessageBox::StandardButton, int, const char *>
+        kRounds[] = {{0x280002, "there", QMessageBox::No, 1, ""},
+                     {0x280002, "there", QMessageBox::Yes, 1, "there.png"},
+                     {0, "there", QMessageBox::Yes, 0, "there.png"},
+                     {0x280002, "写真 一.jpeg", QMessageBox::Yes, 0, "写真 一.jpeg"}};
+    for (const auto &[flags, typed, button, questions, expected] : kRounds) {
         dialog.Flags = flags;
-        dialog.FileName = (dir / "there.png").string();
+        // The name box starts with the name about to be typed: the file list,
+        // filled from a thread, selects a preset file that exists and writes
+        // its name into the box, maybe after the typing.
+        dialog.FileName = (dir / typed).string();
         const QMessageBox::StandardButton answer = button;
+        const QString name = typed;
         int asked = 0;
         std::unique_ptr<ModalWatch> question;
         auto watch = ModalWatch::on<QFileDialog>([&](QFileDialog *d) {
@@ -217,7 +198,7 @@ TEST(CommonDialog1, OverwriteQuestionWhenFlagsHasTwo) {
                         d->reject();
                     });
             });
-            typeNameAndEnter(d, "there");
+            typeNameAndEnter(d, name);
         });
         EXPECT_EQ(dialog.ShowSave(), *expected != '\0');
         EXPECT_EQ(asked, questions) << flags;

@@ -200,6 +200,8 @@ TEST_F(CommandsTest, SilentEnds) {
         bool ShowSave() override { throw std::runtime_error("no dialog"); }
     } throwing;
     convert::ConversionCommands(lib, throwing, box, view, settings).convert();
+    settings.formatIndex = 3; // no format of this program: not even a dialog
+    commands.convert();
     EXPECT_EQ(joined(lib), "ShowSave ShowSave");
     EXPECT_TRUE(box.shown.empty());
 }

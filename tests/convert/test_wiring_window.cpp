@@ -9,15 +9,11 @@
 #include "window_wiring.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QCursor>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QKeySequence>
-#include <QMenu>
 #include <QMimeData>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QTest>
 #include <QUrl>
 #include <gtest/gtest.h>
@@ -142,7 +138,6 @@ const Action kActions[] = {
     {"BrowseButton", "", {kOpen}, Works, "Command1", kOpened, "/p/a.jpg"},
     {"OpenMenuItem", "", {kOpen}, Works, "Open", kOpened, "/p/a.jpg"},
     {"CtrlOInText3", "", {}, Works, "Ctrl+O@Text3", "ShowOpen"},
-    {"CtrlOOnOption", "", {}, Works, "Ctrl+O@Option(0)", "ShowOpen"},
     {"KeypadEnterOnCommand1", "", {}, Works, "Num+Enter@Command1", "ShowOpen"},
     {"AltFThenO", "", {}, Works, "Alt+F,O@Text1", "ShowOpen"},
     {"ConvertButtonReadsTheSettingsAndCheck1",
@@ -153,7 +148,6 @@ const Action kActions[] = {
      "ShowSave ToDIB(/p/in.bmp) RLEtoDIB(11) DIBto8Bit(12,0,0) DIBtoRLE(13) GrayDIB(14,0) "
      "DIBtoBMP(/o/out,15) DeleteDIB(15)"},
     {"AltCInText1", "/p/a.bmp", {}, Works, "Alt+C@Text1", "ShowSave"},
-    {"AltCOnCommand1", "/p/a.bmp", {}, Works, "Alt+C@Command1", "ShowSave"},
     {"EnterOnCommand3", "/p/a.bmp", {}, Works, "Return@Command3", "ShowSave"},
     {"EnterInText1", "/p/a.bmp", {}, Works, "Return@Text1", ""},
     {"CtrlEnterOnCommand3", "/p/a.bmp", {}, Works, "Ctrl+Return@Command3", ""},

@@ -221,8 +221,6 @@ INSTANTIATE_TEST_SUITE_P(
                 "Option(0) Command3 Command4 Picture1 Text1"},
         TabCase{"CollapsedBackwards", false, false, "Text1", Qt::Key_Backtab,
                 "Picture1 Command4 Command3 Option(0) Command1 Text1"},
-        TabCase{"CollapsedWithEveryPanelUsable", false, true, "Text1", Qt::Key_Tab,
-                "Command1 Option(2) Command3 Command4 Picture1 Text1"},
         // Command3 comes before Command4, which stands to its left.
         TabCase{"ExpandedStartState", true, false, "Command1", Qt::Key_Tab,
                 "Option(0) Command3 Command4 Text3 Option1(0) Picture1"},
