@@ -3,7 +3,7 @@
 // gigabytes: each load fails with a message naming the size, and the peak
 // resident memory of the process hardly moves (bench/limits measures the
 // same files in fresh processes).
-#include "../../../bench/hostile_files.h"
+#include "hostile_files.h"
 #include "imgctl.h"
 
 #include <gtest/gtest.h>
