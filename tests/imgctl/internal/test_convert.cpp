@@ -1,18 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Depth conversions to 24 and 16 bits and moving colours toward gray, from
 // every depth, checked pixel by pixel against plain arithmetic.
-#include "colour/transform.h"
 #include "core/ops.h"
 #include "test_images.h"
 
-#include <corpus.h>
 #include <gtest/gtest.h>
 
-#include <QColorSpace>
-#include <QImage>
-
 #include <cmath>
-#include <filesystem>
 #include <random>
 
 using namespace imgctl;
@@ -234,78 +228,5 @@ TEST(Gray, GrayColoursStayPut) {
     ASSERT_TRUE(grayImage(img, 200).isOk());
     EXPECT_TRUE(sameImage(img, before));
 }
-
-// Real files of every depth the decoders produce: each converted to 24 bits
-// must show what Qt shows for the same file, laid over white; reduced to 8
-// bits, a file of at most 256 colours keeps exactly its colours.
-class CorpusFiles : public ::testing::TestWithParam<std::string> {};
-
-TEST_P(CorpusFiles, ConvertedAsQtShowsThem) {
-    const std::filesystem::path dir = testing_support::corpus(GetParam());
-    int checked = 0;
-    for (const auto &entry : std::filesystem::directory_iterator(dir)) {
-        const std::string name = entry.path().filename().string();
-        const std::string ext = entry.path().extension().string();
-        if ((ext != ".bmp" && ext != ".png") || name[0] == 'x') continue;
-        // Qt's reader marks other pixels transparent in 16-bit RGB images
-        // with a tRNS colour than an exact 16-bit match does.
-        if (name.find("tb") != std::string::npos && name.find("2c16") != std::string::npos)
-            continue;
-        Result<Image> loaded = loadImage(entry.path().c_str());
-        QImage q(QString::fromStdString(entry.path().string()));
-        if (!loaded || q.isNull()) continue; // a decoder's business, tested elsewhere
-        SCOPED_TRACE(name);
-        const Image source = std::move(loaded).value();
-        // A file with a colour space (PngSuite's gAMA) is shown in sRGB by
-        // Qt's own colour engine. Where a translucent pixel is laid over
-        // white, before or after, is left open: only opaque and clear pixels
-        // are compared.
-        const QColorSpace space = q.colorSpace();
-        const bool tagged = space.isValid() && space != QColorSpace(QColorSpace::SRgb);
-        if (tagged)
-            q = q.convertToFormat(QImage::Format_ARGB32).convertedToColorSpace(QColorSpace::SRgb);
-        const Image shown = fromQImage(q, true);
-        ASSERT_EQ(source.width, shown.width);
-        ASSERT_EQ(source.height, shown.height);
-
-        Image img = copyOf(source);
-        ASSERT_TRUE(convertTo24(img).isOk());
-        ASSERT_TRUE(convertToSrgb(img).isOk());
-        int worst = 0;
-        for (uint32_t y = 0; y < img.height; ++y)
-            for (uint32_t x = 0; x < img.width; ++x) {
-                Bgra got = colourAt(img, x, y);
-                if (tagged && qAlpha(q.pixel(int(x), int(y))) % 255 != 0) continue;
-                Bgr want = shownAt(shown, x, y);
-                for (int c = 0; c < 3; ++c)
-                    worst = std::max(worst, std::abs(got[c] - want[c]));
-            }
-        // 16-bit samples may round one level apart. Qt widens 5-bit fields by
-        // shifting (31 becomes 248), this library to the full range (255).
-        // Two colour engines may round one more level apart.
-        EXPECT_LE(worst, name.rfind("rgb16", 0) == 0 ? 7 : tagged ? 2 : 1);
-
-        Image reduced = copyOf(source);
-        ASSERT_TRUE(convertTo8(reduced, 0, 0).isOk());
-        ASSERT_EQ(reduced.bitCount, 8);
-        if (source.isPalette()) {
-            EXPECT_EQ(reduced.palette, source.palette);
-        }
-        Image widened = copyOf(reduced);
-        ASSERT_TRUE(convertTo24(widened).isOk());
-        Image direct = copyOf(source);
-        ASSERT_TRUE(convertTo24(direct).isOk());
-        ASSERT_TRUE(convertToSrgb(direct).isOk());
-        EXPECT_GT(psnr(direct, widened), 30.0);
-        ++checked;
-    }
-    EXPECT_GE(checked, 20);
-}
-
-INSTANTIATE_TEST_SUITE_P(Folders, CorpusFiles, ::testing::Values("bmpsuite/g", "pngsuite"),
-                         [](const auto &info) {
-                             return info.param == "pngsuite" ? std::string("pngsuite")
-                                                             : std::string("bmpsuite");
-                         });
 
 } // namespace

@@ -144,27 +144,6 @@ TEST(Draw, DestinationIsClippedToTheSurface) {
     }
 }
 
-TEST(Draw, EveryDepthOverWhite) {
-    std::vector<PaletteEntry> palette = {{10, 20, 30, 255}, {200, 100, 0, 0}, {0, 0, 255, 128}};
-    struct Case {
-        uint16_t bits;
-        uint32_t value;
-    };
-    for (Case c : {Case{1, 1}, Case{4, 2}, Case{8, 0}, Case{16, (3u << 10) | (17u << 5) | 30},
-                   Case{24, bgra(1, 2, 3)}, Case{32, bgra(0, 100, 200, 64)}}) {
-        Image img = makeFilled(3, 2, c.bits, [&](uint32_t, uint32_t) { return c.value; });
-        if (c.bits <= 8) img.palette = palette;
-        Surface surface(6, 4);
-        for (int mode : {3, 4}) {
-            ASSERT_TRUE(draw(img, surface, 0, 0, 6, 4, mode).isOk());
-            for (int y = 0; y < 4; ++y)
-                for (int x = 0; x < 6; ++x)
-                    ASSERT_EQ(surface.at(x, y), argb(shownAt(img, 0, 0)))
-                        << c.bits << "-bit mode " << mode;
-        }
-    }
-}
-
 // Bad surfaces, rectangles and modes are checked through the C interface
 // with guard words; here only that raster operations near SRCCOPY are
 // refused.

@@ -1,0 +1,204 @@
+// SPDX-License-Identifier: MIT
+// Writes the rows of tests/corpus-pixels.tsv (scripts/corpus-pixels runs it):
+// every valid corpus picture as a decoder other than ours sees it. PNG files
+// through libpng's own transformations; JPEG files through Qt, which turns
+// them upright by their EXIF orientation; BMP Suite files by the suite's own
+// reference rendering, read by Qt. Usage: corpus_pixels CORPUS_DIR > file.
+#include "pixel_sum.h"
+
+#include <QCoreApplication>
+#include <QImage>
+#include <QImageReader>
+#include <png.h>
+
+#include <algorithm>
+#include <bit>
+#include <csetjmp>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using testing_support::PixelSum;
+
+namespace {
+
+struct View {
+    int width = 0, height = 0, depth = 0;
+    PixelSum sum{1, 1};
+    bool wide = false; // more than 8 bits a channel
+    std::string tolerance = "exact", seenBy;
+};
+
+void print(const std::string &file, const View &v) {
+    std::printf("%s\t%d\t%d\t%d\t%s\t", file.c_str(), v.width, v.height, v.depth,
+                v.sum.hash().c_str());
+    for (size_t q = 0; q < 4; ++q)
+        std::printf("%.2f/%.2f/%.2f%c", v.sum.mean(q, 0), v.sum.mean(q, 1), v.sum.mean(q, 2),
+                    q < 3 ? ' ' : '\t');
+    std::printf("%s\t%s\n", v.tolerance.c_str(), v.seenBy.c_str());
+}
+
+bool readPng(const fs::path &path, View &v) {
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    std::vector<png_byte> pixels;
+    std::vector<png_bytep> rows;
+    bool ok = false;
+    if (!setjmp(png_jmpbuf(png))) {
+        png_init_io(png, f);
+        png_read_info(png, info);
+        const int type = png_get_color_type(png, info);
+        v.depth = png_get_bit_depth(png, info) * png_get_channels(png, info);
+        png_set_expand(png); // palette and low gray depths to 8 bits, tRNS to alpha
+        png_set_scale_16(png);
+        png_set_gray_to_rgb(png);
+        if (!(type & PNG_COLOR_MASK_ALPHA) && !png_get_valid(png, info, PNG_INFO_tRNS))
+            png_set_add_alpha(png, 255, PNG_FILLER_AFTER);
+        png_set_interlace_handling(png);
+        png_read_update_info(png, info);
+        v.width = int(png_get_image_width(png, info));
+        v.height = int(png_get_image_height(png, info));
+        pixels.resize(size_t(v.width) * v.height * 4);
+        v.sum = PixelSum(v.width, v.height);
+        for (int y = 0; y < v.height; ++y)
+            rows.push_back(pixels.data() + size_t(y) * v.width * 4);
+        png_read_image(png, rows.data());
+        for (size_t i = 0; i < pixels.size(); i += 4)
+            v.sum.add(int(i / 4 % v.width), int(i / 4 / v.width), pixels[i], pixels[i + 1],
+                      pixels[i + 2], pixels[i + 3]);
+        ok = true;
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(f);
+    v.seenBy = "libpng";
+    return ok;
+}
+
+bool readQt(const fs::path &path, View &v) {
+    QImageReader reader(QString::fromStdString(path.string()));
+    reader.setAutoTransform(true);
+    QImage image = reader.read();
+    if (image.isNull()) return false;
+    if (!v.depth) v.depth = image.isGrayscale() ? 8 : 24;
+    v.wide = image.depth() == 64 || image.format() == QImage::Format_Grayscale16;
+    image = image.convertToFormat(QImage::Format_RGBA8888);
+    v.width = image.width();
+    v.height = image.height();
+    v.sum = PixelSum(v.width, v.height);
+    for (int y = 0; y < v.height; ++y)
+        for (int x = 0; x < v.width; ++x) {
+            const uchar *p = image.constScanLine(y) + 4 * x;
+            v.sum.add(x, y, p[0], p[1], p[2], p[3]);
+        }
+    v.seenBy = "Qt " + path.filename().string();
+    return true;
+}
+
+uint32_t le(const std::vector<char> &d, size_t at, int bytes) {
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = v << 8 | uint8_t(d.at(at + i));
+    return v;
+}
+
+// Bits per pixel in a BMP header, and whether some colour field is not 8
+// bits wide (16-bit pixels, or bit-field masks of other widths).
+int bmpDepth(const fs::path &path, bool &oddFields) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> d((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (d.size() < 70) return 0;
+    const bool core = le(d, 14, 4) == 12;
+    const int bits = int(le(d, core ? 24 : 28, 2));
+    oddFields = bits == 16;
+    if (!core && bits == 32 && (le(d, 30, 4) == 3 || le(d, 30, 4) == 6))
+        for (size_t i = 0; i < 3; ++i)
+            oddFields |= le(d, 54 + 4 * i, 4) != 0 && std::popcount(le(d, 54 + 4 * i, 4)) != 8;
+    return bits;
+}
+
+// The component count in a JPEG file's frame header, or 0.
+int jpegComponents(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> d((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (size_t at = 2; at + 10 < d.size() && uint8_t(d[at]) == 0xFF;) {
+        const uint8_t marker = uint8_t(d[at + 1]);
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
+            return uint8_t(d[at + 9]);
+        at += 2 + (uint8_t(d[at + 2]) << 8 | uint8_t(d[at + 3]));
+    }
+    return 0;
+}
+
+std::vector<std::string> files(const fs::path &dir, const std::string &ext) {
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(dir))
+        if (e.is_regular_file() && e.path().extension() == ext)
+            names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc != 2) {
+        std::cerr << "usage: corpus_pixels CORPUS_DIR\n";
+        return 2;
+    }
+    QCoreApplication app(argc, argv);
+    const fs::path corpus = argv[1];
+    bool failed = false;
+    for (const char *folder : {"pngsuite", "pngsuite/interlaced", "pngsuite/testpngs",
+                               "pngsuite/testpngs/png-3", "pngsuite/extra"})
+        for (const std::string &name : files(corpus / folder, ".png")) {
+            View v;
+            const std::string file = std::string(folder) + "/" + name;
+            if (readPng(corpus / file, v))
+                print(file, v);
+            else
+                failed = true, std::cerr << file << ": libpng cannot read it\n";
+        }
+    // Qt takes every 4-component file for Adobe's inverted CMYK; for those the
+    // corpus's own decode (libjpeg and the plain ink formula) stands in.
+    for (const std::string &name : files(corpus / "jpeg", ".jpg")) {
+        View v;
+        v.tolerance = "near 1.5";
+        fs::path seen = corpus / "jpeg" / name;
+        if (jpegComponents(seen) == 4)
+            seen = corpus / "jpeg/ref" / fs::path(name).replace_extension(".png");
+        if (readQt(seen, v))
+            print("jpeg/" + name, v);
+        else
+            failed = true, std::cerr << name << ": Qt cannot read it\n";
+    }
+    // The BMP Suite's references; for the RLE files that leave pixels
+    // undefined, the rendering with palette colour 0 there.
+    for (const char *list : {"ref-map.tsv", "ref-map-ambiguous.tsv"}) {
+        std::ifstream in(corpus / "bmpsuite" / list);
+        for (std::string line; std::getline(in, line);) {
+            const size_t tab = line.find('\t');
+            const std::string bmp = line.substr(0, tab);
+            const std::string ref = line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1);
+            if (tab == std::string::npos ||
+                (std::string(list).starts_with("ref-map-a") && !ref.ends_with("-0.png")))
+                continue;
+            View v;
+            bool oddFields = false;
+            v.depth = bmpDepth(corpus / "bmpsuite" / bmp, oddFields);
+            if (!readQt(corpus / "bmpsuite" / ref, v)) {
+                failed = true, std::cerr << ref << ": Qt cannot read it\n";
+                continue;
+            }
+            if (oddFields || v.wide) v.tolerance = "near 1";
+            if (ref.ends_with(".jpg")) v.tolerance = "near 1.5";
+            print("bmpsuite/" + bmp, v);
+        }
+    }
+    return failed ? 1 : 0;
+}
