@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
-// Saves that the disk refuses: a read-only file system, a full disk, a file
-// that may not be written, missing folders and very long paths. Each save fails naming the cause,
-// leaves an existing target byte for byte and leaves no temporary file beside it.
+// Saving through each of the four saves: targets the disk refuses (a
+// read-only file system, a full disk, the file-size limit, a file that may
+// not be written, missing folders, a folder, very long paths) fail naming the
+// cause, keep an existing target byte for byte and leave no temporary file
+// beside it; a good save replaces the target in place, through a link too,
+// keeping its permissions.
 #include "corpus.h"
 #include "imgctl.h"
 #include "mount_child.h"
@@ -15,6 +18,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <tuple>
@@ -173,12 +177,58 @@ TEST_P(DiskFailure, PathOf4000CharactersWorks) {
     EXPECT_EQ(back.width(), 256) << "Qt cannot read the file back";
 }
 
-// A 4,000-character file name passes the 255-byte limit of a name, a path
+// A write past the file-size limit raises SIGXFSZ, which would end the
+// process: the save runs in a child with a 4 KB limit.
+TEST_P(DiskFailure, FileSizeLimit) {
+    std::ofstream(dir / "mnt" / "target.img", std::ios::binary) << kOld;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        std::string problems =
+            expectRefused(GetParam(), image, dir / "mnt", "file-size limit", IMGCTL_ERR_DISK_FULL);
+        if (!problems.empty()) std::fprintf(stderr, "%s\n", problems.c_str());
+        _exit(problems.empty() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// The existing file is replaced, keeps its permissions and its links; a new
+// file follows the umask.
+TEST_P(DiskFailure, AGoodSaveReplacesTheTargetInPlace) {
+    const fs::path real = dir / "mnt" / "file.img";
+    std::ofstream(real, std::ios::binary) << kOld;
+    ASSERT_EQ(chmod(real.c_str(), 0640), 0);
+    fs::create_symlink("mnt/file.img", dir / "link.img");
+    ASSERT_NE(GetParam().call((dir / "link.img").c_str(), image), 0) << ImgctlLastError();
+    EXPECT_TRUE(fs::is_symlink(dir / "link.img"));
+    EXPECT_EQ(listing(dir / "mnt"), std::set<std::string>{"file.img"});
+    EXPECT_EQ(QImage(QString::fromStdString(real.string())).width(), 256);
+    struct stat st {};
+    ASSERT_EQ(stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    const mode_t old = umask(027);
+    const int32_t saved = GetParam().call((dir / "new.img").c_str(), image);
+    umask(old);
+    ASSERT_NE(saved, 0) << ImgctlLastError();
+    ASSERT_EQ(stat((dir / "new.img").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// Missing folders, a file where a folder should be, a folder as the target;
+// a 4,000-character file name passes the 255-byte limit of a name, a path
 // of 5,000 characters the limit of a path; a 4,000-character path through a
 // missing folder fails as any missing folder does.
-TEST_P(DiskFailure, OverlongAndMissingLongPathsAreRefused) {
+TEST_P(DiskFailure, TargetsThatCannotBeWrittenAreRefused) {
     std::ofstream(dir / "target.img", std::ios::binary) << kOld;
+    std::ofstream(dir / "mnt" / "inside", std::ios::binary) << kOld;
     const std::tuple<fs::path, const char *, int32_t> cases[] = {
+        {dir / "missing" / "out.img", "does not exist", IMGCTL_ERR_NO_FOLDER},
+        {dir / "mnt", "is a folder", IMGCTL_ERR_CANNOT_WRITE},
         {dir / std::string(4000, 'n'), "too long", IMGCTL_ERR_CANNOT_WRITE},
         {fs::path(dir.path().string() + std::string(5000, '/') + "target.img"), "too long",
          IMGCTL_ERR_CANNOT_WRITE},
@@ -193,6 +243,7 @@ TEST_P(DiskFailure, OverlongAndMissingLongPathsAreRefused) {
         EXPECT_NE(message.find(cause), std::string::npos) << message;
         EXPECT_EQ(ImgctlLastErrorCode(), code) << message;
         EXPECT_EQ(listing(dir.path()), (std::set<std::string>{"mnt", "target.img"}));
+        EXPECT_EQ(listing(dir / "mnt"), std::set<std::string>{"inside"});
         EXPECT_EQ(readText(dir / "target.img"), kOld);
     }
 }
