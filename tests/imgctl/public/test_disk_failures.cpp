@@ -197,14 +197,18 @@ TEST_P(DiskFailure, FileSizeLimit) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-// The existing file is replaced, keeps its permissions and its links; a new
-// file follows the umask.
+// The existing file is replaced, keeps its permissions and its links, even
+// when it is the file the image was loaded from; a new file follows the
+// umask.
 TEST_P(DiskFailure, AGoodSaveReplacesTheTargetInPlace) {
     const fs::path real = dir / "mnt" / "file.img";
-    std::ofstream(real, std::ios::binary) << kOld;
+    fs::copy_file(testing_support::corpus("jpeg/baseline-444.jpg"), real);
     ASSERT_EQ(chmod(real.c_str(), 0640), 0);
     fs::create_symlink("mnt/file.img", dir / "link.img");
-    ASSERT_NE(GetParam().call((dir / "link.img").c_str(), image), 0) << ImgctlLastError();
+    const int32_t loaded = ToDIB((dir / "link.img").c_str());
+    ASSERT_GT(loaded, 0) << ImgctlLastError();
+    ASSERT_NE(GetParam().call((dir / "link.img").c_str(), loaded), 0) << ImgctlLastError();
+    DeleteDIB(loaded);
     EXPECT_TRUE(fs::is_symlink(dir / "link.img"));
     EXPECT_EQ(listing(dir / "mnt"), std::set<std::string>{"file.img"});
     EXPECT_EQ(QImage(QString::fromStdString(real.string())).width(), 256);
