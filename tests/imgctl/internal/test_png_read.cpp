@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The PNG decoder: every valid corpus file against Qt's decoder, interlaced
-// twins, the layouts each PNG kind maps to, damaged files and size limits.
+// The PNG decoder: the layouts each PNG kind maps to, damaged files and size
+// limits. (The corpus files' pixels are checked with every other format's in
+// tests/imgctl/public/test_corpus_pixels.cpp.)
 #include "core/ops.h"
 #include "corpus.h"
 #include "test_images.h"
@@ -8,8 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
-#include <map>
 #include <zlib.h>
 
 using namespace imgctl;
@@ -22,109 +21,6 @@ namespace {
 Result<Image> decodeFile(const std::string &relative) {
     std::vector<uint8_t> bytes = readFile(corpus(relative));
     return decodePng(bytes.data(), bytes.size());
-}
-
-std::vector<std::string> validPngs() {
-    std::vector<std::string> all;
-    for (const char *folder : {"pngsuite", "pngsuite/interlaced", "pngsuite/testpngs",
-                               "pngsuite/testpngs/png-3", "pngsuite/extra"})
-        for (std::string &f : listFiles(folder, ".png"))
-            all.push_back(std::move(f));
-    return all;
-}
-
-class ValidPng : public ::testing::TestWithParam<std::string> {};
-
-// The file without the chunks of the given types; the body of the last one
-// removed goes to `removed`.
-std::vector<uint8_t> withoutChunks(const std::vector<uint8_t> &bytes,
-                                   std::initializer_list<const char *> types,
-                                   std::vector<uint8_t> *removed = nullptr) {
-    std::vector<uint8_t> kept(bytes.begin(), bytes.begin() + 8);
-    for (size_t pos = 8; pos + 12 <= bytes.size();) {
-        uint32_t length = be32(bytes, pos);
-        if (length > bytes.size() - pos - 12) break;
-        bool drop = false;
-        for (const char *t : types)
-            drop = drop || std::memcmp(&bytes[pos + 4], t, 4) == 0;
-        if (!drop)
-            kept.insert(kept.end(), bytes.begin() + pos, bytes.begin() + pos + 12 + length);
-        else if (removed)
-            removed->assign(bytes.begin() + pos + 8, bytes.begin() + pos + 8 + length);
-        pos += 12 + length;
-    }
-    return kept;
-}
-
-// Qt's decode, shown in sRGB, as the reference (managed: Qt converted it).
-// Qt mishandles the tRNS colour key of 16-bit RGB files (random alpha), so
-// for those Qt reads the file without its tRNS chunk and the alpha comes
-// from comparing Qt's 16-bit samples with the key.
-Rgba qtReference(const std::string &relative, bool &managed) {
-    std::vector<uint8_t> bytes = readFile(corpus(relative));
-    if (bytes.size() < 33 || bytes[24] != 16 || bytes[25] != 2)
-        return qtShown(qtRead(corpus(relative)), &managed);
-    std::vector<uint8_t> trns;
-    std::vector<uint8_t> stripped = withoutChunks(bytes, {"tRNS"}, &trns);
-    std::vector<uint16_t> key;
-    for (size_t i = 0; trns.size() == 6 && i < 3; ++i)
-        key.push_back(uint16_t(trns[2 * i] << 8 | trns[2 * i + 1]));
-    testing_support::TempDir dir;
-    {
-        std::ofstream out(dir / "stripped.png", std::ios::binary);
-        out.write(reinterpret_cast<const char *>(stripped.data()),
-                  std::streamsize(stripped.size()));
-    }
-    Rgba ref = qtShown(qtRead(dir / "stripped.png"), &managed);
-    if (ref.width == 0 || key.empty()) return ref;
-    QImage wide = qtRead(dir / "stripped.png").convertToFormat(QImage::Format_RGBA64);
-    for (int y = 0; y < ref.height; ++y) {
-        auto *row = reinterpret_cast<const QRgba64 *>(wide.constScanLine(y));
-        for (int x = 0; x < ref.width; ++x)
-            if (row[x].red() == key[0] && row[x].green() == key[1] && row[x].blue() == key[2])
-                ref.px[(size_t(y) * ref.width + x) * 4 + 3] = 0;
-    }
-    return ref;
-}
-
-// Shown in sRGB, our decode (its profile applied by lcms2 here; palettes and
-// gray are converted on reading) matches Qt's, which Qt's own colour engine
-// renders from iCCP, sRGB, gAMA and cHRM: exactly where neither converts,
-// within 2 levels where they do. Qt rounds 16-bit samples to 8 bits as
-// png_set_scale_16 does.
-TEST_P(ValidPng, MatchesQt) {
-    auto img = decodeFile(GetParam());
-    ASSERT_TRUE(img) << img.status().message();
-    bool managed = false;
-    Rgba expected = qtReference(GetParam(), managed);
-    ASSERT_GT(expected.width, 0) << "Qt cannot read it";
-    EXPECT_TRUE(sameRgba(shownRgba(img.value()), expected, managed ? 2 : 0));
-}
-
-INSTANTIATE_TEST_SUITE_P(Corpus, ValidPng, ::testing::ValuesIn(validPngs()),
-                         [](const auto &info) { return testName(info.param); });
-
-// iNAME.png holds the pixels of NAME.png, Adam7 interlaced (three of them
-// are not interlaced despite the name; they still hold the same pixels).
-TEST(PngRead, InterlacedTwinsEqualTheirOriginals) {
-    int pairs = 0;
-    for (const char *folder : {"pngsuite", "pngsuite/interlaced"})
-        for (const std::string &path : listFiles(folder, ".png")) {
-            std::string name = std::filesystem::path(path).filename().string();
-            if (name[0] != 'i' || !std::filesystem::exists(corpus("pngsuite/" + name.substr(1))))
-                continue;
-            SCOPED_TRACE(path);
-            auto twin = decodeFile(path);
-            // The twins lack the originals' gAMA (1.0).
-            const std::vector<uint8_t> bytes =
-                withoutChunks(readFile(corpus("pngsuite/" + name.substr(1))), {"gAMA"});
-            auto original = decodePng(bytes.data(), bytes.size());
-            ASSERT_TRUE(twin) << twin.status().message();
-            ASSERT_TRUE(original) << original.status().message();
-            EXPECT_TRUE(sameRgba(toRgba(twin.value()), toRgba(original.value())));
-            ++pairs;
-        }
-    EXPECT_EQ(pairs, 30);
 }
 
 struct Layout {
@@ -183,16 +79,6 @@ TEST(PngRead, GrayKeyMakesOneEntryTransparent) {
         EXPECT_TRUE(e.a == 0 || e.a == 255);
     }
     EXPECT_EQ(transparent, 1);
-}
-
-TEST(PngRead, PhysInMetresGivesTheResolution) {
-    auto img = decodeFile("pngsuite/extra/pngtest.png");
-    ASSERT_TRUE(img) << img.status().message();
-    EXPECT_GT(img->xPelsPerMeter, 0);
-    EXPECT_GT(img->yPelsPerMeter, 0);
-    auto none = decodeFile("pngsuite/basn2c08.png");
-    ASSERT_TRUE(none);
-    EXPECT_EQ(none->xPelsPerMeter, 0);
 }
 
 // ---- Damaged files ----
