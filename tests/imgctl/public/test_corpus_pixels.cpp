@@ -3,8 +3,9 @@
 // decoder sees in it (tests/corpus-pixels.tsv, whose header says how each
 // kind of file is compared), drawn one to one as the preview draws it; a
 // palette file stays a palette image of at least its own depth, and the
-// pictures keep their colours through the depth conversions. And the
-// resolution a picture reports is its file's own.
+// pictures keep their colours through the depth conversions and into PNG and
+// BMP files (read back by Qt). And the resolution a picture reports is its
+// file's own.
 #include "corpus.h"
 #include "file_fields.h"
 #include "hostile_files.h"
@@ -69,18 +70,19 @@ TEST_P(CorpusPixels, LoadAsAnotherDecoderSeesThem) {
         EXPECT_LE(head.biBitCount, 8);
         EXPECT_GE(head.biBitCount, r.depth);
     }
-    // The picture drawn one to one, compared with the manifest's row.
-    std::vector<uint32_t> px(size_t(r.width) * r.height);
-    auto shows = [&](const char *after) {
+    // The picture drawn one to one, or a file written from it as Qt reads
+    // it, compared with the manifest's row.
+    QImage drawn(r.width, r.height, QImage::Format_RGB32);
+    auto matches = [&](const char *after, QImage q) {
         SCOPED_TRACE(after);
-        ImgctlSurface surface{px.data(), r.width, r.height, 4 * r.width};
-        ASSERT_EQ(DIBtoDCex2(&surface, 0, 0, r.width, r.height, h, 0, 0, r.width, r.height,
-                             IMGCTL_SRCCOPY, 1),
-                  1);
+        ASSERT_EQ(q.size(), QSize(r.width, r.height));
+        q = q.convertToFormat(QImage::Format_RGBA8888);
         PixelSum sum(r.width, r.height);
-        for (size_t i = 0; i < px.size(); ++i)
-            sum.add(int(i % r.width), int(i / r.width), px[i] >> 16 & 255, px[i] >> 8 & 255,
-                    px[i] & 255);
+        for (int y = 0; y < r.height; ++y)
+            for (int x = 0; x < r.width; ++x) {
+                const uchar *p = q.constScanLine(y) + 4 * x;
+                sum.add(x, y, p[0], p[1], p[2], p[3]);
+            }
         if (r.tolerance == "exact") {
             EXPECT_EQ(sum.hash(), r.hash);
             return;
@@ -91,12 +93,32 @@ TEST_P(CorpusPixels, LoadAsAnotherDecoderSeesThem) {
                 EXPECT_NEAR(sum.mean(q, c), r.means[3 * q + c], tolerance)
                     << "quarter " << q << ", channel " << c;
     };
+    auto shows = [&](const char *after) {
+        ImgctlSurface surface{reinterpret_cast<uint32_t *>(drawn.bits()), r.width, r.height,
+                              int32_t(drawn.bytesPerLine())};
+        ASSERT_EQ(DIBtoDCex2(&surface, 0, 0, r.width, r.height, h, 0, 0, r.width, r.height,
+                             IMGCTL_SRCCOPY, 1),
+                  1);
+        matches(after, drawn);
+    };
+    testing_support::TempDir dir;
+    auto written = [&](const char *name, int32_t saved) {
+        ASSERT_EQ(saved, 1) << ImgctlLastError();
+        matches(name, QImage(QString::fromStdString((dir / name).string())));
+    };
     shows("loading");
+    written("saved.png", DIBtoPNG((dir / "saved.png").c_str(), h, 0));
     // Widened to 24 bits every colour stays as it is shown; reduced to 8 bits
     // a picture of at most 256 colours keeps every one.
-    const size_t colours = std::set<uint32_t>(px.begin(), px.end()).size();
+    const QImage opaque = drawn.convertToFormat(QImage::Format_RGB32);
+    const size_t colours =
+        std::set<uint32_t>(reinterpret_cast<const uint32_t *>(opaque.constBits()),
+                           reinterpret_cast<const uint32_t *>(opaque.constBits()) +
+                               size_t(r.width) * r.height)
+            .size();
     ASSERT_EQ(DIBto24Bit(h), h) << ImgctlLastError();
     shows("DIBto24Bit");
+    written("saved.bmp", DIBtoBMP((dir / "saved.bmp").c_str(), h));
     if (colours <= 256) {
         ASSERT_EQ(DIBto8Bit(h, 0, 0), h) << ImgctlLastError();
         shows("DIBto8Bit");

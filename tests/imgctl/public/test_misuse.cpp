@@ -44,7 +44,7 @@ class Misuse : public ::testing::Test {
     int32_t image = 0; // 127 x 64, 24 bits
 };
 
-TEST_F(Misuse, SavesWithNullOrEmptyPathFail) {
+TEST_F(Misuse, SavesWithNullOrEmptyPathOrBadOptionsFail) {
     PngOptions options{};
     for (const char *p : {static_cast<const char *>(nullptr), ""}) {
         SCOPED_TRACE(p ? "empty" : "null");
@@ -58,6 +58,10 @@ TEST_F(Misuse, SavesWithNullOrEmptyPathFail) {
         EXPECT_NE(lastError().find("path"), std::string::npos) << lastError();
     }
     EXPECT_EQ(ToDIB(nullptr), 0);
+    EXPECT_EQ(DIBtoPNG(path("x.png").c_str(), image, 1), 0) << "zero must be 0";
+    EXPECT_NE(lastError().find("DIBtoPNG"), std::string::npos) << lastError();
+    EXPECT_EQ(DIBtoPNGex(path("x.png").c_str(), image, nullptr), 0);
+    EXPECT_NE(lastError().find("null"), std::string::npos) << lastError();
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
     BITMAPINFOHEADER h{};
     EXPECT_EQ(HeadDIB(image, &h), 1) << "the image survives";
