@@ -27,17 +27,23 @@ using testing_support::PixelSum;
 namespace {
 
 struct View {
-    int width = 0, height = 0, depth = 0;
-    PixelSum sum{1, 1};
+    int depth = 0;
+    QImage image;      // RGBA8888, not premultiplied
     bool wide = false; // more than 8 bits a channel
     std::string tolerance = "exact", seenBy;
 };
 
 void print(const std::string &file, const View &v) {
-    std::printf("%s\t%d\t%d\t%d\t%s\t", file.c_str(), v.width, v.height, v.depth,
-                v.sum.hash().c_str());
+    const int w = v.image.width(), h = v.image.height();
+    PixelSum sum(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const uchar *p = v.image.constScanLine(y) + 4 * x;
+            sum.add(x, y, p[0], p[1], p[2], p[3]);
+        }
+    std::printf("%s\t%d\t%d\t%d\t%s\t", file.c_str(), w, h, v.depth, sum.hash().c_str());
     for (size_t q = 0; q < 4; ++q)
-        std::printf("%.2f/%.2f/%.2f%c", v.sum.mean(q, 0), v.sum.mean(q, 1), v.sum.mean(q, 2),
+        std::printf("%.2f/%.2f/%.2f%c", sum.mean(q, 0), sum.mean(q, 1), sum.mean(q, 2),
                     q < 3 ? ' ' : '\t');
     std::printf("%s\t%s\n", v.tolerance.c_str(), v.seenBy.c_str());
 }
@@ -47,7 +53,6 @@ bool readPng(const fs::path &path, View &v) {
     if (!f) return false;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
-    std::vector<png_byte> pixels;
     std::vector<png_bytep> rows;
     bool ok = false;
     if (!setjmp(png_jmpbuf(png))) {
@@ -62,16 +67,11 @@ bool readPng(const fs::path &path, View &v) {
             png_set_add_alpha(png, 255, PNG_FILLER_AFTER);
         png_set_interlace_handling(png);
         png_read_update_info(png, info);
-        v.width = int(png_get_image_width(png, info));
-        v.height = int(png_get_image_height(png, info));
-        pixels.resize(size_t(v.width) * v.height * 4);
-        v.sum = PixelSum(v.width, v.height);
-        for (int y = 0; y < v.height; ++y)
-            rows.push_back(pixels.data() + size_t(y) * v.width * 4);
+        v.image = QImage(int(png_get_image_width(png, info)), int(png_get_image_height(png, info)),
+                         QImage::Format_RGBA8888);
+        for (int y = 0; y < v.image.height(); ++y)
+            rows.push_back(v.image.scanLine(y));
         png_read_image(png, rows.data());
-        for (size_t i = 0; i < pixels.size(); i += 4)
-            v.sum.add(int(i / 4 % v.width), int(i / 4 / v.width), pixels[i], pixels[i + 1],
-                      pixels[i + 2], pixels[i + 3]);
         ok = true;
     }
     png_destroy_read_struct(&png, &info, nullptr);
@@ -87,15 +87,7 @@ bool readQt(const fs::path &path, View &v) {
     if (image.isNull()) return false;
     if (!v.depth) v.depth = image.isGrayscale() ? 8 : 24;
     v.wide = image.depth() == 64 || image.format() == QImage::Format_Grayscale16;
-    image = image.convertToFormat(QImage::Format_RGBA8888);
-    v.width = image.width();
-    v.height = image.height();
-    v.sum = PixelSum(v.width, v.height);
-    for (int y = 0; y < v.height; ++y)
-        for (int x = 0; x < v.width; ++x) {
-            const uchar *p = image.constScanLine(y) + 4 * x;
-            v.sum.add(x, y, p[0], p[1], p[2], p[3]);
-        }
+    v.image = image.convertToFormat(QImage::Format_RGBA8888);
     v.seenBy = "Qt " + path.filename().string();
     return true;
 }
