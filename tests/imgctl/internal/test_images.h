@@ -77,18 +77,6 @@ inline Image copyOf(const Image &img) {
     return imgctl::copyImage(img).value();
 }
 
-// A 24 or 32-bit image from a QImage decoded by Qt.
-inline Image fromQImage(const QImage &q, bool withAlpha) {
-    QImage c = q.convertToFormat(QImage::Format_ARGB32);
-    return makeFilled(static_cast<uint32_t>(c.width()), static_cast<uint32_t>(c.height()),
-                      withAlpha ? 32 : 24, [&](uint32_t x, uint32_t y) {
-                          QRgb p = c.pixel(static_cast<int>(x), static_cast<int>(y));
-                          return bgra(
-                              static_cast<uint8_t>(qBlue(p)), static_cast<uint8_t>(qGreen(p)),
-                              static_cast<uint8_t>(qRed(p)), static_cast<uint8_t>(qAlpha(p)));
-                      });
-}
-
 // ---- Reading pixels back ----
 
 // Exact rounding of c * a / 255 + 255 * (255 - a) / 255.

@@ -4,10 +4,7 @@
 #include "core/ops.h"
 #include "test_images.h"
 
-#include <corpus.h>
 #include <gtest/gtest.h>
-
-#include <QImage>
 
 #include <random>
 
@@ -155,17 +152,6 @@ TEST_P(BothModes, EightBitStaysAsItIs) {
     EXPECT_TRUE(sameImage(img, source));
 }
 
-// The synthetic picture the JPEG corpus is made from, decoded by Qt.
-TEST_P(BothModes, CorpusPictureThroughQt) {
-    QImage q(
-        QString::fromStdString(testing_support::corpus("jpeg/ref/source-256x192.png").string()));
-    ASSERT_FALSE(q.isNull());
-    const Image source = fromQImage(q, false);
-    Image img = copyOf(source);
-    ASSERT_TRUE(convertTo8(img, 0, GetParam().b).isOk());
-    EXPECT_GT(psnr(source, img), 32.0);
-}
-
 INSTANTIATE_TEST_SUITE_P(Modes, BothModes,
                          ::testing::Values(Mode{0, "dithered"}, Mode{1, "nearest"}),
                          [](const auto &info) { return std::string(info.param.name); });
@@ -201,16 +187,6 @@ TEST(Quantize, DitheringKeepsAreaAveragesTrue) {
     EXPECT_LT(ditheredError, plainError / 2) << plainError << " vs " << ditheredError;
     // Nearest mapping is the better pixel by pixel.
     EXPECT_GT(psnr(source, plain), psnr(source, dithered));
-}
-
-TEST(Quantize, BadArgumentsFailAndLeaveTheImage) {
-    const Image source = gradientNoise(20, 20, 3);
-    for (auto [a, b] : {std::pair{1, 0}, {0, 2}, {0, -1}, {-1, 1}}) {
-        Image img = copyOf(source);
-        Status s = convertTo8(img, a, b);
-        EXPECT_EQ(s.code(), Error::BadArgument) << a << "," << b;
-        EXPECT_TRUE(sameImage(img, source));
-    }
 }
 
 TEST(Quantize, HalvesMapAlikeOnOneThreadOrTwo) {
