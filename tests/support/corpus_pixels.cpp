@@ -6,6 +6,7 @@
 // reference rendering, read by Qt. Usage: corpus_pixels CORPUS_DIR > file.
 #include "pixel_sum.h"
 
+#include <QColorSpace>
 #include <QCoreApplication>
 #include <QImage>
 #include <QImageReader>
@@ -34,14 +35,9 @@ struct View {
 };
 
 void print(const std::string &file, const View &v) {
-    const int w = v.image.width(), h = v.image.height();
-    PixelSum sum(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const uchar *p = v.image.constScanLine(y) + 4 * x;
-            sum.add(x, y, p[0], p[1], p[2], p[3]);
-        }
-    std::printf("%s\t%d\t%d\t%d\t%s\t", file.c_str(), w, h, v.depth, sum.hash().c_str());
+    const PixelSum sum = testing_support::sumOf(v.image);
+    std::printf("%s\t%d\t%d\t%d\t%s\t", file.c_str(), v.image.width(), v.image.height(), v.depth,
+                sum.hash().c_str());
     for (size_t q = 0; q < 4; ++q)
         std::printf("%.2f/%.2f/%.2f%c", sum.mean(q, 0), sum.mean(q, 1), sum.mean(q, 2),
                     q < 3 ? ' ' : '\t');
@@ -88,6 +84,7 @@ bool readQt(const fs::path &path, View &v) {
     if (!v.depth) v.depth = image.isGrayscale() ? 8 : 24;
     v.wide = image.depth() == 64 || image.format() == QImage::Format_Grayscale16;
     v.image = image.convertToFormat(QImage::Format_RGBA8888);
+    v.image.setColorSpace(QColorSpace()); // the references are sRGB renderings
     v.seenBy = "Qt " + path.filename().string();
     return true;
 }

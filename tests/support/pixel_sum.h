@@ -6,6 +6,9 @@
 // writer and the test that reads it both use this.
 #pragma once
 
+#include <QColorSpace>
+#include <QImage>
+
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -45,5 +48,34 @@ class PixelSum {
     std::array<uint64_t, 12> total_{};
     std::array<uint64_t, 4> count_{};
 };
+
+// The sum of a picture as it is shown: laid over white, then taken to sRGB
+// by Qt's colour engine when it declares another colour space.
+inline PixelSum sumOf(QImage image) {
+    const int w = image.width(), h = image.height();
+    image = image.convertToFormat(QImage::Format_RGBA8888);
+    const QColorSpace space = image.colorSpace();
+    if (space.isValid() && space != QColorSpace(QColorSpace::SRgb)) {
+        QImage flat(w, h, QImage::Format_RGB32);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const uchar *p = image.constScanLine(y) + 4 * x;
+                auto lay = [&](int c) {
+                    return (2 * (p[c] * p[3] + 255 * (255 - p[3])) + 255) / 510;
+                };
+                flat.setPixel(x, y, qRgb(lay(0), lay(1), lay(2)));
+            }
+        flat.setColorSpace(space);
+        image =
+            flat.convertedToColorSpace(QColorSpace::SRgb).convertToFormat(QImage::Format_RGBA8888);
+    }
+    PixelSum sum(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const uchar *p = image.constScanLine(y) + 4 * x;
+            sum.add(x, y, p[0], p[1], p[2], p[3]);
+        }
+    return sum;
+}
 
 } // namespace testing_support

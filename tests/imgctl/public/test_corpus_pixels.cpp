@@ -73,16 +73,10 @@ TEST_P(CorpusPixels, LoadAsAnotherDecoderSeesThem) {
     // The picture drawn one to one, or a file written from it as Qt reads
     // it, compared with the manifest's row.
     QImage drawn(r.width, r.height, QImage::Format_RGB32);
-    auto matches = [&](const char *after, QImage q) {
+    auto matches = [&](const char *after, const QImage &q) {
         SCOPED_TRACE(after);
         ASSERT_EQ(q.size(), QSize(r.width, r.height));
-        q = q.convertToFormat(QImage::Format_RGBA8888);
-        PixelSum sum(r.width, r.height);
-        for (int y = 0; y < r.height; ++y)
-            for (int x = 0; x < r.width; ++x) {
-                const uchar *p = q.constScanLine(y) + 4 * x;
-                sum.add(x, y, p[0], p[1], p[2], p[3]);
-            }
+        const PixelSum sum = testing_support::sumOf(q);
         if (r.tolerance == "exact") {
             EXPECT_EQ(sum.hash(), r.hash);
             return;
