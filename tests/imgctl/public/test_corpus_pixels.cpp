@@ -129,7 +129,8 @@ INSTANTIATE_TEST_SUITE_P(Corpus, CorpusPixels, ::testing::ValuesIn(manifest()),
                          });
 
 // Rows of each PNG filter type, the first row (whose row above counts as
-// zeros) included, read as Qt reads the same bytes.
+// zeros) included, read as Qt reads the same bytes; the same file cut inside
+// its image data's check value is refused as cut short.
 TEST(PngFilters, EveryTypeReadsAsQtReadsIt) {
     const int w = 5, h = 3;
     testing_support::TempDir dir;
@@ -155,6 +156,13 @@ TEST(PngFilters, EveryTypeReadsAsQtReadsIt) {
         EXPECT_EQ(DIBtoDCex2(&surface, 0, 0, w, h, image, 0, 0, w, h, IMGCTL_SRCCOPY, 1), 1);
         DeleteDIB(image);
         EXPECT_TRUE(ours == qt) << "filter " << int(filter);
+        // Cut two bytes into the image data's check value, the file ends early.
+        const std::string cut = (dir / "cut.png").string();
+        std::ofstream(cut, std::ios::binary)
+            .write(reinterpret_cast<const char *>(png.data()), std::streamsize(png.size() - 14));
+        EXPECT_EQ(ToDIB(cut.c_str()), 0);
+        EXPECT_NE(std::string(ImgctlLastError()).find("ends early"), std::string::npos)
+            << ImgctlLastError();
     }
 }
 
