@@ -171,7 +171,7 @@ Status OutputFile::open(const char *path) {
     }
     size_t slash = target_.find_last_of('/');
     if (slash == std::string::npos) {
-        folder_ = ".";
+        folder_ = std::string(1, '.'); // not = ".": GCC 12 at -O3 warns falsely (-Wrestrict)
         base_ = target_;
     } else {
         folder_ = slash == 0 ? "/" : target_.substr(0, slash);
