@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Differential: a PNG file through the fast reader (png/png_fast_read.h) and
-// through libpng's row reader, the tuning switching the fast reader on and
-// off. Both give the same image, or both refuse the file.
+// Differential: a PNG file through each of the two direct readers (the
+// whole-stream reader, png/png_whole_inflate.h, and the two-thread reader,
+// png/png_fast_read.h) and through libpng's row reader, the tuning switching
+// each on alone. Each gives libpng's image, or both refuse the file.
 //
 // An input that is a PNG file is read as it is and again with every chunk's
 // CRC made right (a mutated file otherwise stops at its first CRC). Any
@@ -28,18 +29,26 @@ void compare(const std::vector<uint8_t> &file) {
     if (pixels > 256 * 256 || data[24] != 8 || (data[25] != 2 && data[25] != 6) || data[28] != 0)
         return;
     Tuning plain = fuzzing::tuning();
+    plain.pngWholeInflateMinPixels = kNever;
     plain.pngFastReadMinPixels = kNever;
-    const Result<Image> fast = decodePng(data, size, fuzzing::tuning());
+    Tuning whole = plain, twoThreads = plain;
+    whole.pngWholeInflateMinPixels = 0;
+    twoThreads.pngFastReadMinPixels = 0;
     const Result<Image> libpng = decodePng(data, size, plain);
-    fuzzing::expectNotInternal(fast.status(), "the fast reader");
     fuzzing::expectNotInternal(libpng.status(), "libpng's reader");
-    if (fast.isOk() != libpng.isOk())
-        fuzzing::fail(
-            fast ? "the fast reader took a file libpng refuses (" + libpng.status().message() + ")"
-                 : "the fast reader refused a file libpng reads (" + fast.status().message() + ")");
-    if (!fast) return;
-    if (std::string d = fuzzing::difference(fast.value(), libpng.value()); !d.empty())
-        fuzzing::fail("the fast reader and libpng differ in " + d);
+    for (const auto &[tuning, name] : {std::pair{whole, "the whole-stream reader"},
+                                       std::pair{twoThreads, "the two-thread reader"}}) {
+        const Result<Image> fast = decodePng(data, size, tuning);
+        fuzzing::expectNotInternal(fast.status(), name);
+        if (fast.isOk() != libpng.isOk())
+            fuzzing::fail(std::string(name) +
+                          (fast
+                               ? " took a file libpng refuses (" + libpng.status().message() + ")"
+                               : " refused a file libpng reads (" + fast.status().message() + ")"));
+        if (!fast) continue;
+        if (std::string d = fuzzing::difference(fast.value(), libpng.value()); !d.empty())
+            fuzzing::fail(std::string(name) + " and libpng differ in " + d);
+    }
 }
 
 void putChunk(std::vector<uint8_t> &file, const char *type, const uint8_t *data, size_t n) {
