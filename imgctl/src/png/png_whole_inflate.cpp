@@ -80,7 +80,10 @@ Status readPngWhole(const uint8_t *data, size_t size, size_t idatPos, bool fileM
 
     std::unique_ptr<uint8_t[]> joined;
     size_t joinedSize = 0;
-    if (Status s = joinIdat(data, size, idatPos, fileMapped, joined, joinedSize); !s) return s;
+    // A cut-off or damaged IDAT chunk may lie past the last row, where libpng
+    // never looks: the readers behind this one decide such a file.
+    if (Status s = joinIdat(data, size, idatPos, fileMapped, joined, joinedSize); !s)
+        return s.code() == Error::Corrupt ? Status(Error::Unsupported, s.message()) : s;
 
     PixelBuffer buffer;
     if (!buffer.allocate(room)) return {Error::OutOfMemory, "PNG: no memory for the image"};

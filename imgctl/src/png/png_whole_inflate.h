@@ -12,12 +12,13 @@
 // Accepts: the whole file in memory (mapped read-only and private, or any
 //   buffer), the offset of the first IDAT chunk's header, and an allocated
 //   image of the file's size, 24-bit for RGB and 32-bit for RGBA.
-// Returns: ok with every row filled; Corrupt naming the cause when an IDAT
-//   chunk is cut off or fails its CRC or a row names an unknown filter;
-//   OutOfMemory when the joined stream or the enlarged buffer cannot be had;
-//   Unsupported, with the image untouched, when the stream does not inflate
-//   to exactly the rows the header promises (too short, damaged, longer,
-//   or a wrong Adler-32), which libpng tells apart and may still accept.
+// Returns: ok with every row filled; Corrupt naming the cause when a row
+//   names an unknown filter; OutOfMemory when the joined stream or the
+//   enlarged buffer cannot be had; Unsupported, with the image untouched,
+//   when an IDAT chunk is cut off or fails its CRC (it may lie past the last
+//   row, where libpng never looks) or the stream does not inflate to exactly
+//   the rows the header promises (too short, damaged, longer, or a wrong
+//   Adler-32): libpng tells these apart and may still accept the file.
 // Taken: by decodePng for such a file of at least
 //   Tuning::pngWholeInflateMinPixels pixels, before the two-thread reader.
 // Falls back to: the two-thread reader (png_fast_read.h) or libpng's row
