@@ -24,8 +24,12 @@ bool TaskGroup::start(std::function<void()> task) {
         } catch (...) {
             error = std::current_exception();
         }
+        // The exception is handed over (or dropped) under the lock, so this
+        // thread holds no reference to it once the waiting thread wakes: the
+        // caller may rethrow and free it while this thread is still returning.
         std::lock_guard lock(mutex_);
-        if (error && !error_) error_ = error;
+        if (error && !error_) error_ = std::move(error);
+        error = nullptr;
         if (--running_ == 0) finished_.notify_all();
     };
     if (!ThreadPool::instance().tryStart(std::move(body))) {
