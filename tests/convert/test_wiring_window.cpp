@@ -18,13 +18,11 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <functional>
 #include <memory>
 
 using namespace convert_test;
 using nubaro::MainWindow;
-using testing_support::TempDir;
+using testing_support::corpus;
 
 namespace {
 
@@ -76,13 +74,37 @@ class WiredWindow : public ::testing::Test {
     std::unique_ptr<convert::WindowWiring> wiring;
 };
 
+// Files dragged onto `target` as a file manager drags them (their paths as
+// text as well), and dropped if the drag is taken.
+void drop(QWidget *target, const QStringList &paths) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls << QUrl::fromLocalFile(path);
+    data.setUrls(urls);
+    data.setText(paths.join('\n'));
+    const QPoint at = target->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    enter.ignore();
+    QApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted()) return; // Qt delivers no drop after a refused drag
+    QDropEvent dropped(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &dropped);
+}
+
 // Works the window as an action says: steps separated by spaces, each the
 // name of a control to click or a menu item to choose, or keys (separated by
-// commas) pressed with the focus on a control: "Alt+F,O@Text1". Each key
+// commas) pressed with the focus on a control: "Alt+F,O@Text1", or files
+// (separated by commas) dropped on the window or a control: "Drop:/a.png@Text1". Each key
 // goes to the open menu, if any; an access key's delayed click is waited for.
 void act(MainWindow &w, const QString &action) {
     for (const QString &step : action.split(' ', Qt::SkipEmptyParts)) {
         const QStringList parts = step.split('@');
+        if (step.startsWith("Drop:")) {
+            drop(parts.size() > 1 ? qobject_cast<QWidget *>(w.control(parts[1].toStdString())) : &w,
+                 parts[0].mid(5).split(','));
+            continue;
+        }
         QObject *target = w.control(parts.last().toStdString());
         if (auto *item = qobject_cast<QAction *>(target)) {
             item->trigger();
@@ -123,12 +145,14 @@ struct Action {
     const char *text1; // Text1 before
     std::vector<DialogAnswer> answers;
     Library library;
-    const char *action;
+    std::string action;
     std::string trace;
     const char *text1After = nullptr; // null: as before
 };
 
 const DialogAnswer kOpen{true, "/p/a.jpg", 2}, kSave{true, "/o/out", 1};
+const std::string kPng = corpus("pngsuite/basn2c08.png").string();
+const std::string kBmp = corpus("bmpsuite/g/pal8.bmp").string();
 const std::string kOpened = "ShowOpen " + preview("/p/a.jpg");
 
 // Convert and exit (An, Ctrl+A): Browse first when Text1 is empty; the end
@@ -176,6 +200,12 @@ const Action kActions[] = {
     {"CtrlAInText3", "/p/a.bmp", {}, Works, "Ctrl+A@Text3", "ShowSave End"},
     {"AltFThenA", "/p/a.bmp", {}, Works, "Alt+F,A@Text1", "ShowSave End"},
     {"AltFThenE", "/p/a.bmp", {}, Works, "Alt+F,E@Text1", "End"},
+    // One image file dropped is taken as the open dialog's name is, without
+    // the dialog; anything else dropped is refused.
+    {"DropOnTheWindow", "/p/a.bmp", {}, Works, "Drop:" + kPng, preview(kPng), kPng.c_str()},
+    {"DropOnText1", "/p/a.bmp", {}, Works, "Drop:" + kBmp + "@Text1", preview(kBmp), kBmp.c_str()},
+    {"DropWithTheLibraryMissing", "/p/a.bmp", {}, Missing, "Drop:" + kPng, "Box"},
+    {"DropOfTwoFilesIsRefused", "/p/a.bmp", {}, Works, "Drop:" + kPng + "," + kBmp, ""},
 };
 
 void PrintTo(const Action &a, std::ostream *os) {
@@ -190,116 +220,18 @@ TEST_P(Wiring, TracesDialogsLibraryCallsAndBoxes) {
     dialog.answers.assign(a.answers.begin(), a.answers.end());
     lib.libraryMissing = a.library == Missing;
     if (a.library == LoadFails) lib.results["ToDIB"] = {0};
-    act(*window, QString::fromUtf8(a.action));
+    act(*window, QString::fromStdString(a.action));
     EXPECT_EQ(joined(lib), a.trace);
     EXPECT_EQ(window->sourceText().toStdString(), a.text1After ? a.text1After : a.text1);
     EXPECT_EQ(window->settings().sourcePath, a.text1After ? a.text1After : "");
+    // Only a Browse that took a name takes the entry picked; a drop does not.
+    const bool browsed = a.text1After && !a.answers.empty();
+    EXPECT_EQ(window->settings().filterIndex, browsed ? a.answers[0].filterIndex : 0);
     EXPECT_TRUE(lib.liveImages.empty());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "wait cursor left on";
 }
 
 INSTANTIATE_TEST_SUITE_P(Actions, Wiring, ::testing::ValuesIn(kActions),
                          [](const auto &info) { return std::string(info.param.name); });
-
-// ---- Drops ------------------------------------------------------------------
-
-QUrl fileUrl(const std::filesystem::path &path) {
-    return QUrl::fromLocalFile(QString::fromStdString(path.string()));
-}
-
-class DropOnWindow : public WiredWindow {
-  protected:
-    // A drag entering `target` (or a drop on it); whether it was taken.
-    static bool send(QWidget *target, const QMimeData &data, bool drop) {
-        const QPoint at = target->rect().center();
-        const auto actions = Qt::CopyAction | Qt::LinkAction;
-        QDragEnterEvent enter(at, actions, &data, Qt::LeftButton, Qt::NoModifier);
-        QDropEvent dropped(QPointF(at), actions, &data, Qt::LeftButton, Qt::NoModifier);
-        QEvent &event = drop ? static_cast<QEvent &>(dropped) : enter;
-        event.ignore();
-        QApplication::sendEvent(target, &event);
-        return event.isAccepted();
-    }
-    std::filesystem::path touch(const char *name) {
-        std::ofstream(dir / name) << "x";
-        return dir / name;
-    }
-    TempDir dir;
-};
-
-// One local image file, dropped on the window or on Text1 (a file manager's
-// drag carries the path as text as well), is taken as the open dialog's
-// name is, leaving the dialog and filterIndex alone.
-TEST_F(DropOnWindow, OneImageFileIsTakenAsBrowseTakesItsName) {
-    dialog.answers.push_back({true, "/p/a.jpg", 2});
-    window->Command1_Click();
-    lib.clear();
-    int handle = 12;
-    for (QWidget *target : {static_cast<QWidget *>(window.get()), (QWidget *)window->Text1}) {
-        const auto path = touch(target == window.get() ? "写真 1.PNG" : "d.bmp");
-        QMimeData data;
-        data.setUrls({fileUrl(path)});
-        data.setText(QString::fromStdString(path.string()));
-        EXPECT_TRUE(send(target, data, false));
-        EXPECT_TRUE(send(target, data, true));
-        EXPECT_EQ(joined(lib), preview(path.string(), handle++));
-        EXPECT_EQ(window->sourceText().toStdString(), path.string());
-        EXPECT_EQ(window->settings().sourcePath, path.string());
-        lib.clear();
-    }
-    EXPECT_EQ(window->settings().filterIndex, 2);
-    EXPECT_EQ(dialog.shown.size(), 1u) << "no dialog for a drop";
-    EXPECT_EQ(dialog.FileName, "/p/a.jpg");
-}
-
-// A library that cannot be reached: named in the box, the source as it was.
-TEST_F(DropOnWindow, LibraryMissingKeepsTheOldSource) {
-    window->setSourceText("/p/before.bmp");
-    lib.libraryMissing = true;
-    QMimeData data;
-    data.setUrls({fileUrl(touch("c.jpeg"))});
-    EXPECT_TRUE(send(window.get(), data, false));
-    EXPECT_TRUE(send(window.get(), data, true));
-    EXPECT_EQ(joined(lib), "Box");
-    EXPECT_EQ(window->sourceText(), QStringLiteral("/p/before.bmp"));
-}
-
-// What is refused, each on its own: a drag of this data is not taken and a
-// drop of it changes nothing.
-const std::pair<const char *, std::function<void(QMimeData &, const std::filesystem::path &)>>
-    kRefused[] = {
-        {"TwoFiles",
-         [](auto &m, auto &d) {
-             m.setUrls({fileUrl(d / "a.bmp"), fileUrl(d / "b.png")});
-         }},
-        {"Remote", [](auto &m, auto &) { m.setUrls({QUrl("https://example.org/a.png")}); }},
-        {"Folder", [](auto &m, auto &d) { m.setUrls({fileUrl(d / "pictures.png")}); }},
-        {"OtherType", [](auto &m, auto &d) { m.setUrls({fileUrl(d / "notes.txt")}); }},
-        {"Missing", [](auto &m, auto &d) { m.setUrls({fileUrl(d / "gone.jpg")}); }},
-        {"TextOnly", [](auto &m, auto &d) { m.setText(QString::fromStdString(d / "a.bmp")); }},
-        {"NoSuffix", [](auto &m, auto &d) { m.setUrls({fileUrl(d / "png")}); }},
-};
-
-TEST_F(DropOnWindow, RefusedDropsChangeNothing) {
-    window->setSourceText("/p/before.bmp");
-    for (const char *name : {"a.bmp", "b.png", "notes.txt", "png"})
-        touch(name);
-    std::filesystem::create_directory(dir / "pictures.png");
-    QMimeData good;
-    good.setUrls({fileUrl(dir / "a.bmp")});
-    for (const auto &[name, fill] : kRefused) {
-        SCOPED_TRACE(name);
-        QMimeData data;
-        fill(data, dir.path());
-        EXPECT_TRUE(MainWindow::droppedSourcePath(&data).isEmpty());
-        EXPECT_FALSE(send(window.get(), data, false));
-        // Qt delivers a drop only after an accepted drag; let one of a good
-        // file in first, so the drop of this data reaches the window's check.
-        ASSERT_TRUE(send(window.get(), good, false));
-        EXPECT_FALSE(send(window.get(), data, true));
-    }
-    EXPECT_EQ(window->sourceText(), QStringLiteral("/p/before.bmp"));
-    EXPECT_EQ(joined(lib), "");
-}
 
 } // namespace
