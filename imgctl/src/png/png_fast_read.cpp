@@ -101,27 +101,33 @@ std::string inflateBands(IdatStream idat, Ring &ring, uint8_t *slots, size_t row
             if (ring.stop) break;
         }
         const uint32_t rows = std::min(kBandRows, height - band * kBandRows);
-        z.next_out = slots + size_t{band % kRingBands} * kBandRows * rowBytes;
-        z.avail_out = static_cast<uInt>(rows * rowBytes);
-        while (z.avail_out > 0) {
-            if (z.avail_in == 0) {
-                if (!idat.next(chunk, chunkLength, error)) break;
-                if (!chunk) {
-                    error = "PNG: the image data ends early";
-                    break;
+        uint8_t *out = slots + size_t{band % kRingBands} * kBandRows * rowBytes;
+        // Row by row, as libpng inflates: how much of the stream is read when
+        // the last row is in, and so whether its end is looked for in the
+        // next chunk, depends on it.
+        for (uint32_t i = 0; i < rows && error.empty(); ++i) {
+            z.next_out = out + size_t{i} * rowBytes;
+            z.avail_out = static_cast<uInt>(rowBytes);
+            while (z.avail_out > 0) {
+                if (z.avail_in == 0) {
+                    if (!idat.next(chunk, chunkLength, error)) break;
+                    if (!chunk) {
+                        error = "PNG: the image data ends early";
+                        break;
+                    }
+                    z.next_in = const_cast<Bytef *>(chunk);
+                    z.avail_in = chunkLength;
+                    continue;
                 }
-                z.next_in = const_cast<Bytef *>(chunk);
-                z.avail_in = chunkLength;
-                continue;
+                const int rc = inflate(&z, Z_NO_FLUSH);
+                if (rc == Z_STREAM_END && z.avail_out > 0) {
+                    error = "PNG: the image data ends early";
+                } else if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
+                    error = std::string("PNG: ") + (z.msg ? z.msg : "the image data is damaged");
+                }
+                ended = rc == Z_STREAM_END;
+                if (!error.empty() || ended) break;
             }
-            const int rc = inflate(&z, Z_NO_FLUSH);
-            if (rc == Z_STREAM_END && z.avail_out > 0) {
-                error = "PNG: the image data ends early";
-            } else if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
-                error = std::string("PNG: ") + (z.msg ? z.msg : "the image data is damaged");
-            }
-            ended = rc == Z_STREAM_END;
-            if (!error.empty() || ended) break;
         }
         if (!error.empty()) break;
         std::lock_guard lock(ring.mutex);
