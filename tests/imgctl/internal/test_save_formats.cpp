@@ -8,7 +8,6 @@
 #include "colour/profile.h"
 #include "core/ops.h"
 #include "corpus.h"
-#include "meta/exif.h"
 #include "test_images.h"
 
 #include <gtest/gtest.h>
@@ -71,8 +70,8 @@ double psnr(const Rgba &a, const Rgba &b, bool lumaOnly = false) {
 }
 
 // A picture of a kind at 203x141 (several bands and split parts with the
-// tuning lowered); 24- and 32-bit ones with grain (`mask` of noise in each channel),
-// so that compressors emit many blocks.
+// tuning lowered); 24- and 32-bit ones with grain (`mask` of noise in each
+// channel), so that compressors emit many blocks.
 Image grainy(const Kind &k, unsigned seed, int mask = 7) {
     Image img = build(k, 203, 141);
     std::mt19937 rng(seed);
@@ -92,7 +91,7 @@ struct JpegExtras {
     bool progressive = false;
     int components = 0;
     std::vector<std::pair<int, int>> sampling;
-    int densityUnit = -1, xDensity = 0, yDensity = 0;
+    int densityUnit = 0, xDensity = 0, yDensity = 0;
     std::vector<uint8_t> profile;
     std::vector<std::vector<uint8_t>> app1;
 };
@@ -111,9 +110,9 @@ JpegExtras jpegExtras(const std::vector<uint8_t> &f) {
     x.components = cinfo.num_components;
     for (int c = 0; c < cinfo.num_components; ++c)
         x.sampling.push_back({cinfo.comp_info[c].h_samp_factor, cinfo.comp_info[c].v_samp_factor});
-    if (cinfo.saw_JFIF_marker)
-        x.densityUnit = cinfo.density_unit, x.xDensity = cinfo.X_density,
-        x.yDensity = cinfo.Y_density;
+    x.densityUnit = cinfo.density_unit; // 0, 1, 1 without a JFIF marker
+    x.xDensity = cinfo.X_density;
+    x.yDensity = cinfo.Y_density;
     JOCTET *icc = nullptr;
     unsigned int n = 0;
     if (jpeg_read_icc_profile(&cinfo, &icc, &n)) x.profile.assign(icc, icc + n);
