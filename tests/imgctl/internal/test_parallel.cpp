@@ -22,10 +22,6 @@ struct Case {
     int throwAt; // the item that throws, or -1
 };
 
-void PrintTo(const Case &c, std::ostream *os) {
-    *os << c.name;
-}
-
 class RunParallel : public ::testing::TestWithParam<Case> {};
 
 TEST_P(RunParallel, RunsEveryItemOnceAndCarriesExceptionsBack) {
