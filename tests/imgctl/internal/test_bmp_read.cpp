@@ -118,9 +118,14 @@ TEST(BmpRead, LoadedImagesKeepWhatABmpCanHold) {
         {"q/rgb24rle24.bmp", 24, Compression::None, 0},
     };
     for (const Shape &s : shapes) {
-        Result<Image> img = decodeFile(corpus(std::string("bmpsuite/") + s.file));
+        const std::vector<uint8_t> bytes = readFile(corpus(std::string("bmpsuite/") + s.file));
+        Result<Image> img = decodeBytes(bytes);
         ASSERT_TRUE(img.isOk()) << s.file << ": " << img.status().message();
         EXPECT_EQ(img->bitCount, s.bits) << s.file;
+        // The resolution is the header's, unknown (0) in a header too short for it.
+        const bool pels = le32(bytes, 14) >= 40;
+        EXPECT_EQ(img->xPelsPerMeter, pels ? int32_t(le32(bytes, 38)) : 0) << s.file;
+        EXPECT_EQ(img->yPelsPerMeter, pels ? int32_t(le32(bytes, 42)) : 0) << s.file;
         EXPECT_EQ(img->compression, s.compression) << s.file;
         EXPECT_EQ(img->rle.empty(), s.compression == Compression::None) << s.file;
         EXPECT_EQ(img->palette.size(), s.paletteSize) << s.file;

@@ -186,6 +186,20 @@ TEST(Quantize, HalvesMapAlikeOnOneThreadOrTwo) {
     }
 }
 
+// Dithered in four bands (two halves of 202 rows, each two bands run in
+// lockstep), every band starts its error diffusion afresh: in a picture of
+// identical rows, the first rows of the bands (0, 50, 101 and 151) come out
+// alike, whichever band of a half is the taller.
+TEST(Quantize, EveryDitheredBandStartsAfresh) {
+    Image img = makeFilled(300, 202, 24, [](uint32_t x, uint32_t) {
+        return bgra(static_cast<uint8_t>(x * 255 / 299), static_cast<uint8_t>(x % 3 * 60), 90);
+    });
+    ASSERT_TRUE(convertTo8(img, 0, 0, Tuning::everyPath()).isOk());
+    for (uint32_t y : {50u, 101u, 151u})
+        EXPECT_EQ(0, std::memcmp(img.row(0), img.row(y), 300)) << "row " << y;
+    EXPECT_NE(0, std::memcmp(img.row(0), img.row(1), 300)) << "the rows are dithered";
+}
+
 // A palette colour that no sample is nearest to moves onto the sample served
 // worst; the others move to the mean of their samples.
 TEST(Quantize, RefinementMovesAnUnusedColourOntoTheWorstSample) {
