@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Drawing onto a 32-bit surface: area averaging against a reference box
-// filter computed here, nearest-pixel modes, clipping and argument checks.
+// filter computed here, nearest-pixel modes, parts of the source, clipping
+// and the raster operation.
 #include "core/ops.h"
 #include "test_images.h"
 
@@ -26,16 +27,6 @@ struct Surface {
     ImgctlSurface s;
 };
 
-uint32_t argb(const Bgr &c) {
-    return 0xFF000000u | (uint32_t{c[2]} << 16) | (uint32_t{c[1]} << 8) | c[0];
-}
-
-Status draw(const Image &img, Surface &surface, int32_t dx, int32_t dy, int32_t dw, int32_t dh,
-            int32_t mode) {
-    return drawImage(img, surface.s, dx, dy, dw, dh, 0, 0, static_cast<int32_t>(img.width),
-                     static_cast<int32_t>(img.height), IMGCTL_SRCCOPY, mode);
-}
-
 // 640x480 of 16x16 blocks of random colours.
 Image blocks() {
     std::mt19937 rng(5);
@@ -46,11 +37,18 @@ Image blocks() {
                       [&](uint32_t x, uint32_t y) { return colour[(y / 16) * 40 + x / 16]; });
 }
 
+// A source part and where it is drawn.
+struct Rect {
+    int32_t x, y, w, h;
+};
+
 // The exact box-filter average over the source area under destination pixel
 // (X, Y), in doubles: each source pixel weighted by its covered fraction.
-Bgr boxAverage(const Image &img, int X, int Y, int dw, int dh) {
-    const double x0 = X * double(img.width) / dw, x1 = (X + 1) * double(img.width) / dw;
-    const double y0 = Y * double(img.height) / dh, y1 = (Y + 1) * double(img.height) / dh;
+Bgr boxAverage(const Image &img, const Rect &src, int X, int Y, const Rect &dst) {
+    const double x0 = src.x + X * double(src.w) / dst.w,
+                 x1 = src.x + (X + 1) * double(src.w) / dst.w;
+    const double y0 = src.y + Y * double(src.h) / dst.h,
+                 y1 = src.y + (Y + 1) * double(src.h) / dst.h;
     double sum[3] = {0, 0, 0}, total = 0;
     for (int y = int(y0); y < int(std::ceil(y1)); ++y)
         for (int x = int(x0); x < int(std::ceil(x1)); ++x) {
@@ -66,6 +64,12 @@ Bgr boxAverage(const Image &img, int X, int Y, int dw, int dh) {
             static_cast<uint8_t>(std::lround(sum[2] / total))};
 }
 
+// The source pixel whose centre lies under destination pixel (X, Y).
+Bgr nearest(const Image &img, const Rect &src, int X, int Y, const Rect &dst) {
+    return shownAt(img, uint32_t(src.x + (2 * X + 1) * src.w / (2 * dst.w)),
+                   uint32_t(src.y + (2 * Y + 1) * src.h / (2 * dst.h)));
+}
+
 ::testing::AssertionResult near(uint32_t got, const Bgr &want, int tolerance) {
     if ((got >> 24) != 0xFF) return ::testing::AssertionFailure() << "alpha byte not 0xFF";
     for (int k = 0; k < 3; ++k)
@@ -74,72 +78,56 @@ Bgr boxAverage(const Image &img, int X, int Y, int dw, int dh) {
     return ::testing::AssertionSuccess();
 }
 
-TEST(Draw, ThumbnailIsTheAreaAverage) {
-    const Image img = blocks();
-    Surface surface(33, 33);
-    ASSERT_TRUE(draw(img, surface, 0, 0, 33, 33, 4).isOk());
-    for (int y = 0; y < 33; ++y)
-        for (int x = 0; x < 33; ++x)
-            ASSERT_TRUE(near(surface.at(x, y), boxAverage(img, x, y, 33, 33), 1)) << x << "," << y;
-    EXPECT_EQ(surface.at(33, 0), Surface::kCanary) << "padding written";
-}
-
-TEST(Draw, AreaAveragingUpscalesAndKeepsSameSize) {
-    const Image img = makeFilled(5, 3, 24, [](uint32_t x, uint32_t y) {
+// Mode 4 gives each destination pixel the box-filter average of the source
+// area under it (shrinking, enlarging or one to one), modes 1 to 3 the
+// source pixel under its centre; only the part of the destination on the
+// surface is written.
+TEST(Draw, EachPixelIsTheAreaAverageOrTheNearestPixel) {
+    const Image big = blocks();
+    const Image small = makeFilled(5, 3, 24, [](uint32_t x, uint32_t y) {
         return bgra(static_cast<uint8_t>(x * 60), static_cast<uint8_t>(y * 120), 7);
     });
-    Surface same(5, 3);
-    ASSERT_TRUE(draw(img, same, 0, 0, 5, 3, 4).isOk());
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 5; ++x)
-            EXPECT_EQ(same.at(x, y), argb(shownAt(img, x, y)));
-    Surface big(13, 8);
-    ASSERT_TRUE(draw(img, big, 0, 0, 13, 8, 4).isOk());
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 13; ++x)
-            ASSERT_TRUE(near(big.at(x, y), boxAverage(img, x, y, 13, 8), 1)) << x << "," << y;
-}
-
-TEST(Draw, NearestModesRepeatOrSkipPixels) {
-    const Image img = makeFilled(4, 4, 24, [](uint32_t x, uint32_t y) {
+    const Image grid = makeFilled(4, 4, 24, [](uint32_t x, uint32_t y) {
         return bgra(static_cast<uint8_t>(x * 50), static_cast<uint8_t>(y * 50), 99);
     });
-    for (int mode : {1, 2, 3}) {
-        Surface up(8, 8);
-        ASSERT_TRUE(draw(img, up, 0, 0, 8, 8, mode).isOk());
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 8; ++x)
-                ASSERT_EQ(up.at(x, y), argb(shownAt(img, x / 2, y / 2))) << mode;
-        Surface down(2, 2);
-        ASSERT_TRUE(draw(img, down, 0, 0, 2, 2, mode).isOk());
-        for (int y = 0; y < 2; ++y)
-            for (int x = 0; x < 2; ++x)
-                ASSERT_EQ(down.at(x, y), argb(shownAt(img, 2 * x + 1, 2 * y + 1))) << mode;
-    }
-}
-
-TEST(Draw, SourceRectangleSelectsPart) {
-    const Image img = blocks();
-    Surface surface(16, 16);
-    // The block at column 3, row 2, drawn 1:1.
-    ASSERT_TRUE(drawImage(img, surface.s, 0, 0, 16, 16, 48, 32, 16, 16, IMGCTL_SRCCOPY, 4).isOk());
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x)
-            ASSERT_EQ(surface.at(x, y), argb(shownAt(img, 48, 32)));
-}
-
-TEST(Draw, DestinationIsClippedToTheSurface) {
-    const Image img = makeFilled(20, 20, 24, [](uint32_t x, uint32_t y) {
-        return bgra(static_cast<uint8_t>(x * 10), static_cast<uint8_t>(y * 10), 1);
+    const Image ramp = makeFilled(30, 30, 24, [](uint32_t x, uint32_t y) {
+        return bgra(static_cast<uint8_t>(x * 8), static_cast<uint8_t>(y * 8), 1);
     });
-    for (int mode : {1, 4}) {
-        Surface surface(10, 10);
-        ASSERT_TRUE(draw(img, surface, -5, 3, 20, 20, mode).isOk());
-        for (int y = 0; y < 10; ++y)
-            for (int x = 0; x < 13; ++x) {
-                uint32_t want =
-                    (y < 3 || x >= 10) ? Surface::kCanary : argb(shownAt(img, x + 5, y - 3));
-                ASSERT_EQ(surface.at(x, y), want) << "mode " << mode << " at " << x << "," << y;
+    struct Case {
+        const Image &img;
+        Rect src, dst;
+        int32_t surfaceW, surfaceH, mode, tolerance;
+    };
+    const Case cases[] = {
+        {big, {0, 0, 640, 480}, {0, 0, 33, 33}, 33, 33, 4, 1},
+        {small, {0, 0, 5, 3}, {0, 0, 5, 3}, 5, 3, 4, 0},
+        {small, {0, 0, 5, 3}, {0, 0, 13, 8}, 13, 8, 4, 1},
+        {grid, {0, 0, 4, 4}, {0, 0, 8, 8}, 8, 8, 1, 0},
+        {grid, {0, 0, 4, 4}, {0, 0, 8, 8}, 8, 8, 2, 0},
+        {grid, {0, 0, 4, 4}, {0, 0, 8, 8}, 8, 8, 3, 0},
+        {grid, {0, 0, 4, 4}, {0, 0, 2, 2}, 2, 2, 1, 0},
+        {grid, {0, 0, 4, 4}, {0, 0, 2, 2}, 2, 2, 2, 0},
+        {grid, {0, 0, 4, 4}, {0, 0, 2, 2}, 2, 2, 3, 0},
+        {big, {48, 32, 16, 16}, {0, 0, 16, 16}, 16, 16, 4, 0},
+        {ramp, {4, 6, 20, 20}, {-5, 3, 20, 20}, 10, 10, 1, 0},
+        {ramp, {4, 6, 20, 20}, {-5, 3, 20, 20}, 10, 10, 4, 0},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case &c = cases[i];
+        Surface surface(c.surfaceW, c.surfaceH);
+        ASSERT_TRUE(drawImage(c.img, surface.s, c.dst.x, c.dst.y, c.dst.w, c.dst.h, c.src.x,
+                              c.src.y, c.src.w, c.src.h, IMGCTL_SRCCOPY, c.mode));
+        for (int y = 0; y < c.surfaceH; ++y)
+            for (int x = 0; x < c.surfaceW + 3; ++x) {
+                const int X = x - c.dst.x, Y = y - c.dst.y;
+                if (x >= c.surfaceW || X < 0 || Y < 0 || X >= c.dst.w || Y >= c.dst.h) {
+                    ASSERT_EQ(surface.at(x, y), Surface::kCanary) << i << " at " << x << "," << y;
+                    continue;
+                }
+                const Bgr want = c.mode == 4 ? boxAverage(c.img, c.src, X, Y, c.dst)
+                                             : nearest(c.img, c.src, X, Y, c.dst);
+                ASSERT_TRUE(near(surface.at(x, y), want, c.tolerance))
+                    << i << " at " << x << "," << y;
             }
     }
 }

@@ -8,7 +8,6 @@
 #include "core/ops.h"
 #include "file_fields.h"
 
-#include <QColorSpace>
 #include <QImage>
 #include <QImageReader>
 #include <gtest/gtest.h>
@@ -270,23 +269,6 @@ inline void renderToSrgb(const std::vector<uint8_t> &profile, uint8_t *rgba, siz
 inline Rgba shownWith(Rgba px, const std::vector<uint8_t> &profile) {
     if (!profile.empty()) renderToSrgb(profile, px.px.data(), px.px.size() / 4);
     return px;
-}
-
-// Our image as it is shown: its own profile applied.
-inline Rgba shownRgba(const Image &img) {
-    return shownWith(toRgba(img), img.hasProfile() ? *img.colour.icc : std::vector<uint8_t>());
-}
-
-// A Qt image as it is shown: 8 bits a channel (as our decoders give), then
-// rendered to sRGB by Qt when it has another colour space. managed tells
-// whether that happened.
-inline Rgba qtShown(const QImage &image, bool *managed = nullptr) {
-    QImage eight = image.convertToFormat(QImage::Format_ARGB32);
-    const QColorSpace space = image.colorSpace();
-    const bool convert = space.isValid() && space != QColorSpace(QColorSpace::SRgb);
-    if (convert) eight = eight.convertedToColorSpace(QColorSpace::SRgb);
-    if (managed) *managed = convert;
-    return qtRgba(eight);
 }
 
 // ---- Corpus listings ----

@@ -22,10 +22,6 @@ struct Case {
     int throwAt; // the item that throws, or -1
 };
 
-void PrintTo(const Case &c, std::ostream *os) {
-    *os << c.name;
-}
-
 class RunParallel : public ::testing::TestWithParam<Case> {};
 
 TEST_P(RunParallel, RunsEveryItemOnceAndCarriesExceptionsBack) {
@@ -54,11 +50,10 @@ TEST_P(RunParallel, RunsEveryItemOnceAndCarriesExceptionsBack) {
         // Items after one that threw on the calling thread may be skipped.
         if (c.throwAt >= 0 && runs[i] == 0) continue;
         EXPECT_EQ(runs[i], 1) << "item " << i;
-        // One thread allowed: all on the caller's; more: item 1 on another.
+        // One thread allowed: all on the caller's; item 0 always there. (Item
+        // 1 may run there too, when the process's pool has no worker free.)
         if (c.maxThreads == 1 || i == 0) {
             EXPECT_EQ(ranOn[i], std::this_thread::get_id()) << "item " << i;
-        } else if (i == 1) {
-            EXPECT_NE(ranOn[i], std::this_thread::get_id()) << "item " << i;
         }
     }
 }

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 using namespace imgctl;
 
 namespace {
@@ -54,76 +52,53 @@ namespace {
     return ::testing::AssertionSuccess();
 }
 
-Image paletteImage(uint32_t w, uint32_t h, uint16_t bits, const std::vector<uint8_t> &idx) {
-    Image img =
-        test_images::makeFilled(w, h, bits, [&](uint32_t x, uint32_t y) { return idx[y * w + x]; });
-    img.palette.resize(size_t{1} << bits);
-    return img;
-}
-
 struct Pattern {
     const char *name;
     uint32_t w, h;
     uint16_t bits;
-    std::vector<uint8_t> (*make)(uint32_t w, uint32_t h, uint16_t bits);
+    char kind; // 'f' one index, 'a' two alternating, 'n' noise, 'm' noise but the middle third
 };
 
-std::vector<uint8_t> flat(uint32_t w, uint32_t h, uint16_t) {
-    return std::vector<uint8_t>(w * h, 3);
+uint32_t patternAt(const Pattern &p, uint32_t x, uint32_t y) {
+    if (p.kind == 'f' || (p.kind == 'm' && x >= p.w / 3 && x < 2 * p.w / 3)) return 3;
+    if (p.kind == 'a') return x & 1 ? 5 : 9;
+    return ((x * 2654435761u) ^ (y * 2246822519u)) >> 13 & ((1u << p.bits) - 1);
 }
-std::vector<uint8_t> noise(uint32_t w, uint32_t h, uint16_t bits) {
-    std::mt19937 rng(w * 31 + h);
-    std::vector<uint8_t> v(w * h);
-    for (auto &p : v)
-        p = static_cast<uint8_t>(rng() & ((1u << bits) - 1));
-    return v;
-}
-std::vector<uint8_t> mixed(uint32_t w, uint32_t h, uint16_t bits) {
-    std::vector<uint8_t> v = noise(w, h, bits);
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = w / 3; x < 2 * w / 3; ++x)
-            v[y * w + x] = 1;
-    return v;
-}
-std::vector<uint8_t> alternating(uint32_t w, uint32_t h, uint16_t) {
-    std::vector<uint8_t> v(w * h);
-    for (uint32_t i = 0; i < w * h; ++i)
-        v[i] = (i % w) & 1 ? 5 : 9;
-    return v;
+
+Image patternImage(const Pattern &p) {
+    Image img = test_images::makeFilled(p.w, p.h, p.bits,
+                                        [&](uint32_t x, uint32_t y) { return patternAt(p, x, y); });
+    img.palette.resize(size_t{1} << p.bits);
+    return img;
 }
 
 class RleEncode : public ::testing::TestWithParam<Pattern> {};
 
+// A flat row takes the fewest codes: runs of 255 and an end of line.
 TEST_P(RleEncode, StreamIsStrictAndExpandsToSamePixels) {
     const Pattern &p = GetParam();
-    std::vector<uint8_t> idx = p.make(p.w, p.h, p.bits);
-    Image img = paletteImage(p.w, p.h, p.bits, idx);
-    std::vector<uint8_t> stream = encodeRle(img);
+    const std::vector<uint8_t> stream = encodeRle(patternImage(p));
     std::vector<std::vector<uint8_t>> rows;
     ASSERT_TRUE(strictExpand(stream, p.w, p.h, p.bits == 4, rows));
     for (uint32_t y = 0; y < p.h; ++y)
         for (uint32_t x = 0; x < p.w; ++x)
-            ASSERT_EQ(rows[y][x], idx[y * p.w + x]) << "pixel " << x << "," << y;
+            ASSERT_EQ(rows[y][x], patternAt(p, x, y)) << "pixel " << x << "," << y;
+    if (p.kind == 'f') {
+        EXPECT_LE(stream.size(), p.h * (2 * ((p.w + 254) / 255) + 2) + 2);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Patterns, RleEncode,
-    ::testing::Values(Pattern{"flat8", 300, 7, 8, flat}, Pattern{"noise8", 257, 5, 8, noise},
-                      Pattern{"mixed8", 100, 9, 8, mixed}, Pattern{"one8", 1, 1, 8, flat},
-                      Pattern{"two8", 2, 3, 8, noise}, Pattern{"flat4", 513, 4, 4, flat},
-                      Pattern{"noise4", 77, 6, 4, noise}, Pattern{"mixed4", 99, 5, 4, mixed},
-                      Pattern{"alt4", 600, 2, 4, alternating}, Pattern{"one4", 1, 2, 4, noise},
-                      Pattern{"three4", 3, 3, 4, noise}),
+    ::testing::Values(Pattern{"flat8", 300, 7, 8, 'f'}, Pattern{"noise8", 257, 5, 8, 'n'},
+                      Pattern{"mixed8", 100, 9, 8, 'm'}, Pattern{"two8", 2, 3, 8, 'n'},
+                      Pattern{"flat4", 513, 4, 4, 'f'}, Pattern{"mixed4", 99, 5, 4, 'm'},
+                      Pattern{"alt4", 600, 2, 4, 'a'}, Pattern{"one4", 1, 2, 4, 'n'},
+                      Pattern{"three4", 3, 3, 4, 'n'}),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST(RleEncode, FlatImageCompressesWell) {
-    Image img = paletteImage(640, 480, 8, flat(640, 480, 8));
-    // Three runs and an end-of-line per row, plus end-of-bitmap.
-    EXPECT_LE(encodeRle(img).size(), 480u * 8 + 2);
-}
-
 TEST(RleEncode, CompressOnlyPaletteDepthsAndMarksTheImage) {
-    Image img = paletteImage(16, 2, 8, mixed(16, 2, 8));
+    Image img = patternImage({"", 16, 2, 8, 'm'});
     ASSERT_TRUE(compressRle(img).isOk());
     EXPECT_EQ(img.compression, Compression::Rle8);
     EXPECT_FALSE(img.rle.empty());

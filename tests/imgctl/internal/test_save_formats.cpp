@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: MIT
 // The BMP, PNG and JPEG writers at every depth: files read back by Qt with
-// the same pixels (JPEG within a tolerance), and header fields checked in the
-// files' own bytes.
+// the same pixels (JPEG within a tolerance), header fields checked in the
+// files' own bytes or by libjpeg. Colour and metadata: tagged pictures keep
+// their profile and look, once shown in sRGB (lcms2 called here), like the
+// source; CMYK goes through its profile; bad profiles are dropped; EXIF
+// survives with orientation 1 and no thumbnail, and turns what is read.
+#include "colour/profile.h"
+#include "core/ops.h"
 #include "corpus.h"
 #include "test_images.h"
 
@@ -12,65 +17,110 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <random>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 #include <jpeglib.h>
 #include <zlib.h>
 
 using namespace imgctl;
 using namespace test_images;
+using testing_support::corpus;
 using testing_support::readFile;
 using testing_support::TempDir;
 
 namespace {
 
-constexpr uint32_t kW = 37, kH = 23; // odd sizes: row padding and partial bytes
-
-// Qt's decode as ARGB32; a null image when Qt fails.
-QImage readWithQt(const std::filesystem::path &path) {
-    QImage q = qtRead(path);
-    return q.isNull() ? q : q.convertToFormat(QImage::Format_ARGB32);
+// Our image over white (what a JPEG or a 24-bit file keeps of alpha).
+Rgba overWhiteRgba(Rgba px) {
+    for (size_t p = 0; p < px.px.size(); p += 4) {
+        for (int k = 0; k < 3; ++k)
+            px.px[p + k] = overWhite(px.px[p + k], px.px[p + 3]);
+        px.px[p + 3] = 255;
+    }
+    return px;
 }
 
-// Largest channel difference between Qt's decode and the expected pixels.
-int maxDifference(const QImage &q, const Image &img, bool keepAlpha) {
-    int worst = 0;
-    for (uint32_t y = 0; y < img.height; ++y)
-        for (uint32_t x = 0; x < img.width; ++x) {
-            QRgb a = q.pixel(static_cast<int>(x), static_cast<int>(y));
-            QRgb b = expected(img, x, y, keepAlpha);
-            worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
-                              std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))});
-        }
-    return worst;
+// Our image as a writer gives it: with its alpha, or laid over white.
+Rgba written(const Image &img, bool keepAlpha) {
+    return keepAlpha ? toRgba(img) : overWhiteRgba(toRgba(img));
 }
 
-// Peak signal-to-noise ratio of Qt's decode against the expected pixels
-// (alpha over white), over R, G and B, or over luma only.
-double psnr(const QImage &q, const Image &img, bool lumaOnly = false) {
-    auto luma = [](QRgb c) { return 0.299 * qRed(c) + 0.587 * qGreen(c) + 0.114 * qBlue(c); };
+// Peak signal-to-noise ratio over R, G and B, or over luma only.
+double psnr(const Rgba &a, const Rgba &b, bool lumaOnly = false) {
+    auto luma = [](const Rgba &p, size_t i) {
+        return 0.299 * p.px[i] + 0.587 * p.px[i + 1] + 0.114 * p.px[i + 2];
+    };
     double sum = 0;
-    for (uint32_t y = 0; y < img.height; ++y)
-        for (uint32_t x = 0; x < img.width; ++x) {
-            QRgb a = q.pixel(static_cast<int>(x), static_cast<int>(y));
-            QRgb b = expected(img, x, y, false);
-            if (lumaOnly) {
-                double d = luma(a) - luma(b);
-                sum += 3 * d * d;
-                continue;
-            }
-            for (int d : {qRed(a) - qRed(b), qGreen(a) - qGreen(b), qBlue(a) - qBlue(b)})
-                sum += double(d) * d;
+    for (size_t i = 0; i < a.px.size(); i += 4)
+        for (int c = 0; c < 3; ++c) {
+            const double d = lumaOnly ? luma(a, i) - luma(b, i) : a.px[i + c] - b.px[i + c];
+            sum += d * d;
         }
-    double mse = sum / (3.0 * img.width * img.height);
-    return mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
+    const double mse = sum / (a.px.size() * 3.0 / 4);
+    return mse == 0 ? 1000 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// A picture of a kind at 203x141 (several bands and split parts with the
+// tuning lowered); 24- and 32-bit ones with grain (`mask` of noise in each
+// channel), so that compressors emit many blocks.
+Image grainy(const Kind &k, unsigned seed, int mask = 7) {
+    Image img = build(k, 203, 141);
+    std::mt19937 rng(seed);
+    for (uint32_t y = 0; y < img.height && k.bits >= 24; ++y)
+        for (uint32_t x = 0; x < img.width * (k.bits / 8); ++x)
+            if (k.bits != 32 || x % 4 != 3) img.row(y)[x] ^= static_cast<uint8_t>(rng() & mask);
+    return img;
 }
 
 std::string kindName(const ::testing::TestParamInfo<Kind> &info) {
     return info.param.name;
+}
+
+// What libjpeg reads of a JPEG's header: its frame, sampling and density,
+// its ICC profile (joined from its APP2 markers) and APP1 bodies.
+struct JpegExtras {
+    bool progressive = false;
+    int components = 0;
+    std::vector<std::pair<int, int>> sampling;
+    int densityUnit = 0, xDensity = 0, yDensity = 0;
+    std::vector<uint8_t> profile;
+    std::vector<std::vector<uint8_t>> app1;
+};
+
+JpegExtras jpegExtras(const std::vector<uint8_t> &f) {
+    JpegExtras x;
+    jpeg_decompress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, f.data(), static_cast<unsigned long>(f.size()));
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_read_header(&cinfo, TRUE);
+    x.progressive = cinfo.progressive_mode;
+    x.components = cinfo.num_components;
+    for (int c = 0; c < cinfo.num_components; ++c)
+        x.sampling.push_back({cinfo.comp_info[c].h_samp_factor, cinfo.comp_info[c].v_samp_factor});
+    x.densityUnit = cinfo.density_unit; // 0, 1, 1 without a JFIF marker
+    x.xDensity = cinfo.X_density;
+    x.yDensity = cinfo.Y_density;
+    JOCTET *icc = nullptr;
+    unsigned int n = 0;
+    if (jpeg_read_icc_profile(&cinfo, &icc, &n)) x.profile.assign(icc, icc + n);
+    std::free(icc);
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next)
+        if (m->marker == JPEG_APP0 + 1) x.app1.emplace_back(m->data, m->data + m->data_length);
+    jpeg_destroy_decompress(&cinfo);
+    return x;
 }
 
 // ---- BMP ----
@@ -79,28 +129,20 @@ class SaveBmp : public ::testing::TestWithParam<Kind> {};
 
 TEST_P(SaveBmp, HeaderFieldsAndPixelsAsQtReadsThem) {
     const Kind &k = GetParam();
-    Image img = build(k, kW, kH);
+    Image img = build(k, 37, 23); // odd sizes: row padding and partial bytes
     TempDir dir;
     auto path = dir / "out.bmp";
     Status s = saveBmp(img, path.c_str());
     ASSERT_TRUE(s) << s.message();
 
-    std::vector<uint8_t> f = readFile(path);
-    ASSERT_GE(f.size(), 54u);
-    EXPECT_EQ(f[0], 'B');
-    EXPECT_EQ(f[1], 'M');
+    std::vector<uint8_t> f = readFile(path); // fields read with bounds checks
     const uint32_t biSize = le32(f, 14);
     EXPECT_EQ(biSize, k.alpha ? 124u : 40u);
     const uint32_t clrUsed = le32(f, 46);
     EXPECT_EQ(clrUsed, img.palette.size());
     const uint32_t offBits = le32(f, 10);
     EXPECT_EQ(offBits, 14 + biSize + 4 * clrUsed);
-    EXPECT_EQ(le32(f, 2), f.size()) << "bfSize";
     EXPECT_EQ(le32(f, 34), f.size() - offBits) << "biSizeImage";
-    EXPECT_EQ(le32(f, 34), bmpDataSize(img)) << "biSizeImage agrees with HeadDIB";
-    EXPECT_EQ(le32(f, 18), kW);
-    EXPECT_EQ(le32(f, 22), kH);
-    EXPECT_EQ(le16(f, 26), 1u);
     EXPECT_EQ(le16(f, 28), k.bits);
     const uint32_t expectCompression = k.rle ? (k.bits == 8 ? 1u : 2u) : k.alpha ? 3u : 0u;
     EXPECT_EQ(le32(f, 30), expectCompression);
@@ -118,26 +160,9 @@ TEST_P(SaveBmp, HeaderFieldsAndPixelsAsQtReadsThem) {
 
     if (k.rle) {
         EXPECT_TRUE(std::equal(img.rle.begin(), img.rle.end(), f.begin() + offBits));
-    } else {
-        // Padding and the unused bits of a last partial byte are zero.
-        const size_t stride = strideFor(kW, k.bits);
-        const uint64_t bits = uint64_t{kW} * k.bits;
-        for (uint32_t line = 0; line < kH; ++line) {
-            const uint8_t *row = f.data() + offBits + line * stride;
-            if (bits % 8) {
-                EXPECT_EQ(row[bits / 8] & (0xFF >> (bits % 8)), 0) << "tail bits, line " << line;
-            }
-            for (size_t i = (bits + 7) / 8; i < stride; ++i)
-                ASSERT_EQ(row[i], 0) << "padding byte " << i << " of line " << line;
-        }
     }
-
-    QImage q = readWithQt(path);
-    ASSERT_FALSE(q.isNull());
-    ASSERT_EQ(q.width(), int(kW));
-    ASSERT_EQ(q.height(), int(kH));
     // Qt widens 5-bit channels by shifting instead of replicating the top bits.
-    EXPECT_LE(maxDifference(q, img, k.alpha), k.bits == 16 ? 7 : 0);
+    EXPECT_TRUE(sameRgba(qtRgba(path), written(img, k.alpha), k.bits == 16 ? 7 : 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, SaveBmp, ::testing::ValuesIn(allKinds()), kindName);
@@ -159,14 +184,18 @@ const std::map<std::string, PngExpect> &pngExpectations() {
     return m;
 }
 
-class SavePng : public ::testing::TestWithParam<std::tuple<Kind, bool>> {};
+// The pictures are cut into several bands (the tuning lowered so that small
+// ones are) that are compressed on their own and joined into one zlib
+// stream. (Whole pictures at the usual tuning go through the corpus round
+// trips in tests/imgctl/public/test_corpus_pixels.cpp.)
+class SavePng : public ::testing::TestWithParam<std::tuple<Kind, int, bool>> {};
 
 TEST_P(SavePng, ColourTypeWithoutLossAndPixelsAsQtReadsThem) {
-    const auto &[k, interlaced] = GetParam();
-    Image img = build(k, kW, kH);
+    const auto &[k, level, interlaced] = GetParam();
+    const Image img = grainy(k, unsigned(level));
     TempDir dir;
     auto path = dir / "out.png";
-    Status s = savePng(img, path.c_str(), 6, interlaced);
+    Status s = savePng(img, path.c_str(), level, interlaced, Tuning::everyPath());
     ASSERT_TRUE(s) << s.message();
 
     std::vector<uint8_t> f = readFile(path);
@@ -175,8 +204,8 @@ TEST_P(SavePng, ColourTypeWithoutLossAndPixelsAsQtReadsThem) {
     ASSERT_TRUE(chunks.count("IEND"));
     const size_t ihdr = chunks["IHDR"].first;
     const PngExpect want = pngExpectations().at(k.name);
-    EXPECT_EQ(be32(f, ihdr), kW);
-    EXPECT_EQ(be32(f, ihdr + 4), kH);
+    EXPECT_EQ(be32(f, ihdr), 203u);
+    EXPECT_EQ(be32(f, ihdr + 4), 141u);
     EXPECT_EQ(f[ihdr + 8], want.depth) << "bit depth";
     EXPECT_EQ(f[ihdr + 9], want.colorType) << "colour type";
     EXPECT_EQ(f[ihdr + 12], interlaced ? 1 : 0) << "interlace method";
@@ -193,78 +222,12 @@ TEST_P(SavePng, ColourTypeWithoutLossAndPixelsAsQtReadsThem) {
     EXPECT_EQ(be32(f, phys + 4), 2835u);
     EXPECT_EQ(f[phys + 8], 1) << "unit: metre";
 
-    QImage q = readWithQt(path);
-    ASSERT_FALSE(q.isNull());
-    ASSERT_EQ(q.width(), int(kW));
-    ASSERT_EQ(q.height(), int(kH));
-    EXPECT_EQ(maxDifference(q, img, true), 0);
+    EXPECT_TRUE(sameRgba(qtRgba(path), toRgba(img)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, SavePng,
-                         ::testing::Combine(::testing::ValuesIn(allKinds()), ::testing::Bool()),
-                         [](const auto &info) {
-                             return std::get<0>(info.param).name +
-                                    (std::get<1>(info.param) ? "_Adam7" : "");
-                         });
-
-TEST(SavePngLevels, EveryLevelDecodesToTheSamePixels) {
-    Image img = build({"Rgb24", 24}, 200, 150);
-    TempDir dir;
-    std::vector<size_t> sizes;
-    for (int level = 0; level <= 9; ++level) {
-        // Appended, not "l" + text: GCC 12 at -O3 warns falsely (-Wrestrict) there.
-        auto path = dir / (std::string("l").append(std::to_string(level)) + ".png");
-        ASSERT_TRUE(savePng(img, path.c_str(), level, false)) << level;
-        QImage q = readWithQt(path);
-        ASSERT_FALSE(q.isNull()) << level;
-        EXPECT_EQ(maxDifference(q, img, true), 0) << level;
-        sizes.push_back(readFile(path).size());
-    }
-    EXPECT_LT(sizes[9], sizes[0]) << "level 0 stores, level 9 compresses";
-    // Level 0 stores the rows unfiltered: filtering cannot shrink stored data.
-    std::vector<uint8_t> f = readFile(dir / "l0.png"), packed, rows(151 * (200 * 3 + 1));
-    for (size_t at = 8; at + 12 <= f.size(); at += 12 + size_t{be32(f, at)})
-        if (std::memcmp(&f[at + 4], "IDAT", 4) == 0)
-            packed.insert(packed.end(), f.begin() + long(at) + 8,
-                          f.begin() + long(at + 8 + be32(f, at)));
-    uLongf size = rows.size();
-    ASSERT_EQ(uncompress(rows.data(), &size, packed.data(), packed.size()), Z_OK);
-    ASSERT_EQ(size, 150u * (200 * 3 + 1));
-    for (size_t y = 0; y < 150; ++y)
-        EXPECT_EQ(rows[y * (200 * 3 + 1)], 0) << "filter type of row " << y;
-}
-
-// Pictures cut into several bands (the tuning lowered so that small ones
-// are) that are compressed on their own and joined into one zlib stream.
-class SavePngBands : public ::testing::TestWithParam<std::tuple<Kind, int, bool>> {};
-
-TEST_P(SavePngBands, JoinedStreamsDecodeToEveryPixel) {
-    const auto &[k, level, interlaced] = GetParam();
-    Image img = build(k, 203, 141);
-    if (!k.paletteSize) {
-        // Grain, so that the compressor emits many blocks per band.
-        std::mt19937 rng(level);
-        for (uint32_t y = 0; y < img.height; ++y)
-            for (uint32_t x = 0; x < img.width * (k.bits / 8); ++x)
-                if (k.bits != 32 || x % 4 != 3) img.row(y)[x] ^= static_cast<uint8_t>(rng() & 7);
-    }
-    TempDir dir;
-    auto path = dir / "big.png";
-    Status s = savePng(img, path.c_str(), level, interlaced, Tuning::everyPath());
-    ASSERT_TRUE(s) << s.message();
-    EXPECT_EQ(readFile(path).at(28), interlaced ? 1 : 0);
-    QImage q = readWithQt(path);
-    ASSERT_FALSE(q.isNull());
-    EXPECT_EQ(maxDifference(q, img, true), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Kinds, SavePngBands,
-                         ::testing::Combine(::testing::Values(Kind{"Rgb24", 24},
-                                                              Kind{"Gray8", 8, 256, true, true},
-                                                              Kind{"Pal4", 4, 16},
-                                                              Kind{"Rgb32Alpha", 32, 0, false,
-                                                                   false, false, false, true}),
-                                            ::testing::Values(0, 1, 5, 9), ::testing::Bool()),
+                         ::testing::Combine(::testing::ValuesIn(allKinds()),
+                                            ::testing::Values(1, 9), ::testing::Bool()),
                          [](const auto &info) {
                              return std::get<0>(info.param).name + "_Level" +
                                     std::to_string(std::get<1>(info.param)) +
@@ -280,59 +243,36 @@ TEST(SavePngAdam7, TinyPicturesSkipEmptyPasses) {
             Image img = build(k, w, h);
             auto path = dir / (k.name + std::to_string(w) + "x" + std::to_string(h) + ".png");
             ASSERT_TRUE(savePng(img, path.c_str(), 6, true)) << path;
-            QImage q = readWithQt(path);
-            ASSERT_FALSE(q.isNull()) << path;
-            ASSERT_EQ(q.size(), QSize(int(w), int(h))) << path;
-            EXPECT_EQ(maxDifference(q, img, true), 0) << path;
+            EXPECT_TRUE(sameRgba(qtRgba(path), toRgba(img))) << path;
         }
     }
 }
 
 // ---- JPEG ----
 
-struct JpegInfo {
-    int sof = -1; // 0xC0, 0xC2, ...
-    int components = 0;
-    std::vector<std::pair<int, int>> sampling;
-    int densityUnit = -1, xDensity = 0, yDensity = 0;
-};
-
-JpegInfo parseJpeg(const std::vector<uint8_t> &f) {
-    JpegInfo info;
-    info.sof = testing_support::jpegFrame(f);
-    if (size_t at = info.sof < 0 ? 0 : testing_support::jpegSegment(f, uint8_t(info.sof))) {
-        info.components = f.at(at + 9);
-        for (int c = 0; c < info.components; ++c) {
-            int hv = f.at(at + 11 + 3 * c);
-            info.sampling.push_back({hv >> 4, hv & 15});
-        }
-    }
-    size_t app0 = testing_support::jpegSegment(f, 0xE0);
-    if (app0 && be16(f, app0 + 2) >= 14 && std::memcmp(&f[app0 + 4], "JFIF", 5) == 0) {
-        info.densityUnit = f[app0 + 11];
-        info.xDensity = int(be16(f, app0 + 12));
-        info.yDensity = int(be16(f, app0 + 14));
-    }
-    return info;
-}
-
+// Baseline pictures are encoded, with the tuning lowered, by the split
+// encoder (two parts whose tables are optimised afterwards; that it gives
+// libjpeg's whole-image coefficients is checked by the fuzz_jpeg_split
+// replay), progressive ones in one go.
 class SaveJpeg : public ::testing::TestWithParam<std::tuple<Kind, bool, int>> {};
 
 TEST_P(SaveJpeg, MarkersAndPixelsAsQtReadsThem) {
     const auto &[k, progressive, quality] = GetParam();
-    Image img = build(k, kW, kH);
+    const Image img = grainy(k, unsigned(quality));
     TempDir dir;
     auto path = dir / "out.jpg";
-    Status s = saveJpeg(img, path.c_str(), quality, progressive);
+    Status s = saveJpeg(img, path.c_str(), quality, progressive, Tuning::everyPath());
     ASSERT_TRUE(s) << s.message();
+    ASSERT_TRUE(saveJpeg(img, (dir / "w.jpg").c_str(), quality, progressive, Tuning::plainPaths()));
+    const std::vector<uint8_t> f = readFile(path);
 
-    JpegInfo info = parseJpeg(readFile(path));
-    EXPECT_EQ(info.sof, progressive ? 0xC2 : 0xC0);
+    JpegExtras info = jpegExtras(f);
+    EXPECT_EQ(info.progressive, progressive);
     const bool gray = k.gray;
     ASSERT_EQ(info.components, gray ? 1 : 3);
     if (!gray) {
-        const int f = quality < 90 ? 2 : 1;
-        EXPECT_EQ(info.sampling[0], std::make_pair(f, f)) << "luma sampling";
+        const int n = quality < 90 ? 2 : 1;
+        EXPECT_EQ(info.sampling[0], std::make_pair(n, n)) << "luma sampling";
         EXPECT_EQ(info.sampling[1], std::make_pair(1, 1));
         EXPECT_EQ(info.sampling[2], std::make_pair(1, 1));
     }
@@ -340,219 +280,464 @@ TEST_P(SaveJpeg, MarkersAndPixelsAsQtReadsThem) {
     EXPECT_EQ(info.xDensity, 38);
     EXPECT_EQ(info.yDensity, 28);
 
-    QImage q = readWithQt(path);
-    ASSERT_FALSE(q.isNull());
-    ASSERT_EQ(q.width(), int(kW));
-    ASSERT_EQ(q.height(), int(kH));
+    const Rgba q = qtRgba(path), want = written(img, false);
+    ASSERT_EQ(q.width, 203);
     // Smooth pictures come back close. The colour palette pictures are
     // 3-pixel stripes of unrelated colours, whose chroma 4:2:0 cannot keep;
     // their luma still must come back close.
-    if (k.paletteSize && !gray) {
-        EXPECT_GE(psnr(q, img, true), 30);
-        EXPECT_GE(psnr(q, img), quality < 90 ? 14 : 24);
-    } else {
-        EXPECT_GE(psnr(q, img), 30);
+    if (quality > 1 && k.paletteSize && !gray) {
+        EXPECT_GE(psnr(q, want, true), 30);
+        EXPECT_GE(psnr(q, want), quality < 90 ? 14 : 24);
+    } else if (quality > 1) {
+        // Alpha changing from pixel to pixel leaves a busy picture over white.
+        EXPECT_GE(psnr(q, want), k.alpha && quality < 90 ? 24 : 30);
     }
-    if (gray) {
-        for (int y = 0; y < q.height(); ++y)
-            for (int x = 0; x < q.width(); ++x) {
-                QRgb p = q.pixel(x, y);
-                ASSERT_TRUE(qRed(p) == qGreen(p) && qGreen(p) == qBlue(p));
-            }
+    // The parts' tables are optimised afterwards as the whole image's are:
+    // only the restart markers cost more.
+    if (!progressive) {
+        EXPECT_LT(f.size(), readFile(dir / "w.jpg").size() * 102 / 100 + 64);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, SaveJpeg,
                          ::testing::Combine(::testing::ValuesIn(allKinds()), ::testing::Bool(),
-                                            ::testing::Values(85, 95)),
+                                            ::testing::Values(1, 85, 100)),
                          [](const auto &info) {
                              return std::get<0>(info.param).name +
                                     (std::get<1>(info.param) ? "_Progressive" : "") + "_Q" +
                                     std::to_string(std::get<2>(info.param));
                          });
 
-// A photo-like picture: smooth shading with grain.
-Image photoLike(uint32_t w, uint32_t h) {
-    Image img = build({"Rgb24", 24}, w, h);
-    std::mt19937 rng(7);
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < 3 * w; ++x) {
-            int v = img.row(y)[x] + int(rng() % 17) - 8;
-            img.row(y)[x] = static_cast<uint8_t>(std::clamp(v, 0, 255));
-        }
-    return img;
-}
-
-TEST(SaveJpegQuality, SizeGrowsWithQualityAndBothEndsAreValid) {
-    Image img = photoLike(160, 120);
-    TempDir dir;
-    size_t previous = 0;
-    for (int quality : {1, 10, 30, 50, 70, 89, 90, 100}) {
-        auto path = dir / (std::string("q").append(std::to_string(quality)) + ".jpg");
-        ASSERT_TRUE(saveJpeg(img, path.c_str(), quality, false)) << quality;
-        size_t size = readFile(path).size();
-        EXPECT_GT(size, previous) << "quality " << quality;
-        previous = size;
-        QImage q = readWithQt(path);
-        ASSERT_FALSE(q.isNull()) << quality;
-        if (quality == 100) {
-            EXPECT_GE(psnr(q, img), 40);
-        }
-    }
-}
-
-// The same picture through libjpeg with its standard Huffman tables.
-size_t standardTablesSize(const Image &img, int quality) {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr err;
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_compress(&cinfo);
-    unsigned char *buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = img.width;
-    cinfo.image_height = img.height;
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_EXT_BGR;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(img.row(cinfo.next_scanline));
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::free(buffer);
-    return size;
-}
-
-TEST(SaveJpegQuality, OptimisedHuffmanTablesBeatTheStandardOnes) {
-    Image img = photoLike(160, 120);
-    TempDir dir;
-    ASSERT_TRUE(saveJpeg(img, (dir / "o.jpg").c_str(), 75, false));
-    EXPECT_LT(readFile(dir / "o.jpg").size(), standardTablesSize(img, 75));
-}
-
-// The split encoder (two parts whose tables are optimised afterwards, the
-// tuning lowered so that small pictures take it) gives the same
-// coefficients as libjpeg's whole-image encoding, so both decode to the
-// same pixels.
-class SaveJpegSplit : public ::testing::TestWithParam<std::tuple<Kind, int>> {};
-
-TEST_P(SaveJpegSplit, PartsJoinIntoTheSamePictureAsOneEncode) {
-    const auto &[k, quality] = GetParam();
-    Image img = build(k, 203, 141);
-    if (!k.paletteSize) {
-        std::mt19937 rng(quality);
-        for (uint32_t y = 0; y < img.height; ++y)
-            for (uint32_t x = 0; x < img.width * (k.bits / 8); ++x)
-                img.row(y)[x] ^= static_cast<uint8_t>(rng() & 15);
-    }
-    TempDir dir;
-    ASSERT_TRUE(saveJpeg(img, (dir / "s.jpg").c_str(), quality, false, Tuning::everyPath()));
-    ASSERT_TRUE(saveJpeg(img, (dir / "w.jpg").c_str(), quality, false, Tuning::plainPaths()));
-    auto split = readFile(dir / "s.jpg");
-    EXPECT_NE(testing_support::jpegSegment(split, 0xDD), 0u) << "restart intervals: split";
-    EXPECT_EQ(testing_support::jpegSegment(readFile(dir / "w.jpg"), 0xDD), 0u);
-    JpegInfo info = parseJpeg(split);
-    EXPECT_EQ(info.sof, 0xC0);
-    EXPECT_EQ(info.components, k.gray ? 1 : 3);
-    if (!k.gray) {
-        const int f = quality < 90 ? 2 : 1;
-        EXPECT_EQ(info.sampling[0], std::make_pair(f, f));
-    }
-    EXPECT_EQ(info.densityUnit, 2);
-    QImage b = readWithQt(dir / "s.jpg");
-    QImage p = readWithQt(dir / "w.jpg");
-    ASSERT_FALSE(b.isNull());
-    ASSERT_FALSE(p.isNull());
-    ASSERT_EQ(b.size(), QSize(203, 141));
-    EXPECT_TRUE(b == p) << "the joined parts decode like the whole-image encoding";
-    if (quality >= 95) {
-        EXPECT_GE(psnr(b, img), 25);
-    }
-    // Optimised tables: smaller than the standard ones would give (the
-    // helper's default sampling is 4:2:0, as ours below quality 90).
-    if (k.bits == 24 && quality < 90) {
-        EXPECT_LT(split.size(), standardTablesSize(img, quality));
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Kinds, SaveJpegSplit,
-                         ::testing::Combine(::testing::Values(Kind{"Rgb24", 24},
-                                                              Kind{"Gray8", 8, 256, true, true},
-                                                              Kind{"Pal8", 8, 200},
-                                                              Kind{"Rgb32Alpha", 32, 0, false,
-                                                                   false, false, false, true}),
-                                            ::testing::Values(1, 60, 95, 100)),
-                         [](const auto &info) {
-                             return std::get<0>(info.param).name + "_Q" +
-                                    std::to_string(std::get<1>(info.param));
-                         });
-
-// ---- A 16-bit image keeps its colours in every format ----
-
-// Each writer as the program uses it on a 16-bit image, and how far its
-// decode may stray from the exact colours.
-struct SixteenBitWriter {
-    std::string name;
-    std::function<Status(const Image &, const char *)> save;
-    int colourTolerance; // gray stays exact in every format
-};
-
-void PrintTo(const SixteenBitWriter &w, std::ostream *os) {
-    *os << w.name;
-}
-
-class SixteenBitColours : public ::testing::TestWithParam<SixteenBitWriter> {};
-
-TEST_P(SixteenBitColours, EveryLevelWidensToTheSameColour) {
-    // Rows of 8x8 blocks: gray, red, green and blue, each of the 32 levels a
-    // flat block (flat 4:4:4 blocks at quality 100 come back from JPEG
-    // exactly in gray, within the colour conversion's rounding otherwise).
-    const Image img = makeFilled(32 * 8, 4 * 8, 16, [](uint32_t x, uint32_t y) {
-        const uint32_t v = x / 8;
-        const uint32_t shifts[4][3] = {{10, 5, 0}, {10, 32, 32}, {32, 5, 32}, {32, 32, 0}};
-        uint32_t raw = 0;
-        for (uint32_t s : shifts[y / 8])
-            raw |= s < 32 ? v << s : 0;
-        return raw;
+// A write refused while the split encoder writes its parts fails the save
+// with the disk's cause. In a child: a write past its file-size limit.
+TEST(SaveJpegSplit, WriteFailureNamesTheDisksCause) {
+    // Noise at quality 100: parts over the output buffer's 1 MiB.
+    Image img = makeFilled(1024, 1024, 24, [rng = std::mt19937(3)](uint32_t, uint32_t) mutable {
+        return uint32_t(rng());
     });
     TempDir dir;
-    const auto path = dir / ("out." + GetParam().name);
-    Status s = GetParam().save(img, path.c_str());
-    ASSERT_TRUE(s) << s.message();
-    QImage q = readWithQt(path);
-    ASSERT_EQ(q.size(), QSize(int(img.width), int(img.height)));
-    for (uint32_t y = 0; y < img.height; ++y)
-        for (uint32_t x = 0; x < img.width; ++x) {
-            const uint32_t raw = rawAt(img, x, y);
-            const QRgb want = qRgb(fiveToEight((raw >> 10) & 31), fiveToEight((raw >> 5) & 31),
-                                   fiveToEight(raw & 31));
-            const QRgb got = q.pixel(int(x), int(y));
-            const int allowed = y < 8 ? 0 : GetParam().colourTolerance;
-            ASSERT_LE(std::abs(qRed(got) - qRed(want)), allowed) << x << "," << y;
-            ASSERT_LE(std::abs(qGreen(got) - qGreen(want)), allowed) << x << "," << y;
-            ASSERT_LE(std::abs(qBlue(got) - qBlue(want)), allowed) << x << "," << y;
-        }
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        Tuning alone = Tuning::everyPath(); // the pool's threads are not in the child
+        alone.maxThreads = 1;
+        Status s = saveJpeg(img, (dir / "s.jpg").c_str(), 100, false, alone);
+        _exit(static_cast<int>(s.code()));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
+    EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(Error::DiskFull));
+}
+
+// ---- Colour ----
+
+std::vector<uint8_t> bytesOf(cmsHPROFILE p) {
+    cmsUInt32Number n = 0;
+    cmsSaveProfileToMem(p, nullptr, &n);
+    std::vector<uint8_t> out(n);
+    cmsSaveProfileToMem(p, out.data(), &n);
+    cmsCloseProfile(p);
+    return out;
+}
+
+std::vector<uint8_t> systemProfile(const char *name) {
+    return readFile(std::filesystem::path("/usr/share/color/icc/colord") / name);
+}
+
+// A table-based profile of `channels` device values (0 to 1) to Lab: its
+// tables (A2B0, then A2B1 when a second is given) hold the Lab of the sRGB
+// colour each function gives for each device value.
+using DeviceToSrgb = void (*)(const double *device, double *rgb);
+
+std::vector<uint8_t> tableProfile(cmsColorSpaceSignature space, cmsProfileClassSignature kind,
+                                  int channels, std::initializer_list<DeviceToSrgb> tables) {
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile(), lab = cmsCreateLab4Profile(nullptr);
+    struct Cargo {
+        cmsHTRANSFORM toLab;
+        DeviceToSrgb fn;
+        int channels;
+    } cargo{
+        cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0),
+        nullptr, channels};
+    cmsHPROFILE out = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(out, 4.3);
+    cmsSetDeviceClass(out, kind);
+    cmsSetColorSpace(out, space);
+    cmsSetPCS(out, cmsSigLabData);
+    cmsWriteTag(out, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsTagSignature tag = cmsSigAToB0Tag;
+    for (DeviceToSrgb fn : tables) {
+        cargo.fn = fn;
+        cmsStage *clut = cmsStageAllocCLut16bit(nullptr, 9, channels, 3, nullptr);
+        cmsStageSampleCLut16bit(
+            clut,
+            [](const cmsUInt16Number in[], cmsUInt16Number out[], void *c) -> cmsInt32Number {
+                const auto *k = static_cast<const Cargo *>(c);
+                double device[4], rgb[3];
+                for (int i = 0; i < k->channels; ++i)
+                    device[i] = in[i] / 65535.0;
+                k->fn(device, rgb);
+                cmsCIELab l;
+                cmsDoTransform(k->toLab, rgb, &l, 1);
+                cmsFloat2LabEncoded(out, &l);
+                return 1;
+            },
+            &cargo, 0);
+        // Identity curves around the table: the stored form (A curves,
+        // table, B curves) needs both.
+        cmsPipeline *p = cmsPipelineAlloc(nullptr, channels, 3);
+        cmsPipelineInsertStage(p, cmsAT_END, cmsStageAllocToneCurves(nullptr, channels, nullptr));
+        cmsPipelineInsertStage(p, cmsAT_END, clut);
+        cmsPipelineInsertStage(p, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+        cmsWriteTag(out, tag, p);
+        cmsPipelineFree(p);
+        tag = cmsSigAToB1Tag;
+    }
+    cmsDeleteTransform(cargo.toLab);
+    cmsCloseProfile(srgb);
+    cmsCloseProfile(lab);
+    return bytesOf(out);
+}
+
+// An RGB profile whose perceptual table is sRGB with red and green swapped
+// and whose colorimetric one is plain sRGB: which one a conversion used
+// shows in every colourful pixel.
+std::vector<uint8_t> swappingTableProfile() {
+    return tableProfile(
+        cmsSigRgbData, cmsSigDisplayClass, 3,
+        {[](const double *d, double *rgb) { rgb[0] = d[1], rgb[1] = d[0], rgb[2] = d[2]; },
+         [](const double *d, double *rgb) { std::copy_n(d, 3, rgb); }});
+}
+
+// A CMYK profile whose table holds the plain formula's sRGB colour of each
+// ink mix raised to the power 1.5, so that it cannot pass for the plain
+// formula itself (no ink stays white).
+std::vector<uint8_t> cmykProfile() {
+    return tableProfile(cmsSigCmykData, cmsSigOutputClass, 4, {[](const double *d, double *rgb) {
+                            for (int c = 0; c < 3; ++c)
+                                rgb[c] = std::pow((1 - d[c]) * (1 - d[3]), 1.5);
+                        }});
+}
+
+// The body of the first chunk of a type in a PNG file; empty when none.
+std::vector<uint8_t> pngChunk(const std::vector<uint8_t> &f, const char *type) {
+    auto chunks = testing_support::pngChunks(f);
+    auto it = chunks.find(type);
+    if (it == chunks.end()) return {};
+    auto [at, n] = it->second;
+    return {f.begin() + long(at), f.begin() + long(at + n)};
+}
+
+std::vector<uint8_t> pngProfile(const std::vector<uint8_t> &f) {
+    std::vector<uint8_t> iccp = pngChunk(f, "iCCP");
+    if (iccp.empty()) return {};
+    const size_t start = std::strlen(reinterpret_cast<const char *>(iccp.data())) + 2;
+    std::vector<uint8_t> out(8 << 20);
+    uLongf n = out.size();
+    EXPECT_EQ(uncompress(out.data(), &n, iccp.data() + start, iccp.size() - start), Z_OK);
+    out.resize(n);
+    return out;
+}
+
+// ---- Tagged pictures written in every format ----
+
+struct Tagged {
+    const char *name;
+    std::function<std::vector<uint8_t>()> profile;
+    bool alpha;
+};
+
+class TaggedOutputs : public ::testing::TestWithParam<Tagged> {};
+
+TEST_P(TaggedOutputs, ShowTheSourceColoursInEveryFormat) {
+    const Tagged &t = GetParam();
+    const std::vector<uint8_t> profile = t.profile();
+    Image src = build(t.alpha ? allKinds()[14] : allKinds()[12], 96, 64);
+    src.colour = {ColourKind::Icc, std::make_shared<const std::vector<uint8_t>>(profile)};
+    const Rgba shown = shownWith(toRgba(src), profile);
+    // What holds no alpha is laid over white in the image's own space.
+    const Rgba flat = shownWith(overWhiteRgba(toRgba(src)), profile);
+
+    TempDir dir;
+    ASSERT_TRUE(savePng(src, (dir / "o.png").c_str(), 6, false));
+    ASSERT_TRUE(saveJpeg(src, (dir / "o.jpg").c_str(), 95, false));
+    // PNG and JPEG hold the source's pixels, with its profile. (Pictures
+    // shown through their profile, and BMP files written from them, are
+    // checked with the corpus in tests/imgctl/public/test_corpus_pixels.cpp.)
+    const std::vector<uint8_t> png = readFile(dir / "o.png");
+    const JpegExtras jpeg = jpegExtras(readFile(dir / "o.jpg"));
+    EXPECT_EQ(pngProfile(png), profile);
+    EXPECT_EQ(jpeg.profile, profile);
+    const Result<Image> back = loadImage((dir / "o.jpg").c_str());
+    ASSERT_TRUE(back && back->hasProfile());
+    EXPECT_EQ(*back->colour.icc, profile) << "read back";
+    const Rgba pngShown = shownWith(qtRgba(qtRead(dir / "o.png")), pngProfile(png));
+    const Rgba jpgShown = shownWith(qtRgba(qtRead(dir / "o.jpg")), jpeg.profile);
+    EXPECT_TRUE(sameRgba(pngShown, shown, 2));
+    // A wide gamut's code values lie closer together than sRGB's: JPEG's
+    // error grows when shown in sRGB.
+    EXPECT_GE(psnr(jpgShown, flat), 32);
+
+    // 16 and 8 bits are reduced from the sRGB colours, and are sRGB.
+    Image sixteen = copyOf(src), eight = copyOf(src);
+    ASSERT_TRUE(convertTo16(sixteen, 1));
+    ASSERT_TRUE(convertTo8(eight, 0, 1));
+    EXPECT_EQ(sixteen.colour.kind, ColourKind::Srgb);
+    EXPECT_EQ(eight.colour.kind, ColourKind::Srgb);
+    EXPECT_TRUE(sameRgba(toRgba(sixteen), flat, 5));
+    EXPECT_GE(psnr(overWhiteRgba(toRgba(eight)), flat), 30);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Writers, SixteenBitColours,
-    ::testing::Values(
-        SixteenBitWriter{"bmp",
-                         [](const Image &i, const char *p) {
-                             // A 16-bit BMP keeps the fields; widened by DIBto24Bit.
-                             Image wide = copyOf(i);
-                             if (Status s = convertTo24(wide); !s) return s;
-                             return saveBmp(wide, p);
-                         },
-                         0},
-        SixteenBitWriter{"png",
-                         [](const Image &i, const char *p) { return savePng(i, p, 6, false); }, 0},
-        SixteenBitWriter{
-            "jpg", [](const Image &i, const char *p) { return saveJpeg(i, p, 100, false); }, 2}),
-    [](const auto &info) { return info.param.name; });
+    Profiles, TaggedOutputs,
+    ::testing::Values(Tagged{"AdobeRgb", [] { return systemProfile("AdobeRGB1998.icc"); }, false},
+                      Tagged{"ProPhotoAlpha", [] { return systemProfile("ProPhotoRGB.icc"); },
+                             true},
+                      // The perceptual table is taken where there is one.
+                      Tagged{"PerceptualTable", swappingTableProfile, false}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// A CMYK JPEG (libjpeg marks it Adobe, inks stored inverted) with a profile
+// is read through it: the library's pixels are the file's inks rendered by
+// lcms2 called here. Flat 8x8 blocks at quality 100 keep their inks exactly.
+TEST(CmykProfile, InksGoThroughTheFilesProfile) {
+    const std::vector<uint8_t> profile = cmykProfile();
+    ASSERT_FALSE(profile.empty());
+    constexpr int kSize = 64;
+    std::vector<uint8_t> inks(kSize * kSize * 4);
+    for (int i = 0; i < kSize * kSize; ++i)
+        for (int c = 0; c < 4; ++c)
+            inks[4 * i + c] =
+                uint8_t(255 - ((i % kSize / 8 + i / kSize / 8 * 8) * (37 + 50 * c)) % 256);
+    unsigned char *file = nullptr;
+    unsigned long fileSize = 0;
+    jpeg_compress_struct out{};
+    jpeg_error_mgr err{};
+    out.err = jpeg_std_error(&err);
+    jpeg_create_compress(&out);
+    jpeg_mem_dest(&out, &file, &fileSize);
+    out.image_width = out.image_height = kSize;
+    out.input_components = 4;
+    out.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&out);
+    jpeg_set_quality(&out, 100, TRUE);
+    jpeg_start_compress(&out, TRUE);
+    jpeg_write_icc_profile(&out, profile.data(), unsigned(profile.size()));
+    for (int y = 0; y < kSize; ++y) {
+        JSAMPROW row = &inks[size_t(y) * kSize * 4];
+        jpeg_write_scanlines(&out, &row, 1);
+    }
+    jpeg_finish_compress(&out);
+    jpeg_destroy_compress(&out);
+    const std::vector<uint8_t> bytes(file, file + fileSize);
+    std::free(file);
+
+    Rgba expected{kSize, kSize, std::vector<uint8_t>(kSize * kSize * 4, 255)};
+    cmsHPROFILE cmyk = cmsOpenProfileFromMem(profile.data(), cmsUInt32Number(profile.size()));
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM t = cmsCreateTransform(cmyk, TYPE_CMYK_8_REV, srgb, TYPE_RGBA_8,
+                                         INTENT_PERCEPTUAL, cmsFLAGS_NOOPTIMIZE);
+    ASSERT_NE(t, nullptr);
+    cmsDoTransform(t, inks.data(), expected.px.data(), kSize * kSize);
+    cmsDeleteTransform(t);
+    cmsCloseProfile(cmyk);
+    cmsCloseProfile(srgb);
+
+    Result<Image> img = decodeJpeg(bytes.data(), bytes.size());
+    ASSERT_TRUE(img) << img.status().message();
+    EXPECT_EQ(img->colour.kind, ColourKind::Srgb);
+    EXPECT_TRUE(sameRgba(toRgba(img.value()), expected, 2));
+}
+
+// ---- Profiles that are dropped ----
+
+// Profiles cut short, too large, of a class that describes no device, or of
+// another colour space than the picture's.
+TEST(Profiles, BadOnesAreDropped) {
+    const std::vector<uint8_t> good = systemProfile("AdobeRGB1998.icc");
+    std::vector<uint8_t> truncated(good.begin(), good.begin() + long(good.size() / 2));
+    std::vector<uint8_t> huge = good, wrongClass = swappingTableProfile();
+    huge.resize(size_t{5} << 20);            // over 4 MiB
+    std::memcpy(&wrongClass[12], "link", 4); // a table lcms2 would take as a device link
+    const std::vector<uint8_t> gray = readFile("/usr/share/color/icc/Gray.icc");
+    for (const auto &bad : {truncated, huge, wrongClass, gray})
+        EXPECT_EQ(checkProfile(bad.data(), bad.size(), ProfileSpace::Rgb), nullptr);
+    EXPECT_NE(checkProfile(good.data(), good.size(), ProfileSpace::Rgb), nullptr);
+    EXPECT_NE(checkProfile(gray.data(), gray.size(), ProfileSpace::Gray), nullptr);
+}
+
+// ---- EXIF ----
+
+// An EXIF TIFF body (big-endian unless `little`): IFD0 at 8 (Model,
+// Orientation, XResolution, the EXIF IFD) and its values at 62 and 74; IFD1
+// at 82 and its 16-byte thumbnail at 112, between IFD0's values and the EXIF
+// IFD's; the date at 128; the EXIF IFD (DateTimeOriginal) last, at 148,
+// ending at 166.
+std::vector<uint8_t> cameraExif(bool little = false, uint16_t orientation = 6) {
+    std::vector<uint8_t> t = {uint8_t(little ? 'I' : 'M'), uint8_t(little ? 'I' : 'M')};
+    auto u16 = [&](uint32_t v) {
+        t.insert(t.end(), {uint8_t(little ? v : v >> 8), uint8_t(little ? v >> 8 : v)});
+    };
+    auto u32 = [&](uint32_t v) {
+        u16(little ? v & 0xFFFF : v >> 16);
+        u16(little ? v >> 16 : v & 0xFFFF);
+    };
+    auto entry = [&](uint32_t tag, uint32_t type, uint32_t count, uint32_t value) {
+        u16(tag);
+        u16(type);
+        u32(count);
+        u32(value);
+    };
+    u16(42);
+    u32(8);
+    u16(4);
+    entry(0x0110, 2, 12, 62); // Model
+    entry(0x0112, 3, 1, little ? orientation : uint32_t{orientation} << 16);
+    entry(0x011A, 5, 1, 74);  // XResolution
+    entry(0x8769, 4, 1, 148); // EXIF IFD
+    u32(82);                  // IFD1
+    const char model[] = "NubaroCam 1", date[] = "2024:06:01 12:34:56";
+    t.insert(t.end(), model, model + 12);
+    u32(300); // 300/1
+    u32(1);
+    u16(2);
+    entry(0x0201, 4, 1, 112); // thumbnail offset
+    entry(0x0202, 4, 1, 16);  // and length
+    u32(0);
+    t.insert(t.end(), 16, 0xAB);
+    t.insert(t.end(), date, date + 20);
+    u16(1);
+    entry(0x9003, 2, 20, 128);
+    u32(0);
+    return t;
+}
+
+TEST(Exif, SurvivesJpegToJpegAndThroughPngWithOrientationOneAndNoThumbnail) {
+    const std::vector<uint8_t> exif = cameraExif();
+    // Every output keeps the whole body with Orientation 1, no IFD after
+    // IFD0, and IFD1 and the thumbnail cleared.
+    std::vector<uint8_t> kept = exif;
+    kept[31] = 1;
+    std::fill(kept.begin() + 58, kept.begin() + 62, 0);
+    std::fill(kept.begin() + 82, kept.begin() + 128, 0);
+    // A camera JPEG: the writer puts the block it is given, orientation 6
+    // and thumbnail included, into an APP1 segment.
+    Image picture = build(allKinds()[12], 24, 16);
+    picture.meta.exif = makeBlob(exif.data(), exif.size());
+    TempDir dir;
+    ASSERT_TRUE(saveJpeg(picture, (dir / "camera.jpg").c_str(), 90, false));
+    const std::vector<uint8_t> camera = readFile(dir / "camera.jpg");
+
+    Result<Image> fromJpeg = decodeJpeg(camera.data(), camera.size());
+    ASSERT_TRUE(fromJpeg) << fromJpeg.status().message();
+    EXPECT_EQ(fromJpeg->width, 16u); // turned upright
+    ASSERT_TRUE(saveJpeg(fromJpeg.value(), (dir / "a.jpg").c_str(), 90, false));
+    ASSERT_TRUE(savePng(fromJpeg.value(), (dir / "b.png").c_str(), 6, false));
+    Result<Image> fromPng = loadImage((dir / "b.png").c_str());
+    ASSERT_TRUE(fromPng);
+    ASSERT_TRUE(saveJpeg(fromPng.value(), (dir / "c.jpg").c_str(), 90, false));
+
+    std::vector<uint8_t> header = {'E', 'x', 'i', 'f', 0, 0};
+    header.insert(header.end(), kept.begin(), kept.end());
+    for (const char *name : {"a.jpg", "c.jpg"}) {
+        SCOPED_TRACE(name);
+        const JpegExtras x = jpegExtras(readFile(dir / name));
+        ASSERT_EQ(x.app1.size(), 1u);
+        EXPECT_EQ(x.app1[0], header);
+    }
+    EXPECT_EQ(pngChunk(readFile(dir / "b.png"), "eXIf"), kept);
+}
+
+// A corpus JPEG with an APP1 segment of `body` right after SOI (so it is the
+// first APP1); an EXIF block when `exif`.
+std::vector<uint8_t> withApp1(const std::string &file, std::vector<uint8_t> body,
+                              bool exif = true) {
+    if (exif) body.insert(body.begin(), {'E', 'x', 'i', 'f', 0, 0});
+    std::vector<uint8_t> bytes = readFile(corpus(file)),
+                         segment = {0xFF, 0xE1, uint8_t((body.size() + 2) >> 8),
+                                    uint8_t(body.size() + 2)};
+    segment.insert(segment.end(), body.begin(), body.end());
+    bytes.insert(bytes.begin() + 2, segment.begin(), segment.end());
+    return bytes;
+}
+
+// What a viewer shows of an upright picture stored with EXIF orientation n
+// (1 to 8): 5 to 8 turned a quarter clockwise, then mirrored.
+QImage turned(const QImage &upright, int n) {
+    constexpr bool kAcross[9] = {false, false, true, true, false, true, false, false, true};
+    constexpr bool kUpDown[9] = {false, false, false, true, true, false, false, true, true};
+    const QImage q = n >= 5 ? upright.transformed(QTransform().rotate(90)) : upright;
+    return q.mirrored(kAcross[n], kUpDown[n]);
+}
+
+// EXIF blocks first in a file without one, in either byte order, turn the
+// picture (as Qt turns the reference here, as a viewer would); broken ones
+// do not survive, nor turn it unless their Orientation entry is whole. The
+// camera's own block after a block that is not EXIF (XMP) still counts.
+TEST(ExifRead, BlocksTurnThePictureAndBrokenOnesAreDropped) {
+    const std::vector<uint8_t> little = cameraExif(true), big = cameraExif();
+    auto with = [&](size_t at, std::vector<uint8_t> bytes) {
+        std::vector<uint8_t> t = big;
+        std::copy(bytes.begin(), bytes.end(), t.begin() + long(at));
+        return t;
+    };
+    struct Case {
+        std::vector<uint8_t> tiff;
+        int orientation; // as the picture is turned
+        bool kept;
+    };
+    const Case cases[] = {
+        {{}, 1, false},                      // no TIFF header
+        {{'M', 'M', 0, 42, 0, 0}, 1, false}, // cut inside the header
+        {with(0, {'M', 'X'}), 1, false},     // no byte order
+        {with(4, {0xF0, 0xFF}), 1, false},   // IFD0 past the end
+        {with(8, {0x7F, 0xFF}), 1, false},   // entry count past the end
+        // Another entry broken, the Orientation entry whole: turned, dropped.
+        {with(8 + 2 + 8, {0, 0, 0xFF, 0xF0}), 6, false},   // Model's value past the end
+        {with(8 + 2 + 4, {0x40, 0, 0, 0}), 6, false},      // a count whose bytes overflow
+        {with(8 + 2 + 36 + 8, {0, 0, 0, 8}), 6, false},    // EXIF IFD pointing at IFD0: a cycle
+        {{little.begin(), little.begin() + 30}, 1, false}, // the Orientation entry cut off
+        {{big.begin(), big.begin() + 30}, 1, false},
+        {cameraExif(false, 9), 1, true},             // no such orientation
+        {with(148 + 2 + 12, {0, 0, 0, 0}), 6, true}, // (fine: ends the EXIF IFD)
+        {cameraExif(true, 3), 3, true},              // (fine: little-endian)
+        {cameraExif(true, 7), 7, true},
+    };
+    const QImage gray = qtRead(corpus("jpeg/ref/grayscale.png"));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const std::vector<uint8_t> file = withApp1("jpeg/grayscale.jpg", cases[i].tiff);
+        auto img = decodeJpeg(file.data(), file.size());
+        ASSERT_TRUE(img) << i << ": " << img.status().message();
+        EXPECT_TRUE(sameRgba(toRgba(img.value()), qtRgba(turned(gray, cases[i].orientation)), 3))
+            << i;
+        EXPECT_EQ(img->meta.exif != nullptr, cases[i].kept) << i;
+    }
+    const char xmp[] = "http://ns.adobe.com/xap/1.0/";
+    const std::vector<uint8_t> file =
+        withApp1("jpeg/orient-8.jpg", std::vector<uint8_t>(xmp, xmp + sizeof xmp), false);
+    auto img = decodeJpeg(file.data(), file.size());
+    ASSERT_TRUE(img) << img.status().message();
+    EXPECT_TRUE(sameRgba(toRgba(img.value()), qtRgba(corpus("jpeg/ref/orient-1.png")), 3));
+}
+
+// A BMP's calibrated endpoints (sRGB's primaries here) with a gamma within
+// 1 % of 2.2 mean sRGB, and no profile is built; other gammas build one.
+TEST(BmpCalibrated, SrgbPrimariesWithGammaNear22AreSrgb) {
+    constexpr double kXyz[9] = {0.64, 0.33, 0.03, 0.30, 0.60, 0.10, 0.15, 0.06, 0.79};
+    uint32_t endpoints[9];
+    for (int i = 0; i < 9; ++i)
+        endpoints[i] = uint32_t(std::lround(kXyz[i] * (1 << 30)));
+    for (auto [gamma, srgb] : {std::pair{2.2, true}, {2.21, true}, {1.0, false}, {2.4, false}}) {
+        const uint32_t g = uint32_t(std::lround(gamma * 65536));
+        const uint32_t gammas[3] = {g, g, g};
+        bool isSrgb = false;
+        const Blob built = bmpCalibratedProfile(endpoints, gammas, isSrgb);
+        EXPECT_EQ(isSrgb, srgb) << gamma;
+        EXPECT_EQ(built != nullptr, !srgb) << gamma;
+    }
+}
 
 } // namespace

@@ -1,0 +1,237 @@
+// SPDX-License-Identifier: MIT
+// The PNG and JPEG decoders: damaged files, size limits, the layouts each PNG
+// kind maps to and its transparency keys, JPEG densities and endless scans.
+// (EXIF orientation is checked with the other metadata in
+// test_save_formats.cpp; the PNG readers that do without libpng against
+// libpng's by the fuzz_png_fast replay.) (The corpus files' pixels are checked with every other
+// format's in tests/imgctl/public/test_corpus_pixels.cpp.)
+#include "core/ops.h"
+#include "corpus.h"
+#include "hostile_files.h"
+#include "test_images.h"
+
+#include <QImage>
+#include <gtest/gtest.h>
+
+using namespace imgctl;
+using namespace test_images;
+using testing_support::corpus;
+using testing_support::readFile;
+
+namespace {
+
+Result<Image> decodeBytes(const std::vector<uint8_t> &bytes, const Tuning &tuning = Tuning()) {
+    return decodePng(bytes.data(), bytes.size(), tuning);
+}
+
+Result<Image> decodeJpegBytes(const std::vector<uint8_t> &bytes) {
+    return decodeJpeg(bytes.data(), bytes.size());
+}
+
+// ---- Damaged files ----
+
+struct BadFile {
+    std::string path;
+    std::string expect; // decode, reject or any
+};
+
+std::vector<BadFile> badFiles() {
+    std::vector<BadFile> files;
+    for (const auto &row : testing_support::readTsv(corpusRoot() / "bad/EXPECT.tsv"))
+        if (row.size() >= 2 && row[0].rfind("png/", 0) == 0)
+            files.push_back({"bad/" + row[0], row[1]});
+    // The libpng crash files: a lying chunk length with no image data after
+    // it, and a broken IHDR, must fail; the rest may decode.
+    for (const char *folder : {"pngsuite/bad/crashers", "pngsuite/bad/badpal"})
+        for (const std::string &path : listFiles(folder, ".png")) {
+            std::string name = std::filesystem::path(path).filename().string();
+            bool reject =
+                name == "bad_iCCP.png" || (name.rfind("huge_", 0) == 0 && name != "huge_IDAT.png");
+            files.push_back({path, reject ? "reject" : "any"});
+        }
+    for (const auto &row : testing_support::readTsv(corpusRoot() / "jpeg/bad/EXPECT.tsv"))
+        if (row.size() >= 2) files.push_back({"jpeg/" + row[0], row[1]});
+    return files;
+}
+
+class DamagedFile : public ::testing::TestWithParam<BadFile> {};
+
+TEST_P(DamagedFile, FailsCleanlyOrDecodesSafely) {
+    const BadFile &f = GetParam();
+    const bool jpeg = f.path.rfind("jpeg/", 0) == 0;
+    const std::vector<uint8_t> bytes = readFile(corpus(f.path));
+    auto img = jpeg ? decodeJpegBytes(bytes) : decodeBytes(bytes);
+    if (f.expect == "reject") {
+        ASSERT_FALSE(img) << "decoded";
+        EXPECT_NE(img.status().code(), Error::None);
+    } else if (f.expect == "decode") {
+        ASSERT_TRUE(img) << img.status().message();
+    }
+    if (img) {
+        toRgba(img.value()); // every index must name a palette entry
+        if (jpeg) {
+            EXPECT_EQ(img->width, 256u);
+            EXPECT_EQ(img->height, 192u);
+        }
+    } else {
+        EXPECT_EQ(img.status().message().rfind(jpeg ? "JPEG: " : "PNG: ", 0), 0u)
+            << img.status().message();
+    }
+    if (f.path == "bad/png/bad-crc-idat.png") {
+        EXPECT_EQ(img.status().code(), Error::Corrupt);
+        EXPECT_NE(img.status().message().find("CRC"), std::string::npos);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, DamagedFile, ::testing::ValuesIn(badFiles()),
+                         [](const auto &info) { return testName(info.param.path); });
+
+// Recovered as libjpeg-turbo does: with the standard Huffman tables.
+TEST(JpegRead, MissingHuffmanTablesFallBackToTheStandardOnes) {
+    auto img = decodeJpegBytes(readFile(corpus("jpeg/bad/no-huffman-tables.jpg")));
+    ASSERT_TRUE(img) << img.status().message();
+    EXPECT_TRUE(sameRgba(toRgba(img.value()), qtRgba(corpus("jpeg/ref/baseline-420.png")), 3));
+}
+
+// ---- PNG ----
+
+struct Layout {
+    const char *file;
+    uint16_t bitCount;
+    size_t paletteSize; // 0: no palette
+    bool gray;          // every entry gray and opaque
+    bool translucent;   // some entry or pixel below full alpha
+};
+
+class PngLayout : public ::testing::TestWithParam<Layout> {};
+
+TEST_P(PngLayout, KeepsTheDataInTheClosestBitmapLayout) {
+    const Layout &want = GetParam();
+    auto img = decodeBytes(readFile(corpus(want.file)));
+    ASSERT_TRUE(img) << img.status().message();
+    EXPECT_EQ(img->bitCount, want.bitCount);
+    EXPECT_EQ(img->palette.size(), want.paletteSize);
+    EXPECT_EQ(hasGrayPalette(img.value()), want.gray);
+    EXPECT_EQ(hasTransparency(img.value()), want.translucent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, PngLayout,
+                         ::testing::Values(Layout{"pngsuite/basn0g01.png", 1, 2, true, false},
+                                           Layout{"pngsuite/basn0g02.png", 4, 4, true, false},
+                                           Layout{"pngsuite/basn0g04.png", 4, 16, true, false},
+                                           Layout{"pngsuite/basn0g08.png", 8, 256, true, false},
+                                           Layout{"pngsuite/basn0g16.png", 8, 256, true, false},
+                                           Layout{"pngsuite/basn2c08.png", 24, 0, false, false},
+                                           Layout{"pngsuite/basn2c16.png", 24, 0, false, false},
+                                           Layout{"pngsuite/basn3p01.png", 1, 2, false, false},
+                                           Layout{"pngsuite/basn3p02.png", 4, 4, false, false},
+                                           Layout{"pngsuite/basn3p04.png", 4, 15, false, false},
+                                           Layout{"pngsuite/basn3p08.png", 8, 256, false, false},
+                                           Layout{"pngsuite/basn4a08.png", 32, 0, false, true},
+                                           Layout{"pngsuite/basn6a16.png", 32, 0, false, true},
+                                           Layout{"pngsuite/ftbbn3p08.png", 8, 246, false, true},
+                                           Layout{"pngsuite/ftbbn2c16.png", 32, 0, false, true},
+                                           Layout{"pngsuite/ftbwn0g16.png", 32, 0, false, true},
+                                           Layout{"pngsuite/ftbbn0g04.png", 4, 16, false, true}),
+                         [](const auto &info) { return testName(info.param.file); });
+
+// An 8-bit gray file's tRNS key makes its one palette entry transparent; a
+// key past the 256 levels makes none.
+TEST(PngRead, GrayKeyMakesOneEntryTransparent) {
+    for (auto [key, transparent] : {std::pair{2, 2}, {255, 255}, {256, -1}, {0xFFFF, -1}}) {
+        hostile::Bytes file = hostile::png(3, 1, 0, hostile::zlibStored({0, 1, 2, 3})), trns;
+        hostile::put16be(trns, uint32_t(key));
+        hostile::Bytes chunk; // after IHDR
+        hostile::pngChunk(chunk, "tRNS", trns);
+        file.insert(file.begin() + 33, chunk.begin(), chunk.end());
+        auto img = decodeBytes(file);
+        ASSERT_TRUE(img) << img.status().message();
+        ASSERT_EQ(img->palette.size(), 256u);
+        for (size_t i = 0; i < 256; ++i) {
+            const PaletteEntry &e = img->palette[i];
+            EXPECT_TRUE(e.r == i && e.g == i && e.b == i) << i;
+            EXPECT_EQ(e.a, int(i) == transparent ? 0 : 255) << "key " << key << ", entry " << i;
+        }
+    }
+}
+
+// Within the side limit but more than 1 GiB of pixels. (Larger sides and
+// headers larger than their data are checked through the C interface with
+// the other hostile files.)
+TEST(PngRead, PixelsPastTheLimitAreRefusedUpFront) {
+    auto img = decodeBytes(hostile::png(65535, 6000, 2, hostile::zlibStored({0, 0, 0, 0})));
+    ASSERT_FALSE(img);
+    EXPECT_EQ(img.status().code(), Error::TooLarge) << img.status().message();
+}
+
+// ---- JPEG ----
+
+TEST(JpegRead, JfifDensityBecomesPelsPerMetre) {
+    std::vector<uint8_t> bytes = readFile(corpus("jpeg/baseline-420.jpg"));
+    size_t app0 = testing_support::jpegSegment(bytes, 0xE0);
+    ASSERT_NE(app0, 0u);
+    // APP0: FF E0, length, "JFIF\0", version (2), units, Xdensity, Ydensity.
+    bytes[app0 + 11] = 1; // dots per inch
+    bytes[app0 + 12] = 300 >> 8, bytes[app0 + 13] = 300 & 255;
+    bytes[app0 + 14] = 0, bytes[app0 + 15] = 72;
+    auto img = decodeJpegBytes(bytes);
+    ASSERT_TRUE(img) << img.status().message();
+    EXPECT_EQ(img->xPelsPerMeter, 11811);
+    EXPECT_EQ(img->yPelsPerMeter, 2835);
+    bytes[app0 + 11] = 2; // dots per centimetre
+    img = decodeJpegBytes(bytes);
+    ASSERT_TRUE(img) << img.status().message();
+    EXPECT_EQ(img->xPelsPerMeter, 30000);
+    EXPECT_EQ(img->yPelsPerMeter, 7200);
+}
+
+// Within the limits (16000x16000 is 732 MiB of pixels) but the file is a few
+// kilobytes, far too few for that many blocks: refused before allocating.
+// (A baseline file is checked through the C interface with the other hostile
+// files; sizes past the limits there too.)
+TEST(JpegRead, ProgressiveHeaderLargerThanItsDataIsRefused) {
+    std::vector<uint8_t> bytes = readFile(corpus("jpeg/progressive-420.jpg"));
+    const size_t sof = testing_support::jpegSegment(bytes, 0xC2);
+    ASSERT_NE(sof, 0u);
+    bytes[sof + 5] = bytes[sof + 7] = 16000 >> 8, bytes[sof + 6] = bytes[sof + 8] = 16000 & 255;
+    auto img = decodeJpegBytes(bytes);
+    ASSERT_FALSE(img);
+    EXPECT_EQ(img.status().code(), Error::Corrupt) << img.status().message();
+}
+
+// A progressive file with one of its scans repeated past 1,000 scans: libjpeg
+// would decode every one; the reader stops.
+TEST(JpegRead, EndlessScansAreCut) {
+    std::vector<uint8_t> bytes = readFile(corpus("jpeg/progressive-420.jpg"));
+    // The second scan: from its SOS marker to the marker after its data.
+    size_t first = testing_support::jpegSegment(bytes, 0xDA);
+    ASSERT_NE(first, 0u);
+    auto scanEnd = [&](size_t sos) {
+        size_t i = sos + 2 + ((bytes[sos + 2] << 8) | bytes[sos + 3]);
+        while (i + 1 < bytes.size() &&
+               !(bytes[i] == 0xFF && bytes[i + 1] != 0 && (bytes[i + 1] & 0xF8) != 0xD0))
+            ++i;
+        return i;
+    };
+    size_t second = scanEnd(first);
+    while (second + 1 < bytes.size() && bytes[second + 1] != 0xDA) // skip DHT between scans
+        second += 2 + ((bytes[second + 2] << 8) | bytes[second + 3]);
+    ASSERT_LT(second + 1, bytes.size());
+    std::vector<uint8_t> scan(bytes.begin() + second, bytes.begin() + scanEnd(second));
+    auto repeated = [&](int times) {
+        std::vector<uint8_t> out(bytes.begin(), bytes.begin() + scanEnd(second));
+        for (int i = 0; i < times; ++i)
+            out.insert(out.end(), scan.begin(), scan.end());
+        out.push_back(0xFF);
+        out.push_back(0xD9);
+        return out;
+    };
+    auto img = decodeJpegBytes(repeated(900)); // 902 scans: decodes
+    ASSERT_TRUE(img) << img.status().message();
+    img = decodeJpegBytes(repeated(1000));
+    ASSERT_FALSE(img);
+    EXPECT_EQ(img.status().code(), Error::Corrupt);
+    EXPECT_NE(img.status().message().find("scans"), std::string::npos) << img.status().message();
+}
+
+} // namespace
