@@ -111,17 +111,12 @@ inline std::string joined(const RecordingLibrary &lib) {
     return all;
 }
 
-inline ConversionSettings startupSettings() {
-    ConversionSettings s;
-    nubaro::fillExtensionTable(s);
-    nubaro::writeStartValues(s);
-    return s;
-}
-
 class CommandsTest : public ::testing::Test {
   protected:
     CommandsTest() {
         dialog.Flags = 2; // as start-up leaves it
+        nubaro::fillExtensionTable(settings);
+        nubaro::writeStartValues(settings);
         dialog.trace = &lib;
         box.trace = &lib;
     }
@@ -138,7 +133,7 @@ class CommandsTest : public ::testing::Test {
     ScriptedDialog dialog;
     RecordingBox box;
     FakeView view;
-    ConversionSettings settings = startupSettings();
+    ConversionSettings settings;
     convert::ConversionCommands commands{lib, dialog, box, view, settings};
 };
 

@@ -54,8 +54,6 @@ auto failing(const char *function, int32_t code, int32_t result = 0) {
 }
 
 const ChainCase kChainCases[] = {
-    {"Bmp24", 0, [](auto &, auto &) {},
-     kBmp + "DIBto24Bit(12) GrayDIB(13,0) DIBtoBMP(/o/out,14) DeleteDIB(14)"},
     {"Bmp16PassesReferenceToOne", 0, [](auto &s, auto &) { s.bitDepthIndex = 1; },
      kBmp + "DIBto16Bit(12,&1) GrayDIB(13,0) DIBtoBMP(/o/out,14) DeleteDIB(14)"},
     {"Bmp8WithRleAndGray", 1, [](auto &s, auto &) { s.bitDepthIndex = 2, s.grayLevel = 200; },
