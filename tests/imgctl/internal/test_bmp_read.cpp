@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The BMP reader: what loaded BMP Suite files hold, damaged files, headers
-// made here at the limits, and the RLE expander on hand-made streams. (The
+// The BMP reader: what loaded BMP Suite files hold, damaged files of every
+// format, headers made here at the limits, and the RLE expander on hand-made streams. (The
 // suite's pixels against its reference renderings are checked with every
 // other format's in tests/imgctl/public/test_corpus_pixels.cpp; fuzzing
 // covers truncated and mutated files.)
@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -23,11 +25,6 @@ using namespace testing_support;
 using namespace test_images;
 
 namespace {
-
-Result<Image> decodeFile(const std::filesystem::path &path) {
-    std::vector<uint8_t> bytes = readFile(path);
-    return decodeBmp(bytes.data(), bytes.size());
-}
 
 Result<Image> decodeBytes(const std::vector<uint8_t> &bytes) {
     return decodeBmp(bytes.data(), bytes.size());
@@ -58,41 +55,80 @@ Result<Image> decodeBytes(const std::vector<uint8_t> &bytes) {
 
 // ---- Damaged files ----
 
+// Paths (relative to the corpus) of the files directly in `folder`, sorted.
+std::vector<std::string> listFiles(const std::string &folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator(corpusDir() / folder, ec))
+        if (entry.is_regular_file())
+            names.push_back(folder + "/" + entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 struct ExpectCase {
     std::string path, expect; // expect: reject, decode or any
 };
 
-// The damaged-file corpus with its expectations, and the BMP Suite's bad and
-// odd files: those whose headers are absurd must be refused, not guessed at.
+// The damaged-file corpus with its expectations; the BMP Suite's bad and odd
+// files, of which those whose headers are absurd must be refused, not guessed
+// at; the libpng crash files, of which a lying chunk length with no image data
+// after it and a broken IHDR must fail.
 std::vector<ExpectCase> badFiles() {
     std::vector<ExpectCase> cases;
     for (const auto &row : readTsv(corpus("bad/EXPECT.tsv")))
-        if (row.size() >= 2 && row[0].starts_with("bmp/"))
-            cases.push_back({"bad/" + row[0], row[1]});
+        if (row.size() >= 2) cases.push_back({"bad/" + row[0], row[1]});
+    for (const auto &row : readTsv(corpus("jpeg/bad/EXPECT.tsv")))
+        if (row.size() >= 2) cases.push_back({"jpeg/" + row[0], row[1]});
     const std::set<std::string> refused = {"badbitcount", "badheadersize", "badpalettesize",
-                                           "badwidth",    "reallybig",     "shortfile"};
-    for (const char *folder : {"bmpsuite/b", "bmpsuite/x"})
-        for (const std::string &f : listFiles(folder))
-            cases.push_back({f, refused.count(std::filesystem::path(f).stem()) ? "reject" : "any"});
+                                           "badwidth",    "reallybig",     "shortfile",
+                                           "bad_iCCP"};
+    for (const char *folder :
+         {"bmpsuite/b", "bmpsuite/x", "pngsuite/bad/crashers", "pngsuite/bad/badpal"})
+        for (const std::string &f : listFiles(folder)) {
+            const std::string stem = std::filesystem::path(f).stem();
+            const bool huge = stem.starts_with("huge_") && stem != "huge_IDAT";
+            cases.push_back({f, refused.count(stem) || huge ? "reject" : "any"});
+        }
     return cases;
 }
 
-class DamagedBmp : public ::testing::TestWithParam<ExpectCase> {};
+class DamagedFile : public ::testing::TestWithParam<ExpectCase> {};
 
-TEST_P(DamagedBmp, FailsNamingTheCauseOrGivesAWellFormedImage) {
+TEST_P(DamagedFile, FailsNamingTheCauseOrGivesAWellFormedImage) {
     const ExpectCase &c = GetParam();
-    Result<Image> img = decodeFile(corpus(c.path));
+    const std::vector<uint8_t> bytes = readFile(corpus(c.path));
+    const std::string format = c.path.starts_with("jpeg/") ? "JPEG"
+                               : c.path.starts_with("bmpsuite/") || c.path.starts_with("bad/bmp/")
+                                   ? "BMP"
+                                   : "PNG";
+    Result<Image> img = format == "BMP"   ? decodeBmp(bytes.data(), bytes.size())
+                        : format == "PNG" ? decodePng(bytes.data(), bytes.size())
+                                          : decodeJpeg(bytes.data(), bytes.size());
     if (c.expect != "any") {
         ASSERT_EQ(img.isOk(), c.expect == "decode") << (img ? "decoded" : img.status().message());
     }
     if (img)
         EXPECT_TRUE(wellFormed(img.value()));
     else
-        EXPECT_FALSE(img.status().message().empty());
+        EXPECT_TRUE(img.status().message().starts_with(format + ": ")) << img.status().message();
+    if (img && format == "JPEG") {
+        EXPECT_EQ(img->width, 256u);
+        EXPECT_EQ(img->height, 192u);
+    }
+    if (c.path == "bad/png/bad-crc-idat.png") {
+        EXPECT_EQ(img.status().code(), Error::Corrupt);
+        EXPECT_NE(img.status().message().find("CRC"), std::string::npos);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, DamagedBmp, ::testing::ValuesIn(badFiles()),
-                         [](const auto &info) { return testName(info.param.path); });
+INSTANTIATE_TEST_SUITE_P(Corpus, DamagedFile, ::testing::ValuesIn(badFiles()),
+                         [](const auto &info) {
+                             std::string name = info.param.path;
+                             for (char &c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
 
 // ---- What a loaded image holds ----
 

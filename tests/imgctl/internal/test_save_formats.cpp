@@ -20,7 +20,6 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <random>
 #include <string>
 #include <sys/resource.h>
@@ -29,6 +28,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <lcms2.h>
 #include <zlib.h>
 
 using namespace imgctl;
@@ -49,11 +49,6 @@ Rgba overWhiteRgba(Rgba px) {
     return px;
 }
 
-// Our image as a writer gives it: with its alpha, or laid over white.
-Rgba written(const Image &img, bool keepAlpha) {
-    return keepAlpha ? toRgba(img) : overWhiteRgba(toRgba(img));
-}
-
 // Peak signal-to-noise ratio over R, G and B, or over luma only.
 double psnr(const Rgba &a, const Rgba &b, bool lumaOnly = false) {
     auto luma = [](const Rgba &p, size_t i) {
@@ -67,6 +62,81 @@ double psnr(const Rgba &a, const Rgba &b, bool lumaOnly = false) {
         }
     const double mse = sum / (a.px.size() * 3.0 / 4);
     return mse == 0 ? 1000 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// One kind of test image: a name, its PNG layout, and what it is built from.
+struct Kind {
+    std::string name;
+    uint16_t bits;
+    // What a PNG file of it holds: colour type and bit depth.
+    int pngType, pngDepth;
+    // Palette kinds: entries, whether gray (a full ramp when `ramp`), whether
+    // some entries are translucent, whether run-length compressed. 32-bit
+    // kinds: whether some pixels are not opaque.
+    int paletteSize = 0;
+    bool gray = false, ramp = false, translucent = false, rle = false, alpha = false;
+};
+
+std::vector<Kind> allKinds() {
+    return {
+        {"Pal1", 1, 3, 1, 2},
+        {"Gray1", 1, 0, 1, 2, true, true},
+        {"Pal4", 4, 3, 4, 16},
+        {"Pal4Of3", 4, 3, 2, 3},
+        {"Gray4", 4, 0, 4, 16, true, true},
+        {"Pal8", 8, 3, 8, 200},
+        {"Gray8", 8, 0, 8, 256, true, true},
+        {"Gray8Partial", 8, 3, 8, 100, true, false},
+        {"Pal8Translucent", 8, 3, 8, 40, false, false, true},
+        {"Rle8", 8, 3, 8, 60, false, false, false, true},
+        {"Rle4", 4, 3, 4, 12, false, false, false, true},
+        {"Rgb16", 16, 2, 8},
+        {"Rgb24", 24, 2, 8},
+        {"Rgb32", 32, 2, 8},
+        {"Rgb32Alpha", 32, 6, 8, 0, false, false, false, false, true},
+    };
+}
+
+// A smooth colour picture with some detail; the same for every depth. Bytes
+// past the last pixel of each row are left as garbage (0xA5), which writers
+// must not copy into files.
+Image build(const Kind &k, uint32_t w, uint32_t h) {
+    Image img = makeImage(w, h, k.bits).value();
+    img.xPelsPerMeter = 3780; // 96 dpi
+    img.yPelsPerMeter = 2835; // 72 dpi
+    std::memset(img.pixels.data(), 0xA5, img.pixels.size());
+    if (k.paletteSize) {
+        const int n = k.paletteSize;
+        for (int i = 0; i < n; ++i) {
+            PaletteEntry e;
+            if (k.gray) {
+                uint8_t v = k.ramp ? static_cast<uint8_t>(i * 255 / (n - 1))
+                                   : static_cast<uint8_t>((i * 37 + 11) % 256);
+                e = {v, v, v, 255};
+            } else {
+                e = {static_cast<uint8_t>(i * 97 % 256), static_cast<uint8_t>(i * 53 % 256),
+                     static_cast<uint8_t>(255 - i * 29 % 256), 255};
+            }
+            // Translucent entries in the middle, opaque ones at the end.
+            if (k.translucent && i < n - 5) e.a = static_cast<uint8_t>(i * 255 / n);
+            img.palette.push_back(e);
+        }
+        for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x)
+                putRaw(img.row(y), x, k.bits, ((x / 3) * 7 + (y / 2) * 3) % n);
+        if (k.rle && !compressRle(img)) std::abort();
+        return img;
+    }
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            uint8_t b = static_cast<uint8_t>(x * 255 / std::max(w - 1, 1u));
+            uint8_t g = static_cast<uint8_t>(y * 255 / std::max(h - 1, 1u));
+            uint8_t r = static_cast<uint8_t>((x + y) * 255 / std::max(w + h - 2, 1u));
+            uint8_t a = k.alpha ? static_cast<uint8_t>(255 - (x * y) % 256) : 255;
+            putRaw(img.row(y), x, k.bits,
+                   k.bits == 16 ? ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3) : bgra(b, g, r, a));
+        }
+    return img;
 }
 
 // A picture of a kind at 203x141 (several bands and split parts with the
@@ -162,27 +232,13 @@ TEST_P(SaveBmp, HeaderFieldsAndPixelsAsQtReadsThem) {
         EXPECT_TRUE(std::equal(img.rle.begin(), img.rle.end(), f.begin() + offBits));
     }
     // Qt widens 5-bit channels by shifting instead of replicating the top bits.
-    EXPECT_TRUE(sameRgba(qtRgba(path), written(img, k.alpha), k.bits == 16 ? 7 : 0));
+    EXPECT_TRUE(sameRgba(qtRgba(path), k.alpha ? toRgba(img) : overWhiteRgba(toRgba(img)),
+                         k.bits == 16 ? 7 : 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, SaveBmp, ::testing::ValuesIn(allKinds()), kindName);
 
 // ---- PNG ----
-
-struct PngExpect {
-    int colorType, depth, trns;
-};
-
-const std::map<std::string, PngExpect> &pngExpectations() {
-    static const std::map<std::string, PngExpect> m = {
-        {"Pal1", {3, 1, 0}},    {"Gray1", {0, 1, 0}},        {"Pal4", {3, 4, 0}},
-        {"Pal4Of3", {3, 2, 0}}, {"Gray4", {0, 4, 0}},        {"Pal8", {3, 8, 0}},
-        {"Gray8", {0, 8, 0}},   {"Gray8Partial", {3, 8, 0}}, {"Pal8Translucent", {3, 8, 35}},
-        {"Rle8", {3, 8, 0}},    {"Rle4", {3, 4, 0}},         {"Rgb16", {2, 8, 0}},
-        {"Rgb24", {2, 8, 0}},   {"Rgb32", {2, 8, 0}},        {"Rgb32Alpha", {6, 8, 0}},
-    };
-    return m;
-}
 
 // The pictures are cut into several bands (the tuning lowered so that small
 // ones are) that are compressed on their own and joined into one zlib
@@ -203,18 +259,17 @@ TEST_P(SavePng, ColourTypeWithoutLossAndPixelsAsQtReadsThem) {
     ASSERT_TRUE(chunks.count("IHDR"));
     ASSERT_TRUE(chunks.count("IEND"));
     const size_t ihdr = chunks["IHDR"].first;
-    const PngExpect want = pngExpectations().at(k.name);
+    // Trailing opaque entries are trimmed from tRNS.
+    const int trns = k.translucent ? k.paletteSize - 5 : 0;
     EXPECT_EQ(be32(f, ihdr), 203u);
     EXPECT_EQ(be32(f, ihdr + 4), 141u);
-    EXPECT_EQ(f[ihdr + 8], want.depth) << "bit depth";
-    EXPECT_EQ(f[ihdr + 9], want.colorType) << "colour type";
+    EXPECT_EQ(f[ihdr + 8], k.pngDepth) << "bit depth";
+    EXPECT_EQ(f[ihdr + 9], k.pngType) << "colour type";
     EXPECT_EQ(f[ihdr + 12], interlaced ? 1 : 0) << "interlace method";
-    EXPECT_EQ(chunks.count("PLTE"), want.colorType == 3 ? 1u : 0u);
-    if (want.trns) {
-        ASSERT_TRUE(chunks.count("tRNS"));
-        EXPECT_EQ(chunks["tRNS"].second, uint32_t(want.trns)) << "trailing opaque entries trimmed";
-    } else {
-        EXPECT_FALSE(chunks.count("tRNS"));
+    EXPECT_EQ(chunks.count("PLTE"), k.pngType == 3 ? 1u : 0u);
+    ASSERT_EQ(chunks.count("tRNS"), trns ? 1u : 0u);
+    if (trns) {
+        EXPECT_EQ(chunks["tRNS"].second, uint32_t(trns));
     }
     ASSERT_TRUE(chunks.count("pHYs"));
     size_t phys = chunks["pHYs"].first;
@@ -280,7 +335,7 @@ TEST_P(SaveJpeg, MarkersAndPixelsAsQtReadsThem) {
     EXPECT_EQ(info.xDensity, 38);
     EXPECT_EQ(info.yDensity, 28);
 
-    const Rgba q = qtRgba(path), want = written(img, false);
+    const Rgba q = qtRgba(path), want = overWhiteRgba(toRgba(img));
     ASSERT_EQ(q.width, 203);
     // Smooth pictures come back close. The colour palette pictures are
     // 3-pixel stripes of unrelated colours, whose chroma 4:2:0 cannot keep;
@@ -440,6 +495,29 @@ std::vector<uint8_t> pngProfile(const std::vector<uint8_t> &f) {
     EXPECT_EQ(uncompress(out.data(), &n, iccp.data() + start, iccp.size() - start), Z_OK);
     out.resize(n);
     return out;
+}
+
+// Pixels as they are shown: rendered to sRGB by lcms2 when a profile is
+// given, by the library's policy: perceptual where the profile has a
+// perceptual table, otherwise relative colorimetric with black point
+// compensation.
+Rgba shownWith(Rgba px, const std::vector<uint8_t> &profile) {
+    if (profile.empty()) return px;
+    cmsHPROFILE source = cmsOpenProfileFromMem(profile.data(), cmsUInt32Number(profile.size()));
+    EXPECT_NE(source, nullptr) << "lcms2 cannot open the profile";
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    const bool perceptual = cmsIsCLUT(source, INTENT_PERCEPTUAL, LCMS_USED_AS_INPUT);
+    cmsHTRANSFORM t = cmsCreateTransform(
+        source, TYPE_RGBA_8, srgb, TYPE_RGBA_8,
+        perceptual ? INTENT_PERCEPTUAL : INTENT_RELATIVE_COLORIMETRIC,
+        cmsFLAGS_COPY_ALPHA | (perceptual ? 0 : cmsFLAGS_BLACKPOINTCOMPENSATION));
+    cmsCloseProfile(source);
+    cmsCloseProfile(srgb);
+    if (!t) return {};
+    const std::vector<uint8_t> in = px.px;
+    cmsDoTransform(t, in.data(), px.px.data(), cmsUInt32Number(in.size() / 4));
+    cmsDeleteTransform(t);
+    return px;
 }
 
 // ---- Tagged pictures written in every format ----
