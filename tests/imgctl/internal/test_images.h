@@ -184,6 +184,31 @@ inline Rgba qtRgba(const std::filesystem::path &path) {
     return qtRgba(qtRead(path));
 }
 
+// Our image over white (what a JPEG or a 24-bit file keeps of alpha).
+inline Rgba overWhiteRgba(Rgba px) {
+    for (size_t p = 0; p < px.px.size(); p += 4) {
+        for (int k = 0; k < 3; ++k)
+            px.px[p + k] = overWhite(px.px[p + k], px.px[p + 3]);
+        px.px[p + 3] = 255;
+    }
+    return px;
+}
+
+// Peak signal-to-noise ratio over R, G and B, or over luma only.
+inline double psnr(const Rgba &a, const Rgba &b, bool lumaOnly = false) {
+    auto luma = [](const Rgba &p, size_t i) {
+        return 0.299 * p.px[i] + 0.587 * p.px[i + 1] + 0.114 * p.px[i + 2];
+    };
+    double sum = 0;
+    for (size_t i = 0; i < a.px.size(); i += 4)
+        for (int c = 0; c < 3; ++c) {
+            const double d = lumaOnly ? luma(a, i) - luma(b, i) : a.px[i + c] - b.px[i + c];
+            sum += d * d;
+        }
+    const double mse = sum / (a.px.size() * 3.0 / 4);
+    return mse == 0 ? 1000 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
 // Same size; alpha within alphaTolerance everywhere; colour within
 // colourTolerance wherever the expected alpha is not 0 (a fully transparent
 // pixel's colour carries nothing).

@@ -39,31 +39,6 @@ using testing_support::TempDir;
 
 namespace {
 
-// Our image over white (what a JPEG or a 24-bit file keeps of alpha).
-Rgba overWhiteRgba(Rgba px) {
-    for (size_t p = 0; p < px.px.size(); p += 4) {
-        for (int k = 0; k < 3; ++k)
-            px.px[p + k] = overWhite(px.px[p + k], px.px[p + 3]);
-        px.px[p + 3] = 255;
-    }
-    return px;
-}
-
-// Peak signal-to-noise ratio over R, G and B, or over luma only.
-double psnr(const Rgba &a, const Rgba &b, bool lumaOnly = false) {
-    auto luma = [](const Rgba &p, size_t i) {
-        return 0.299 * p.px[i] + 0.587 * p.px[i + 1] + 0.114 * p.px[i + 2];
-    };
-    double sum = 0;
-    for (size_t i = 0; i < a.px.size(); i += 4)
-        for (int c = 0; c < 3; ++c) {
-            const double d = lumaOnly ? luma(a, i) - luma(b, i) : a.px[i + c] - b.px[i + c];
-            sum += d * d;
-        }
-    const double mse = sum / (a.px.size() * 3.0 / 4);
-    return mse == 0 ? 1000 : 10 * std::log10(255.0 * 255.0 / mse);
-}
-
 // One kind of test image: a name, its PNG layout, and what it is built from.
 struct Kind {
     std::string name;
@@ -323,9 +298,8 @@ TEST_P(SaveJpeg, MarkersAndPixelsAsQtReadsThem) {
 
     JpegExtras info = jpegExtras(f);
     EXPECT_EQ(info.progressive, progressive);
-    const bool gray = k.gray;
-    ASSERT_EQ(info.components, gray ? 1 : 3);
-    if (!gray) {
+    ASSERT_EQ(info.components, k.gray ? 1 : 3);
+    if (!k.gray) {
         const int n = quality < 90 ? 2 : 1;
         EXPECT_EQ(info.sampling[0], std::make_pair(n, n)) << "luma sampling";
         EXPECT_EQ(info.sampling[1], std::make_pair(1, 1));
@@ -340,7 +314,7 @@ TEST_P(SaveJpeg, MarkersAndPixelsAsQtReadsThem) {
     // Smooth pictures come back close. The colour palette pictures are
     // 3-pixel stripes of unrelated colours, whose chroma 4:2:0 cannot keep;
     // their luma still must come back close.
-    if (quality > 1 && k.paletteSize && !gray) {
+    if (quality > 1 && k.paletteSize && !k.gray) {
         EXPECT_GE(psnr(q, want, true), 30);
         EXPECT_GE(psnr(q, want), quality < 90 ? 14 : 24);
     } else if (quality > 1) {
@@ -388,15 +362,6 @@ TEST(SaveJpegSplit, WriteFailureNamesTheDisksCause) {
 }
 
 // ---- Colour ----
-
-std::vector<uint8_t> bytesOf(cmsHPROFILE p) {
-    cmsUInt32Number n = 0;
-    cmsSaveProfileToMem(p, nullptr, &n);
-    std::vector<uint8_t> out(n);
-    cmsSaveProfileToMem(p, out.data(), &n);
-    cmsCloseProfile(p);
-    return out;
-}
 
 std::vector<uint8_t> systemProfile(const char *name) {
     return readFile(std::filesystem::path("/usr/share/color/icc/colord") / name);
@@ -454,7 +419,12 @@ std::vector<uint8_t> tableProfile(cmsColorSpaceSignature space, cmsProfileClassS
     cmsDeleteTransform(cargo.toLab);
     cmsCloseProfile(srgb);
     cmsCloseProfile(lab);
-    return bytesOf(out);
+    cmsUInt32Number n = 0;
+    cmsSaveProfileToMem(out, nullptr, &n);
+    std::vector<uint8_t> bytes(n);
+    cmsSaveProfileToMem(out, bytes.data(), &n);
+    cmsCloseProfile(out);
+    return bytes;
 }
 
 // An RGB profile whose perceptual table is sRGB with red and green swapped
