@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The PNG and JPEG decoders: size limits, the layouts each PNG kind maps to
 // and its transparency keys, JPEG densities and endless scans. (Damaged files
-// are checked with the BMP ones in test_bmp_read.cpp.)
-// (EXIF orientation is checked with the other metadata in
-// test_save_formats.cpp; the PNG readers that do without libpng against
-// libpng's by the fuzz_png_fast replay.) (The corpus files' pixels are checked with every other
-// format's in tests/imgctl/public/test_corpus_pixels.cpp.)
+// are checked with the BMP ones in test_bmp_read.cpp, EXIF orientation with
+// the other metadata in test_save_formats.cpp, the PNG readers that do
+// without libpng against libpng's by the fuzz_png_fast replay, and the corpus
+// files' pixels in tests/imgctl/public/test_corpus_pixels.cpp.)
 #include "core/ops.h"
 #include "corpus.h"
 #include "hostile_files.h"
@@ -21,8 +20,8 @@ using testing_support::readFile;
 
 namespace {
 
-Result<Image> decodeBytes(const std::vector<uint8_t> &bytes, const Tuning &tuning = Tuning()) {
-    return decodePng(bytes.data(), bytes.size(), tuning);
+Result<Image> decodeBytes(const std::vector<uint8_t> &bytes) {
+    return decodePng(bytes.data(), bytes.size());
 }
 
 Result<Image> decodeJpegBytes(const std::vector<uint8_t> &bytes) {

@@ -301,13 +301,10 @@ TEST_P(SaveJpeg, MarkersAndPixelsAsQtReadsThem) {
     ASSERT_EQ(info.components, k.gray ? 1 : 3);
     if (!k.gray) {
         const int n = quality < 90 ? 2 : 1;
-        EXPECT_EQ(info.sampling[0], std::make_pair(n, n)) << "luma sampling";
-        EXPECT_EQ(info.sampling[1], std::make_pair(1, 1));
-        EXPECT_EQ(info.sampling[2], std::make_pair(1, 1));
+        EXPECT_EQ(info.sampling, (std::vector<std::pair<int, int>>{{n, n}, {1, 1}, {1, 1}}));
     }
-    EXPECT_EQ(info.densityUnit, 2) << "dots per centimetre";
-    EXPECT_EQ(info.xDensity, 38);
-    EXPECT_EQ(info.yDensity, 28);
+    // Dots per centimetre.
+    EXPECT_EQ(std::tuple(info.densityUnit, info.xDensity, info.yDensity), std::tuple(2, 38, 28));
 
     const Rgba q = qtRgba(path), want = overWhiteRgba(toRgba(img));
     ASSERT_EQ(q.width, 203);
