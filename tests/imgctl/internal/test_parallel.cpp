@@ -16,55 +16,52 @@ using namespace imgctl;
 
 namespace {
 
-struct Case {
-    std::string name;
-    unsigned count, maxThreads;
-    int throwAt; // the item that throws, or -1
-};
-
-class RunParallel : public ::testing::TestWithParam<Case> {};
-
-TEST_P(RunParallel, RunsEveryItemOnceAndCarriesExceptionsBack) {
-    const Case &c = GetParam();
-    Tuning tuning;
-    tuning.maxThreads = c.maxThreads;
-    std::mutex mutex;
-    std::vector<int> runs(c.count, 0);
-    std::vector<std::thread::id> ranOn(c.count);
-    auto item = [&](unsigned i) {
-        {
-            std::lock_guard lock(mutex);
-            ++runs[i];
-            ranOn[i] = std::this_thread::get_id();
-        }
-        if (static_cast<int>(i) == c.throwAt) throw std::runtime_error("item " + std::to_string(i));
+// Items run once each and exceptions come back, on one thread or two.
+TEST(RunParallel, RunsEveryItemOnceAndCarriesExceptionsBack) {
+    struct Case {
+        unsigned count, maxThreads;
+        int throwAt; // the item that throws, or -1
     };
-    std::string caught;
-    try {
-        runParallel(c.count, tuning, item);
-    } catch (const std::runtime_error &e) {
-        caught = e.what();
-    }
-    EXPECT_EQ(caught, c.throwAt < 0 ? "" : "item " + std::to_string(c.throwAt));
-    for (unsigned i = 0; i < c.count; ++i) {
-        // Items after one that threw on the calling thread may be skipped.
-        if (c.throwAt >= 0 && runs[i] == 0) continue;
-        EXPECT_EQ(runs[i], 1) << "item " << i;
-        // One thread allowed: all on the caller's; item 0 always there. (Item
-        // 1 may run there too, when the process's pool has no worker free.)
-        if (c.maxThreads == 1 || i == 0) {
-            EXPECT_EQ(ranOn[i], std::this_thread::get_id()) << "item " << i;
+    // One item; inline; two threads; more items than threads; a throw on
+    // another thread, on the caller's, inline.
+    const Case cases[] = {{1, 2, -1}, {3, 1, -1}, {2, 2, -1}, {5, 2, -1},
+                          {2, 2, 1},  {2, 2, 0},  {3, 1, 2}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.count << " items, " << c.maxThreads
+                                          << " threads, throw at " << c.throwAt);
+        Tuning tuning;
+        tuning.maxThreads = c.maxThreads;
+        std::mutex mutex;
+        std::vector<int> runs(c.count, 0);
+        std::vector<std::thread::id> ranOn(c.count);
+        auto item = [&](unsigned i) {
+            {
+                std::lock_guard lock(mutex);
+                ++runs[i];
+                ranOn[i] = std::this_thread::get_id();
+            }
+            if (static_cast<int>(i) == c.throwAt)
+                throw std::runtime_error("item " + std::to_string(i));
+        };
+        std::string caught;
+        try {
+            runParallel(c.count, tuning, item);
+        } catch (const std::runtime_error &e) {
+            caught = e.what();
+        }
+        EXPECT_EQ(caught, c.throwAt < 0 ? "" : "item " + std::to_string(c.throwAt));
+        for (unsigned i = 0; i < c.count; ++i) {
+            // Items after one that threw on the calling thread may be skipped.
+            if (c.throwAt >= 0 && runs[i] == 0) continue;
+            EXPECT_EQ(runs[i], 1) << "item " << i;
+            // One thread allowed: all on the caller's; item 0 always there.
+            // (Item 1 may run there too, when the process's pool has no
+            // worker free.)
+            if (c.maxThreads == 1 || i == 0) {
+                EXPECT_EQ(ranOn[i], std::this_thread::get_id()) << "item " << i;
+            }
         }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Cases, RunParallel,
-                         ::testing::Values(Case{"OneItem", 1, 2, -1}, Case{"Inline", 3, 1, -1},
-                                           Case{"TwoThreads", 2, 2, -1},
-                                           Case{"MoreItemsThanThreads", 5, 2, -1},
-                                           Case{"ThrowOnOtherThread", 2, 2, 1},
-                                           Case{"ThrowOnCaller", 2, 2, 0},
-                                           Case{"ThrowInline", 3, 1, 2}),
-                         [](const auto &info) { return info.param.name; });
 
 } // namespace
