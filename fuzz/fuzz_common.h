@@ -21,7 +21,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -72,9 +74,8 @@ inline imgctl::Result<imgctl::Image> decodeAny(const uint8_t *data, size_t size)
 inline std::string difference(const imgctl::Image &a, const imgctl::Image &b) {
     if (a.width != b.width || a.height != b.height || a.bitCount != b.bitCount ||
         a.stride != b.stride)
-        return "size or depth: " + std::to_string(a.width) + "x" + std::to_string(a.height) + "x" +
-               std::to_string(a.bitCount) + " against " + std::to_string(b.width) + "x" +
-               std::to_string(b.height) + "x" + std::to_string(b.bitCount);
+        return "size or depth: " + std::to_string(a.bitCount) + " bits against " +
+               std::to_string(b.bitCount);
     const uint64_t bits = uint64_t{a.width} * a.bitCount;
     for (uint32_t y = 0; y < a.height; ++y)
         for (size_t i = 0; i < (bits + 7) / 8; ++i) {
@@ -159,15 +160,8 @@ inline std::string scratchPath(const char *what) {
 }
 
 inline std::vector<uint8_t> readWhole(const std::string &path) {
-    std::vector<uint8_t> bytes;
-    if (FILE *f = std::fopen(path.c_str(), "rb")) {
-        uint8_t buffer[65536];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-            bytes.insert(bytes.end(), buffer, buffer + n);
-        std::fclose(f);
-    }
-    return bytes;
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 } // namespace fuzzing

@@ -14,15 +14,15 @@ namespace {
 using imgctl::Image;
 using imgctl::Status;
 
-// Larger pictures add time, not paths: the conversions are row loops.
+// Larger pictures add time, not paths: the conversions are row loops. The
+// replay (NUBARO_REPLAY) takes every kept picture through every chain.
+#ifdef NUBARO_REPLAY
+constexpr uint64_t kMaxFuzzPixels = UINT64_MAX;
+constexpr bool kEveryChain = true;
+#else
 constexpr uint64_t kMaxFuzzPixels = 256 * 256;
-
-// Where the saves go: files named after the process, on tmpfs where there is
-// one (the saves flush to disk), each removed right after it is written.
-const std::string &workStem() {
-    static const std::string stem = fuzzing::scratchPath("convert");
-    return stem;
-}
+constexpr bool kEveryChain = false;
+#endif
 
 void saveAll(const Image &image, const std::string &stem, uint8_t knob) {
     const std::string bmp = stem + ".bmp", jpg = stem + ".jpg", png = stem + ".png";
@@ -32,9 +32,8 @@ void saveAll(const Image &image, const std::string &stem, uint8_t knob) {
         imgctl::saveJpeg(image, jpg.c_str(), 1 + knob % 100, knob & 1, tuning), "saveJpeg");
     fuzzing::expectNotInternal(imgctl::savePng(image, png.c_str(), knob % 10, knob & 2, tuning),
                                "savePng");
-    unlink(bmp.c_str());
-    unlink(jpg.c_str());
-    unlink(png.c_str());
+    for (const std::string *path : {&bmp, &jpg, &png})
+        unlink(path->c_str());
 }
 
 void draw(const Image &image, const uint8_t *k) {
@@ -88,54 +87,58 @@ void convertOne(const uint8_t *data, size_t size) {
     uint8_t knobs[10] = {};
     for (size_t i = 0; i < sizeof knobs && i < size; ++i)
         knobs[i] = data[size - 1 - i];
-    const std::string &stem = workStem();
+    // Where the saves go: files named after the process, on tmpfs where there
+    // is one (the saves flush to disk), each removed right after it is written.
+    static const std::string stem = fuzzing::scratchPath("convert");
 
     // One chain per input, picked by the last byte (bytes after an image's
     // end are ignored by every decoder), so that one input stays fast; the
     // fuzzer reaches every chain by mutating that byte.
     draw(source, knobs);
-    switch (knobs[0] % 8) {
-    case 0:
-        chain(source, stem, knobs[1], [](Image &) {});
-        break; // as loaded
-    case 1:
-        chain(source, stem, knobs[1], [](Image &im) { step(im, imgctl::expandRle); });
-        break;
-    case 2:
-        chain(source, stem, knobs[2], [&](Image &im) {
-            step(im, imgctl::expandRle);
-            step(im, imgctl::convertTo24);
-            step(im, [&](Image &i) { return imgctl::grayImage(i, knobs[3]); });
-        });
-        break;
-    case 3:
-    case 4:
-        chain(source, stem, knobs[4], [&](Image &im) {
-            step(im, [&](Image &i) { return imgctl::convertTo16(i, knobs[0] % 8 == 4); });
-            step(im, [&](Image &i) { return imgctl::grayImage(i, knobs[5]); });
-            draw(im, knobs);
-        });
-        break;
-    case 5:
-    case 6:
-        chain(source, stem, knobs[6], [&](Image &im) {
-            step(im, imgctl::expandRle);
-            if (!step(im, [&](Image &i) {
-                    return imgctl::convertTo8(i, 0, knobs[0] % 8 == 6, fuzzing::tuning());
-                }))
-                return;
-            step(im, [&](Image &i) { return imgctl::grayImage(i, knobs[7]); });
-            if (step(im, imgctl::compressRle)) draw(im, knobs);
-        });
-        break;
-    default:
-        // 4 and 8-bit images compress as they are.
-        chain(source, stem, knobs[8], [&](Image &im) {
-            step(im, imgctl::expandRle);
-            step(im, imgctl::compressRle); // fails for other depths
-            step(im, [](Image &i) { return imgctl::grayImage(i, 255); });
-        });
-        break;
+    for (int pick = knobs[0] % 8, last = kEveryChain ? pick + 7 : pick; pick <= last; ++pick) {
+        switch (pick % 8) {
+        case 0:
+            chain(source, stem, knobs[1], [](Image &) {});
+            break; // as loaded
+        case 1:
+            chain(source, stem, knobs[1], [](Image &im) { step(im, imgctl::expandRle); });
+            break;
+        case 2:
+            chain(source, stem, knobs[2], [&](Image &im) {
+                step(im, imgctl::expandRle);
+                step(im, imgctl::convertTo24);
+                step(im, [&](Image &i) { return imgctl::grayImage(i, knobs[3]); });
+            });
+            break;
+        case 3:
+        case 4:
+            chain(source, stem, knobs[4], [&](Image &im) {
+                step(im, [&](Image &i) { return imgctl::convertTo16(i, pick % 8 == 4); });
+                step(im, [&](Image &i) { return imgctl::grayImage(i, knobs[5]); });
+                draw(im, knobs);
+            });
+            break;
+        case 5:
+        case 6:
+            chain(source, stem, knobs[6], [&](Image &im) {
+                step(im, imgctl::expandRle);
+                if (!step(im, [&](Image &i) {
+                        return imgctl::convertTo8(i, 0, pick % 8 == 6, fuzzing::tuning());
+                    }))
+                    return;
+                step(im, [&](Image &i) { return imgctl::grayImage(i, knobs[7]); });
+                if (step(im, imgctl::compressRle)) draw(im, knobs);
+            });
+            break;
+        default:
+            // 4 and 8-bit images compress as they are.
+            chain(source, stem, knobs[8], [&](Image &im) {
+                step(im, imgctl::expandRle);
+                step(im, imgctl::compressRle); // fails for other depths
+                step(im, [](Image &i) { return imgctl::grayImage(i, 255); });
+            });
+            break;
+        }
     }
 }
 

@@ -22,22 +22,12 @@ struct StrictErrors {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
-    bool warned;
 };
 
 void onError(j_common_ptr cinfo) {
     auto *e = reinterpret_cast<StrictErrors *>(cinfo->err);
     (*cinfo->err->format_message)(cinfo, e->message);
     std::longjmp(e->jump, 1);
-}
-
-// Warnings (level -1) are what a strict decode refuses.
-void onMessage(j_common_ptr cinfo, int level) {
-    auto *e = reinterpret_cast<StrictErrors *>(cinfo->err);
-    if (level < 0 && !e->warned) {
-        e->warned = true;
-        (*cinfo->err->format_message)(cinfo, e->message);
-    }
 }
 
 // Decodes a file to packed samples (gray or RGB). Empty with the reason in
@@ -48,7 +38,6 @@ void decodeStrict(const std::vector<uint8_t> &file, std::vector<uint8_t> &pixels
     StrictErrors err{};
     cinfo.err = jpeg_std_error(&err.pub);
     err.pub.error_exit = onError;
-    err.pub.emit_message = onMessage;
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&cinfo);
         pixels.clear();
@@ -66,11 +55,11 @@ void decodeStrict(const std::vector<uint8_t> &file, std::vector<uint8_t> &pixels
         jpeg_read_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    if (err.warned) {
+    if (err.pub.num_warnings) { // libjpeg prints the first warning on stderr
         pixels.clear();
-        why = std::string("warning: ") + err.message;
+        why = std::to_string(err.pub.num_warnings) + " warnings";
     }
+    jpeg_destroy_decompress(&cinfo);
 }
 
 // The segments before the scan data, each with its marker, and whether a

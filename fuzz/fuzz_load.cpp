@@ -5,38 +5,18 @@
 // with every fast path's threshold lowered. An internal error is a finding.
 #include "fuzz_common.h"
 
-#include <cstdlib>
-#include <fcntl.h>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 
-namespace {
-
-const std::string &inputPath() {
-    static const std::string path = fuzzing::scratchPath("load");
-    return path;
-}
-
-bool writeInput(const uint8_t *data, size_t size) {
-    int fd = open(inputPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = write(fd, data + done, size - done);
-        if (n <= 0) break;
-        done += size_t(n);
-    }
-    close(fd);
-    return done == size;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    static const std::string path = fuzzing::scratchPath("load");
     return fuzzing::guarded([&] {
-        if (!writeInput(data, size)) fuzzing::fail("cannot write " + inputPath());
-        auto image = imgctl::loadImage(inputPath().c_str(), fuzzing::tuning());
-        unlink(inputPath().c_str());
+        if (!(std::ofstream(path, std::ios::binary)
+                  .write(reinterpret_cast<const char *>(data), std::streamsize(size))))
+            fuzzing::fail("cannot write " + path);
+        auto image = imgctl::loadImage(path.c_str(), fuzzing::tuning());
+        unlink(path.c_str());
         if (!image) {
             // Every failure names its cause, and none is the library's own.
             fuzzing::expectNotInternal(image.status(), "loadImage");

@@ -14,6 +14,7 @@
 // pictures past 256 x 256 pixels are passed over.
 #include "core/bytes.h"
 #include "fuzz_common.h"
+#include "hostile_files.h"
 
 #include <zlib.h>
 
@@ -49,18 +50,6 @@ void compare(const std::vector<uint8_t> &file) {
         if (std::string d = fuzzing::difference(fast.value(), libpng.value()); !d.empty())
             fuzzing::fail(std::string(name) + " and libpng differ in " + d);
     }
-}
-
-void putChunk(std::vector<uint8_t> &file, const char *type, const uint8_t *data, size_t n) {
-    uint8_t head[8];
-    storeBe32(head, static_cast<uint32_t>(n));
-    std::memcpy(head + 4, type, 4);
-    file.insert(file.end(), head, head + 8);
-    file.insert(file.end(), data, data + n);
-    uint8_t crc[4];
-    storeBe32(crc,
-              static_cast<uint32_t>(crc32(crc32(0L, head + 4, 4), data, static_cast<uInt>(n))));
-    file.insert(file.end(), crc, crc + 4);
 }
 
 std::vector<uint8_t> withRightCrcs(std::vector<uint8_t> file) {
@@ -100,18 +89,15 @@ std::vector<uint8_t> madeFile(fuzzing::Input &in) {
         fuzzing::fail("zlib cannot compress the rows");
     packed.resize(how & 8 ? packedSize - std::min<size_t>(extra % 16, packedSize) : packedSize);
 
-    std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    uint8_t ihdr[13] = {};
-    storeBe32(ihdr, width);
-    storeBe32(ihdr + 4, height);
-    ihdr[8] = 8;
-    ihdr[9] = alpha ? 6 : 2;
-    putChunk(file, "IHDR", ihdr, sizeof ihdr);
+    hostile::Bytes file = hostile::png(width, height, alpha ? 6 : 2, {});
+    file.resize(33); // the signature and IHDR
     for (size_t at = 0; at < packed.size(); at += chunkSize) {
-        putChunk(file, "IDAT", packed.data() + at, std::min(chunkSize, packed.size() - at));
-        if (how & 32) putChunk(file, "IDAT", nullptr, 0);
+        const size_t n = std::min(chunkSize, packed.size() - at);
+        hostile::pngChunk(file, "IDAT",
+                          hostile::Bytes(packed.begin() + at, packed.begin() + at + n));
+        if (how & 32) hostile::pngChunk(file, "IDAT", {});
     }
-    if (!(how & 64)) putChunk(file, "IEND", nullptr, 0);
+    if (!(how & 64)) hostile::pngChunk(file, "IEND", {});
     return file;
 }
 
