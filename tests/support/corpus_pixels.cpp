@@ -4,6 +4,7 @@
 // through libpng's own transformations; JPEG files through Qt, which turns
 // them upright by their EXIF orientation; BMP Suite files by the suite's own
 // reference rendering, read by Qt. Usage: corpus_pixels CORPUS_DIR > file.
+#include "file_fields.h"
 #include "pixel_sum.h"
 
 #include <QColorSpace>
@@ -23,6 +24,8 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using testing_support::le16;
+using testing_support::le32;
 using testing_support::PixelSum;
 
 namespace {
@@ -105,11 +108,9 @@ bool readQt(const fs::path &path, View &v) {
     return true;
 }
 
-uint32_t le(const std::vector<char> &d, size_t at, int bytes) {
-    uint32_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        v = v << 8 | uint8_t(d.at(at + i));
-    return v;
+std::vector<uint8_t> bytesOf(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // Bits per pixel in a BMP header, whether some colour field is not 8 bits
@@ -117,30 +118,16 @@ uint32_t le(const std::vector<char> &d, size_t at, int bytes) {
 // header gives a colour space other than sRGB (calibrated, or an embedded
 // profile).
 int bmpDepth(const fs::path &path, bool &oddFields, bool &profile) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> d((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<uint8_t> d = bytesOf(path);
     if (d.size() < 70) return 0;
-    const bool core = le(d, 14, 4) == 12;
-    const int bits = int(le(d, core ? 24 : 28, 2));
+    const bool core = le32(d, 14) == 12;
+    const int bits = int(le16(d, core ? 24 : 28));
     oddFields = bits == 16;
-    profile = le(d, 14, 4) >= 108 && (le(d, 70, 4) == 0 || le(d, 70, 4) == 0x4D424544);
-    if (!core && bits == 32 && (le(d, 30, 4) == 3 || le(d, 30, 4) == 6))
+    profile = le32(d, 14) >= 108 && (le32(d, 70) == 0 || le32(d, 70) == 0x4D424544);
+    if (!core && bits == 32 && (le32(d, 30) == 3 || le32(d, 30) == 6))
         for (size_t i = 0; i < 3; ++i)
-            oddFields |= le(d, 54 + 4 * i, 4) != 0 && std::popcount(le(d, 54 + 4 * i, 4)) != 8;
+            oddFields |= le32(d, 54 + 4 * i) != 0 && std::popcount(le32(d, 54 + 4 * i)) != 8;
     return bits;
-}
-
-// The component count in a JPEG file's frame header, or 0.
-int jpegComponents(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> d((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    for (size_t at = 2; at + 10 < d.size() && uint8_t(d[at]) == 0xFF;) {
-        const uint8_t marker = uint8_t(d[at + 1]);
-        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
-            return uint8_t(d[at + 9]);
-        at += 2 + (uint8_t(d[at + 2]) << 8 | uint8_t(d[at + 3]));
-    }
-    return 0;
 }
 
 std::vector<std::string> files(const fs::path &dir, const std::string &ext) {
@@ -178,7 +165,9 @@ int main(int argc, char **argv) {
         View v;
         v.tolerance = "near 1.5";
         fs::path seen = corpus / "jpeg" / name;
-        if (jpegComponents(seen) == 4)
+        const std::vector<uint8_t> bytes = bytesOf(seen);
+        const int frame = testing_support::jpegFrame(bytes);
+        if (frame > 0 && bytes.at(testing_support::jpegSegment(bytes, uint8_t(frame)) + 9) == 4)
             seen = corpus / "jpeg/ref" / fs::path(name).replace_extension(".png");
         if (readQt(seen, v))
             print("jpeg/" + name, v);

@@ -1,18 +1,34 @@
 // SPDX-License-Identifier: MIT
-// The handle and ownership rules of the C interface, on every function.
+// The C interface's rules on every function: handles and ownership; what
+// each argument of the four saves does to the file (out of range, it is
+// clamped), what DIBStrip leaves in it, ImgctlStopSaves; and misuse: null and
+// empty paths and arguments, drawing onto null, tiny or malformed surfaces
+// and through rectangles outside them. Nothing crashes, nothing is written
+// where it must not be, and each call fails or clamps as the header says.
 #include "corpus.h"
+#include "file_fields.h"
 #include "imgctl.h"
 
 #include <gtest/gtest.h>
 
 #include <QImage>
 
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
-using testing_support::TempDir;
+using namespace testing_support;
 
 namespace {
 
@@ -48,107 +64,91 @@ void expectAllFail(int32_t h) {
     EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "a failed save left a file";
 }
 
-TEST(Handles, InvalidHandlesFailEverywhere) {
+TEST(Handles, LoadFailureNamesTheCause) {
+    TempDir dir;
+    std::ofstream(dir / "text.png") << "hello, not a picture";
+    const std::pair<std::string, const char *> cases[] = {
+        {(dir / "missing.bmp").string(), "not found"},
+        {dir.path().string(), "not a regular file"},
+        {(dir / "text.png").string(), "not an image"},
+    };
+    for (const auto &[path, cause] : cases) {
+        EXPECT_EQ(ToDIB(path.c_str()), 0) << path;
+        EXPECT_NE(lastError().find(cause), std::string::npos) << lastError();
+    }
+}
+
+// Invalid handles and a released one fail everywhere; handles are issued
+// upward and never reused.
+TEST(Handles, InvalidAndReleasedHandlesFailEverywhere) {
     for (int32_t h : {0, -1, -2147483647 - 1, 2147483647, 999999}) {
         SCOPED_TRACE(h);
         expectAllFail(h);
     }
-}
-
-TEST(Handles, LoadFailureNamesTheCause) {
-    EXPECT_EQ(ToDIB(nullptr), 0);
-    EXPECT_EQ(ToDIB(""), 0);
-    TempDir dir;
-    EXPECT_EQ(ToDIB((dir / "missing.bmp").c_str()), 0);
-    EXPECT_NE(lastError().find("not found"), std::string::npos) << lastError();
-    EXPECT_EQ(ToDIB(dir.path().c_str()), 0) << "a folder is no image";
-    std::string text = (dir / "text.png").string();
-    FILE *f = fopen(text.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    fputs("hello, not a picture", f);
-    fclose(f);
-    EXPECT_EQ(ToDIB(text.c_str()), 0);
-    EXPECT_NE(lastError().find("not an image"), std::string::npos) << lastError();
-}
-
-TEST(Handles, ReleasedHandleIsDeadAndNeverReused) {
-    const std::string path = testing_support::corpus("bmpsuite/g/rgb24.bmp").string();
+    const std::string path = corpus("bmpsuite/g/rgb24.bmp").string();
     int32_t first = ToDIB(path.c_str());
     ASSERT_GT(first, 0) << lastError();
     EXPECT_EQ(DeleteDIB(first), 1);
     expectAllFail(first);
     int32_t second = ToDIB(path.c_str());
-    ASSERT_GT(second, 0) << lastError();
-    EXPECT_GT(second, first) << "handles are issued upward and never reused";
+    ASSERT_GT(second, first) << lastError();
     EXPECT_EQ(DeleteDIB(second), 1);
-    EXPECT_EQ(DeleteDIB(second), 0) << "a second DeleteDIB does nothing";
 }
 
+// HeadDIB as loaded and after a conversion, which gives back the handle it
+// was given: a run-length file stays compressed (its stream far smaller
+// than the rows) until RLEtoDIB expands it.
 TEST(Handles, HeadDIBDescribesTheImage) {
-    const std::string path = testing_support::corpus("bmpsuite/g/rgb24.bmp").string();
-    int32_t h = ToDIB(path.c_str());
-    ASSERT_GT(h, 0) << lastError();
-    EXPECT_EQ(HeadDIB(h, nullptr), 0);
-    BITMAPINFOHEADER header{};
-    ASSERT_EQ(HeadDIB(h, &header), 1);
-    EXPECT_EQ(header.biSize, 40u);
-    EXPECT_EQ(header.biWidth, 127);
-    EXPECT_EQ(header.biHeight, 64);
-    EXPECT_EQ(header.biPlanes, 1);
-    EXPECT_EQ(header.biBitCount, 24);
-    EXPECT_EQ(header.biCompression, IMGCTL_BI_RGB);
-    EXPECT_EQ(header.biSizeImage, 384u * 64u); // 127 * 3 rounded up to 4
-    EXPECT_EQ(header.biClrUsed, 0u);
-    DeleteDIB(h);
-}
-
-// A failing conversion returns 0 and leaves its input valid and unchanged.
-TEST(Handles, FailedConversionKeepsTheInput) {
-    const std::string path = testing_support::corpus("bmpsuite/g/rgb24.bmp").string();
-    int32_t h = ToDIB(path.c_str());
-    ASSERT_GT(h, 0) << lastError();
-    BITMAPINFOHEADER before{}, after{};
-    ASSERT_EQ(HeadDIB(h, &before), 1);
-    EXPECT_EQ(DIBtoRLE(h), 0) << "24-bit cannot be run-length coded";
-    EXPECT_FALSE(lastError().empty());
-    EXPECT_EQ(DIBto8Bit(h, 5, 5), 0) << "unknown palette arguments fail";
-    EXPECT_EQ(DIBto16Bit(h, nullptr), 0);
-    int32_t bad = 7;
-    EXPECT_EQ(DIBto16Bit(h, &bad), 0);
-    ASSERT_EQ(HeadDIB(h, &after), 1);
-    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
-    EXPECT_EQ(DeleteDIB(h), 1);
-}
-
-// Successful conversions return the handle the caller goes on with; the chain
-// the window runs for 8-bit RLE output ends with one live handle.
-TEST(Handles, ConversionChainKeepsOneLiveHandle) {
-    const std::string path = testing_support::corpus("bmpsuite/g/rgb24.bmp").string();
-    int32_t h = ToDIB(path.c_str());
-    ASSERT_GT(h, 0) << lastError();
-    h = RLEtoDIB(h);
-    ASSERT_GT(h, 0) << lastError();
-    h = DIBto8Bit(h, 0, 0);
-    ASSERT_GT(h, 0) << lastError();
-    h = DIBtoRLE(h);
-    ASSERT_GT(h, 0) << lastError();
-    h = GrayDIB(h, 0);
-    ASSERT_GT(h, 0) << lastError();
-    BITMAPINFOHEADER header{};
-    ASSERT_EQ(HeadDIB(h, &header), 1);
-    EXPECT_EQ(header.biBitCount, 8);
-    EXPECT_EQ(header.biCompression, IMGCTL_BI_RLE8);
-    EXPECT_EQ(DeleteDIB(h), 1);
-    EXPECT_EQ(DeleteDIB(h), 0);
+    const uint32_t rgbRows = 384 * 64, rle8Rows = 128 * 64, rle4Rows = 64 * 64;
+    const struct {
+        const char *file;
+        int32_t (*convert)(int32_t);
+        uint16_t bits;
+        uint32_t compression, colours, rows; // rows: the bytes of the expanded rows
+    } cases[] = {
+        {"g/rgb24.bmp", nullptr, 24, IMGCTL_BI_RGB, 0, rgbRows},
+        {"g/rgb24.bmp",
+         [](int32_t h) {
+             int32_t one = 1;
+             return DIBto16Bit(h, &one);
+         },
+         16, IMGCTL_BI_RGB, 0, 256 * 64},
+        {"g/pal8rle.bmp", nullptr, 8, IMGCTL_BI_RLE8, 252, rle8Rows},
+        {"g/pal8rle.bmp", [](int32_t h) { return RLEtoDIB(h); }, 8, IMGCTL_BI_RGB, 252, rle8Rows},
+        {"g/pal8.bmp", [](int32_t h) { return DIBtoRLE(h); }, 8, IMGCTL_BI_RLE8, 252, rle8Rows},
+        {"g/pal4rle.bmp", nullptr, 4, IMGCTL_BI_RLE4, 12, rle4Rows},
+        {"g/pal4rle.bmp", [](int32_t h) { return RLEtoDIB(h); }, 4, IMGCTL_BI_RGB, 12, rle4Rows},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.file) + (c.convert ? " converted" : ""));
+        int32_t h = ToDIB(corpus(std::string("bmpsuite/") + c.file).c_str());
+        ASSERT_GT(h, 0) << lastError();
+        ASSERT_EQ(c.convert ? c.convert(h) : h, h) << lastError();
+        BITMAPINFOHEADER head{};
+        ASSERT_EQ(HeadDIB(h, &head), 1);
+        EXPECT_EQ(head.biSize, 40u);
+        EXPECT_EQ(head.biWidth, 127);
+        EXPECT_EQ(head.biHeight, 64);
+        EXPECT_EQ(head.biPlanes, 1);
+        EXPECT_EQ(head.biBitCount, c.bits);
+        EXPECT_EQ(head.biCompression, c.compression);
+        EXPECT_EQ(head.biClrUsed, c.colours);
+        if (c.compression == IMGCTL_BI_RGB)
+            EXPECT_EQ(head.biSizeImage, c.rows);
+        else
+            EXPECT_TRUE(head.biSizeImage > 0 && head.biSizeImage < c.rows) << head.biSizeImage;
+        EXPECT_EQ(DeleteDIB(h), 1);
+        EXPECT_EQ(DeleteDIB(h), 0);
+    }
 }
 
 // Several threads at once, through the C interface, on a picture large
 // enough for every threaded path of the default tuning (the PNG fast reader,
-// PNG bands, the split JPEG encoder): each thread loads, converts, saves and
-// releases a picture of its own, while others save one shared handle that
-// another converts halfway. Calls on one handle are serialised, so every
-// save of the shared handle is byte for byte the file of the picture before
-// the conversion or after it, never a mixture.
+// PNG bands, the split JPEG encoder): two threads load, convert, save and
+// release pictures of their own, three save one shared handle that another
+// converts halfway. Calls on one handle are serialised, so every save of the
+// shared handle is byte for byte the file of the picture before the
+// conversion or after it, never a mixture.
 TEST(Handles, ThreadsConvertTheirOwnPicturesAndShareOne) {
     TempDir dir;
     QImage picture(640, 480, QImage::Format_RGB32);
@@ -158,26 +158,21 @@ TEST(Handles, ThreadsConvertTheirOwnPicturesAndShareOne) {
                              qRgb((x + (y * 7 ^ x) % 13) & 255, (y * 3) & 255, (x ^ y) & 255));
     const std::string source = (dir / "source.png").string();
     ASSERT_TRUE(picture.save(QString::fromStdString(source), "PNG"));
-    const char *kinds[2] = {".png", ".jpg"};
-    auto save = [](int32_t h, const std::string &stem, int kind) {
-        PngOptions options{};
-        options.level = 1;
-        const std::string path = stem + (kind ? ".jpg" : ".png");
-        return kind ? DIBtoJPG(path.c_str(), h, 80, 0) : DIBtoPNGex(path.c_str(), h, &options);
+    // Saves a picture as PNG and JPEG: the two files, none when a save failed.
+    auto save = [](int32_t h, const std::string &stem) {
+        PngOptions options{0, 1, {}};
+        const std::string png = stem + ".png", jpg = stem + ".jpg";
+        if (DIBtoPNGex(png.c_str(), h, &options) != 1 || DIBtoJPG(jpg.c_str(), h, 80, 0) != 1)
+            return std::vector<std::vector<uint8_t>>();
+        return std::vector{readFile(png), readFile(jpg)};
     };
-    // The shared picture's files before and after the conversion.
-    std::vector<uint8_t> expected[2][2];
+    std::vector<std::vector<uint8_t>> expected[2]; // the shared picture's, before and after
     for (int converted = 0; converted < 2; ++converted) {
-        int32_t h = ToDIB(source.c_str());
+        const int32_t h = ToDIB(source.c_str());
         ASSERT_GT(h, 0) << lastError();
-        if (converted) {
-            ASSERT_EQ(DIBto8Bit(h, 0, 1), h) << lastError();
-        }
-        for (int k = 0; k < 2; ++k) {
-            const std::string stem = (dir / ("expected" + std::to_string(converted))).string();
-            ASSERT_EQ(save(h, stem, k), 1) << lastError();
-            expected[converted][k] = testing_support::readFile(stem + kinds[k]);
-        }
+        ASSERT_EQ(converted ? DIBto8Bit(h, 0, 1) : h, h) << lastError();
+        expected[converted] = save(h, (dir / "expected").string());
+        ASSERT_FALSE(expected[converted].empty()) << lastError();
         EXPECT_EQ(DeleteDIB(h), 1);
     }
 
@@ -194,16 +189,13 @@ TEST(Handles, ThreadsConvertTheirOwnPicturesAndShareOne) {
                     if (round == 1 && DIBto8Bit(shared, 0, 1) != shared) failed = lastError();
                 } else if (t < 3) { // a picture of its own
                     int32_t h = ToDIB(source.c_str());
-                    if (h <= 0 || DIBto24Bit(h) != h || save(h, stem, 0) != 1 ||
-                        save(h, stem, 1) != 1 || DIBto8Bit(h, 0, 0) != h || DeleteDIB(h) != 1)
+                    if (h <= 0 || DIBto24Bit(h) != h || save(h, stem).empty() ||
+                        DIBto8Bit(h, 0, 0) != h || DeleteDIB(h) != 1)
                         failed = lastError();
-                } else { // the shared one
-                    for (int k = 0; k < 2; ++k) {
-                        if (save(shared, stem, k) != 1) failed = lastError();
-                        const auto bytes = testing_support::readFile(stem + kinds[k]);
-                        if (bytes != expected[0][k] && bytes != expected[1][k])
-                            failed = std::string("a torn save of the shared picture: ") + kinds[k];
-                    }
+                } else if (const auto f = save(shared, stem);
+                           f.empty() || (f[0] != expected[0][0] && f[0] != expected[1][0]) ||
+                           (f[1] != expected[0][1] && f[1] != expected[1][1])) {
+                    failed = "a torn or failed save of the shared picture: " + lastError();
                 }
             }
         });
@@ -213,6 +205,276 @@ TEST(Handles, ThreadsConvertTheirOwnPicturesAndShareOne) {
     for (const std::string &f : failures)
         EXPECT_EQ(f, "");
     EXPECT_EQ(DeleteDIB(shared), 1);
+}
+
+class Arguments : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        image = ToDIB(corpus("bmpsuite/g/rgb24.bmp").c_str());
+        ASSERT_GT(image, 0) << lastError();
+    }
+    void TearDown() override { EXPECT_EQ(DeleteDIB(image), 1); }
+    std::string path(const std::string &name) const { return (dir / name).string(); }
+
+    TempDir dir;
+    int32_t image = 0; // 127 x 64, 24 bits
+};
+
+// Arguments that must write the same file as others: qualities and levels
+// outside their ranges are clamped, any non-zero progressive flag means
+// progressive, every PNG flag bit but interlacing is ignored, DIBtoPNG is
+// level 6; GrayDIB's level is clamped (40000 is -25536 in its low 16 bits,
+// 0x100FF is 255).
+TEST_F(Arguments, OutOfRangeArgumentsWriteWhatTheirClampedValuesWrite) {
+    const auto jpeg = [&](int32_t quality, int32_t progressive) {
+        return [=, this](const std::string &p) {
+            return DIBtoJPG(p.c_str(), image, quality, progressive);
+        };
+    };
+    const auto png = [&](int16_t level, uint32_t flags = 0, uint8_t reserved = 0) {
+        return [=, this](const std::string &p) {
+            PngOptions options{};
+            options.level = level;
+            options.flags = flags;
+            std::memset(options.reserved, reserved, sizeof options.reserved);
+            return DIBtoPNGex(p.c_str(), image, &options);
+        };
+    };
+    // GrayDIB reads the low 16 bits as a signed number, clamped to 0..255.
+    const auto gray = [](int32_t level) {
+        return [=](const std::string &p) {
+            const int32_t h = ToDIB(corpus("bmpsuite/g/rgb24.bmp").c_str());
+            const int32_t saved = GrayDIB(h, level) == h ? DIBtoBMP(p.c_str(), h) : 0;
+            DeleteDIB(h);
+            return saved;
+        };
+    };
+    using Call = std::function<int32_t(const std::string &)>;
+    const std::tuple<const char *, Call, Call> pairs[] = {
+        {"quality -5", jpeg(-5, 0), jpeg(1, 0)},
+        {"quality 1000", jpeg(1000, 0), jpeg(100, 0)},
+        {"INT_MIN", jpeg(INT_MIN, INT_MIN), jpeg(1, 1)},
+        {"level 99", png(99), png(9)},
+        {"level -32768", png(-32768), png(0)},
+        {"flags", png(0, 0xFFFFFFFFu & ~IMGCTL_PNG_INTERLACED, 0xAB), png(0)},
+        {"DIBtoPNG", [&](const std::string &p) { return DIBtoPNG(p.c_str(), image, 0); }, png(6)},
+        {"gray 40000", gray(40000), gray(0)},
+        {"gray -1", gray(-1), gray(0)},
+        {"gray INT_MIN", gray(INT_MIN), gray(0)},
+        {"gray 0x100FF", gray(0x100FF), gray(255)},
+        {"gray 300", gray(300), gray(255)},
+    };
+    for (const auto &[name, call, same] : pairs) {
+        ASSERT_EQ(call(path("a")), 1) << name << ": " << lastError();
+        ASSERT_EQ(same(path("b")), 1) << name;
+        EXPECT_EQ(readFile(dir / "a"), readFile(dir / "b")) << name;
+    }
+    ASSERT_EQ(gray(0)(path("a")), 1);
+    EXPECT_NE(readFile(dir / "a"), readFile(dir / "b")) << "255 changes the picture";
+    EXPECT_EQ(DIBtoPNG(path("x.png").c_str(), image, 1), 0) << "zero must be 0";
+    EXPECT_NE(std::string(lastError()).find("DIBtoPNG"), std::string::npos);
+}
+
+TEST_F(Arguments, ProgressiveAndInterlacedAreSet) {
+    ASSERT_EQ(DIBtoJPG(path("prog.jpg").c_str(), image, 100, -1), 1);
+    EXPECT_EQ(jpegFrame(readFile(dir / "prog.jpg")), 0xC2);
+    PngOptions options{IMGCTL_PNG_INTERLACED, 5, {}};
+    ASSERT_EQ(DIBtoPNGex(path("adam7.png").c_str(), image, &options), 1);
+    EXPECT_EQ(readFile(dir / "adam7.png").at(28), 1) << "IHDR interlace method";
+}
+
+// After ImgctlStopSaves (in a child process: it holds for the process's
+// life) every save fails without a file, an existing target stays.
+TEST_F(Arguments, StoppedSavesFailAndWriteNothing) {
+    std::ofstream(dir / "old.bmp") << "keep me";
+    GTEST_FLAG_SET(death_test_style, "threadsafe"); // the child runs this test alone
+    EXPECT_EXIT(
+        {
+            const bool stopped = ImgctlStopSaves() == 1;
+            const bool failed = DIBtoBMP(path("new.bmp").c_str(), image) == 0 &&
+                                ImgctlLastErrorCode() == IMGCTL_ERR_CANNOT_WRITE &&
+                                DIBtoPNG(path("old.bmp").c_str(), image, 0) == 0;
+            std::exit(stopped && failed ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(listing(dir.path()), std::set<std::string>{"old.bmp"});
+    EXPECT_EQ(readText(dir / "old.bmp"), "keep me");
+}
+
+// DIBStrip leaves nothing in the outputs but sRGB pixels: no iCCP or sRGB
+// chunk, no APP2 profile, no EXIF; the pixels are the ones the BMP writer
+// converts to sRGB by itself.
+TEST_F(Arguments, StripLeavesSrgbPixelsAndNoMetadata) {
+    auto has = [](const std::vector<uint8_t> &f, std::string_view what) {
+        return std::search(f.begin(), f.end(), what.begin(), what.end()) != f.end();
+    };
+    for (const std::string source : {"bmpsuite/q/rgb24prof2.bmp", "jpeg/orient-6.jpg"}) {
+        SCOPED_TRACE(source);
+        const int32_t h = ToDIB(corpus(source).c_str());
+        ASSERT_GT(h, 0) << lastError();
+        ASSERT_EQ(DIBtoBMP(path("kept.bmp").c_str(), h), 1);
+        ASSERT_EQ(DIBtoPNG(path("kept.png").c_str(), h, 0), 1);
+        ASSERT_EQ(DIBStrip(h), h) << lastError();
+        ASSERT_EQ(DIBtoPNG(path("o.png").c_str(), h, 0), 1);
+        ASSERT_EQ(DIBtoJPG(path("o.jpg").c_str(), h, 90, 0), 1);
+        EXPECT_EQ(DeleteDIB(h), 1);
+        // The source carries a profile or EXIF, which the unstripped PNG keeps.
+        const auto kept = readFile(path("kept.png"));
+        EXPECT_TRUE(has(kept, "iCCP") || has(kept, "eXIf"));
+        const auto png = readFile(path("o.png"));
+        const auto jpg = readFile(path("o.jpg"));
+        for (const char *chunk : {"iCCP", "sRGB", "gAMA", "eXIf", "iTXt"})
+            EXPECT_FALSE(has(png, chunk)) << chunk;
+        EXPECT_FALSE(has(jpg, "ICC_PROFILE"));
+        EXPECT_FALSE(has(jpg, std::string_view("Exif\0\0", 6)));
+        const QImage a(QString::fromStdString(path("kept.bmp")));
+        const QImage b(QString::fromStdString(path("o.png")));
+        ASSERT_EQ(a.size(), b.size());
+        EXPECT_TRUE(a.convertToFormat(QImage::Format_RGB32) ==
+                    b.convertToFormat(QImage::Format_RGB32));
+    }
+}
+
+// Null and empty paths, null options and arguments a conversion does not
+// know fail naming the cause, write nothing and leave the image as it was.
+TEST_F(Arguments, NullArgumentsFailAndKeepTheImage) {
+    BITMAPINFOHEADER before{}, after{};
+    ASSERT_EQ(HeadDIB(image, &before), 1);
+    PngOptions options{};
+    for (const char *p : {static_cast<const char *>(nullptr), ""}) {
+        SCOPED_TRACE(p ? "empty" : "null");
+        EXPECT_EQ(DIBtoBMP(p, image), 0);
+        EXPECT_EQ(DIBtoJPG(p, image, 75, 0), 0);
+        EXPECT_EQ(DIBtoPNG(p, image, 0), 0);
+        EXPECT_EQ(DIBtoPNGex(p, image, &options), 0);
+        EXPECT_NE(lastError().find("path"), std::string::npos) << lastError();
+        EXPECT_EQ(ToDIB(p), 0);
+    }
+    EXPECT_EQ(DIBtoPNGex((dir / "x.png").c_str(), image, nullptr), 0);
+    EXPECT_NE(lastError().find("null"), std::string::npos) << lastError();
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    EXPECT_EQ(HeadDIB(image, nullptr), 0);
+    EXPECT_EQ(DIBto16Bit(image, nullptr), 0);
+    EXPECT_NE(lastError().find("null"), std::string::npos) << lastError();
+    int32_t seven = 7;
+    EXPECT_EQ(DIBto16Bit(image, &seven), 0);
+    EXPECT_EQ(DIBto8Bit(image, 5, 5), 0);
+    EXPECT_EQ(DIBtoRLE(image), 0) << "24 bits cannot be run-length coded";
+    ASSERT_EQ(HeadDIB(image, &after), 1);
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+}
+
+// A surface inside a larger buffer, every word of which starts as a guard.
+struct GuardedSurface {
+    static constexpr uint32_t kGuard = 0xDEADBEEF;
+    static constexpr long kPad = 64;
+    std::vector<uint32_t> buffer;
+    ImgctlSurface surface{};
+
+    GuardedSurface(int32_t width, int32_t height)
+        : buffer(size_t(2 * kPad + (width + 3) * height), kGuard), // 3 spare words a row
+          surface{buffer.data() + kPad, width, height, (width + 3) * 4} {}
+    // How many words changed inside the surface's pixels, and outside them.
+    std::pair<size_t, size_t> changed() const {
+        std::pair<size_t, size_t> n{0, 0};
+        const long stride = surface.stride_bytes / 4;
+        for (size_t i = 0; i < buffer.size(); ++i) {
+            const long off = long(i) - kPad;
+            const bool inside =
+                off >= 0 && off < stride * surface.height && off % stride < surface.width;
+            (inside ? n.first : n.second) += buffer[i] != kGuard;
+        }
+        return n;
+    }
+};
+
+TEST_F(Arguments, DrawingOntoBadSurfacesFails) {
+    EXPECT_EQ(DIBtoDCex2(nullptr, 0, 0, 4, 4, image, 0, 0, 127, 64, IMGCTL_SRCCOPY, 4), 0);
+    EXPECT_FALSE(lastError().empty());
+    uint32_t one = 0x12345678;
+    const ImgctlSurface bad[] = {
+        {nullptr, 4, 4, 16},   // no pixels
+        {&one, 0, 1, 4},       // no width
+        {&one, 1, 0, 4},       // no height
+        {&one, -1, 1, 4},      // negative width
+        {&one, 1, -5, 4},      // negative height
+        {&one, 1, 1, 3},       // stride not a multiple of 4
+        {&one, 2, 1, 4},       // stride shorter than a row
+        {&one, 1, 1, -4},      // negative stride
+        {&one, INT_MAX, 1, 4}, // stride far shorter than a row
+    };
+    for (const ImgctlSurface &s : bad) {
+        ImgctlSurface copy = s;
+        SCOPED_TRACE(std::to_string(s.width) + "x" + std::to_string(s.height) + " stride " +
+                     std::to_string(s.stride_bytes));
+        for (int mode = 1; mode <= 4; mode += 3)
+            EXPECT_EQ(DIBtoDCex2(&copy, 0, 0, 1, 1, image, 0, 0, 127, 64, IMGCTL_SRCCOPY, mode), 0);
+        EXPECT_FALSE(lastError().empty());
+    }
+    EXPECT_EQ(one, 0x12345678u);
+}
+
+TEST_F(Arguments, DrawingWithBadSourceRectanglesRopOrModeFails) {
+    GuardedSurface g(8, 8);
+    const int32_t rects[][4] = {
+        {-1, 0, 10, 10},    {0, -1, 10, 10},    {0, 0, 128, 64},    {0, 0, 127, 65},
+        {120, 0, 8, 1},     {0, 60, 1, 5},      {0, 0, 0, 10},      {0, 0, 10, 0},
+        {0, 0, -10, 10},    {0, 0, 10, -10},    {1, 1, INT_MAX, 1}, {1, 1, 1, INT_MAX},
+        {INT_MAX, 0, 1, 1}, {INT_MIN, 0, 1, 1},
+    };
+    for (const auto &r : rects) {
+        SCOPED_TRACE(::testing::Message() << r[0] << "," << r[1] << " " << r[2] << "x" << r[3]);
+        EXPECT_EQ(
+            DIBtoDCex2(&g.surface, 0, 0, 8, 8, image, r[0], r[1], r[2], r[3], IMGCTL_SRCCOPY, 4),
+            0);
+    }
+    EXPECT_EQ(DIBtoDCex2(&g.surface, 0, 0, 8, 8, image, 0, 0, 127, 64, 0, 4), 0);
+    for (int32_t mode : {0, 5, -1, INT_MAX})
+        EXPECT_EQ(DIBtoDCex2(&g.surface, 0, 0, 8, 8, image, 0, 0, 127, 64, IMGCTL_SRCCOPY, mode),
+                  0);
+    // An empty destination fails too.
+    EXPECT_EQ(DIBtoDCex2(&g.surface, 0, 0, 0, 8, image, 0, 0, 127, 64, IMGCTL_SRCCOPY, 4), 0);
+    EXPECT_EQ(DIBtoDCex2(&g.surface, 0, 0, 8, -8, image, 0, 0, 127, 64, IMGCTL_SRCCOPY, 4), 0);
+    EXPECT_EQ(g.changed(), std::make_pair(size_t{0}, size_t{0})) << "a failed draw paints nothing";
+}
+
+// Destinations partly or wholly off a tiny surface, up to the ends of the
+// 32-bit range: only pixels on the surface change, wholly off draws nothing
+// and succeeds.
+TEST_F(Arguments, DestinationsOffTheSurfaceAreClipped) {
+    const int32_t size = 3;
+    for (int mode = 1; mode <= 4; mode += 3) {
+        GuardedSurface g(size, size);
+        // Wholly off the surface first, then covering all of it.
+        const struct {
+            int32_t x, y, w, h;
+            bool covers;
+        } dests[] = {
+            {size, 0, 5, 5, false},
+            {0, size, 5, 5, false},
+            {-5, 0, 5, 5, false},
+            {0, -5, 5, 5, false},
+            {INT_MAX, 0, 1, 1, false},
+            {INT_MIN, INT_MIN, 5, 5, false},
+            {INT_MIN, 0, INT_MAX, 1, false},
+            {size + 1, size + 1, INT_MAX, INT_MAX, false},
+            {-3, -3, 10, 10, true},
+            {INT_MIN / 2, INT_MIN / 2, INT_MAX, INT_MAX, true},
+            {0, 0, INT_MAX, INT_MAX, true},
+            {-1, -1, 65536, 3, true},
+        };
+        for (const auto &d : dests) {
+            SCOPED_TRACE(::testing::Message() << d.x << "," << d.y << " " << d.w << "x" << d.h);
+            EXPECT_EQ(DIBtoDCex2(&g.surface, d.x, d.y, d.w, d.h, image, 0, 0, 127, 64,
+                                 IMGCTL_SRCCOPY, mode),
+                      1)
+                << lastError();
+            EXPECT_EQ(g.changed(), std::make_pair(d.covers ? size_t(size) * size : 0, size_t{0}));
+        }
+        for (int32_t y = 0; y < size; ++y)
+            for (int32_t x = 0; x < size; ++x)
+                EXPECT_EQ(g.surface.pixels[y * (size + 3) + x] >> 24, 0xFFu);
+    }
 }
 
 } // namespace
