@@ -4,6 +4,7 @@
 // through libpng's own transformations; JPEG files through Qt, which turns
 // them upright by their EXIF orientation; BMP Suite files by the suite's own
 // reference rendering, read by Qt. Usage: corpus_pixels CORPUS_DIR > file.
+#include "corpus.h"
 #include "file_fields.h"
 #include "pixel_sum.h"
 
@@ -108,17 +109,12 @@ bool readQt(const fs::path &path, View &v) {
     return true;
 }
 
-std::vector<uint8_t> bytesOf(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // Bits per pixel in a BMP header, whether some colour field is not 8 bits
 // wide (16-bit pixels, or bit-field masks of other widths), and whether the
 // header gives a colour space other than sRGB (calibrated, or an embedded
 // profile).
 int bmpDepth(const fs::path &path, bool &oddFields, bool &profile) {
-    const std::vector<uint8_t> d = bytesOf(path);
+    const std::vector<uint8_t> d = testing_support::readFile(path);
     if (d.size() < 70) return 0;
     const bool core = le32(d, 14) == 12;
     const int bits = int(le16(d, core ? 24 : 28));
@@ -165,7 +161,7 @@ int main(int argc, char **argv) {
         View v;
         v.tolerance = "near 1.5";
         fs::path seen = corpus / "jpeg" / name;
-        const std::vector<uint8_t> bytes = bytesOf(seen);
+        const std::vector<uint8_t> bytes = testing_support::readFile(seen);
         const int frame = testing_support::jpegFrame(bytes);
         if (frame > 0 && bytes.at(testing_support::jpegSegment(bytes, uint8_t(frame)) + 9) == 4)
             seen = corpus / "jpeg/ref" / fs::path(name).replace_extension(".png");
