@@ -3,12 +3,12 @@
 // each argument is a file, or a folder whose files (Markdown notes aside)
 // are all taken. A failing check stops the process (fuzzing::fail), after
 // the file's name is printed.
+#include "fuzz_common.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
@@ -27,8 +27,7 @@ int main(int argc, char **argv) {
     std::sort(files.begin(), files.end());
     for (const fs::path &f : files) {
         std::fprintf(stderr, "replay: %s\n", f.c_str());
-        std::ifstream in(f, std::ios::binary);
-        const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+        const std::vector<uint8_t> bytes = fuzzing::readWhole(f.string());
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     }
     std::fprintf(stderr, "replay: %zu files passed\n", files.size());

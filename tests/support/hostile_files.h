@@ -24,6 +24,13 @@ inline void putLe(Bytes &b, uint32_t v, int n) {
     for (int i = 0; i < n; ++i)
         b.push_back(uint8_t(v >> 8 * i));
 }
+// The fixed widths other tests write.
+inline void put16be(Bytes &b, uint32_t v) {
+    putBe(b, v, 2);
+}
+inline void put32le(Bytes &b, uint32_t v) {
+    putLe(b, v, 4);
+}
 
 // A baseline JPEG of `components` (1 or 3) components, all sampled 1x1,
 // whose every block is flat gray: one DC code and one AC code, both "0",

@@ -30,10 +30,7 @@ long statusKb(const char *field) {
 
 // Resets the peak so that VmHWM afterwards is the peak since now.
 bool resetPeak() {
-    std::ofstream f("/proc/self/clear_refs");
-    f << "5";
-    f.flush();
-    return bool(f);
+    return bool(std::ofstream("/proc/self/clear_refs") << "5" << std::flush);
 }
 
 class HostileFile : public ::testing::TestWithParam<hostile::Case> {};
