@@ -785,4 +785,54 @@ TEST(BmpCalibrated, SrgbPrimariesWithGammaNear22AreSrgb) {
     }
 }
 
+// ---- A 16-bit image keeps its colours in every format ----
+
+// Each writer as the program uses it on a 16-bit image, and how far its decode
+// may stray from the exact colours (gray stays exact in every format).
+struct SixteenBitWriter {
+    const char *name;
+    Status (*save)(const Image &, const char *);
+    int colourTolerance;
+};
+
+class SixteenBitColours : public ::testing::TestWithParam<SixteenBitWriter> {};
+
+TEST_P(SixteenBitColours, EveryLevelWidensToTheSameColour) {
+    // Rows of 8x8 blocks: gray, red, green and blue, each of the 32 levels a
+    // flat block (flat 4:4:4 blocks at quality 100 come back from JPEG
+    // exactly in gray, within the colour conversion's rounding otherwise).
+    const Image img = makeFilled(32 * 8, 4 * 8, 16, [](uint32_t x, uint32_t y) {
+        const uint32_t v = x / 8, masks[4] = {0x7FFF, 0x7C00, 0x03E0, 0x001F};
+        return (v << 10 | v << 5 | v) & masks[y / 8];
+    });
+    TempDir dir;
+    const auto path = dir / (std::string("out.") + GetParam().name);
+    Status s = GetParam().save(img, path.c_str());
+    ASSERT_TRUE(s) << s.message();
+    const Rgba got = qtRgba(path), want = toRgba(img);
+    ASSERT_EQ(std::pair(got.width, got.height), std::pair(want.width, want.height));
+    for (size_t i = 0; i < want.px.size() / 4; ++i) {
+        const int allowed = i < size_t(want.width) * 8 ? 0 : GetParam().colourTolerance;
+        for (int c = 0; c < 3; ++c)
+            ASSERT_LE(std::abs(got.pixel(i)[c] - want.pixel(i)[c]), allowed) << "pixel " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writers, SixteenBitColours,
+    ::testing::Values(
+        // A 16-bit BMP keeps the fields: the program widens it with DIBto24Bit.
+        SixteenBitWriter{"bmp",
+                         [](const Image &i, const char *p) {
+                             Image wide = copyOf(i);
+                             if (Status s = convertTo24(wide); !s) return s;
+                             return saveBmp(wide, p);
+                         },
+                         0},
+        SixteenBitWriter{"png",
+                         [](const Image &i, const char *p) { return savePng(i, p, 6, false); }, 0},
+        SixteenBitWriter{
+            "jpg", [](const Image &i, const char *p) { return saveJpeg(i, p, 100, false); }, 2}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 } // namespace
