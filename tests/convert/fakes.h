@@ -40,6 +40,7 @@ struct DialogAnswer {
     bool accept = true;
     std::string fileName;
     int16_t filterIndex = 1;
+    const char *text1 = nullptr; // what the user left in Text1 meanwhile
 };
 
 class ScriptedDialog final : public convert::FileDialog {
@@ -47,6 +48,7 @@ class ScriptedDialog final : public convert::FileDialog {
     std::vector<DialogShown> shown;
     std::deque<DialogAnswer> answers; // none left: the user cancels
     RecordingLibrary *trace = nullptr;
+    std::string *text1 = nullptr; // the view's Text1
 
     bool ShowOpen() override { return run(false); }
     bool ShowSave() override { return run(true); }
@@ -61,6 +63,7 @@ class ScriptedDialog final : public convert::FileDialog {
             answers.pop_front();
         }
         FilterIndex = answer.filterIndex;
+        if (text1 && answer.text1) *text1 = answer.text1;
         if (answer.accept)
             FileName = answer.fileName;
         else if (save)
@@ -118,6 +121,7 @@ class CommandsTest : public ::testing::Test {
         nubaro::fillExtensionTable(settings);
         nubaro::writeStartValues(settings);
         dialog.trace = &lib;
+        dialog.text1 = &view.text;
         box.trace = &lib;
     }
 

@@ -43,54 +43,46 @@ TEST_F(CommandsTest, BrowsePresetsFollowTheLastPickedEntry) {
     EXPECT_EQ(settings.filterIndex, 1);
     EXPECT_EQ(view.refreshes, 4) << "a preview for each name taken";
     EXPECT_EQ(view.text, "/p/four.bmp");
-    expectCleanHandles();
-}
-
-TEST_F(CommandsTest, BrowseAfterConvertStartsWithTheOutputName) {
-    dialog.answers = {{true, "/p/src.jpg", 2}};
-    commands.browse();
+    // After a Convert, Browse starts with its output name and flags.
     settings.formatIndex = 2;
-    dialog.answers = {{true, "/out/result.png", 1}};
+    dialog.answers = {{true, "/out/result.png", 3}};
     commands.convert();
     commands.browse(); // cancelled
-    ASSERT_EQ(dialog.shown.size(), 3u);
-    EXPECT_EQ(dialog.shown[2].fileName, "/out/result.png");
-    EXPECT_EQ(dialog.shown[2].flags, 0x280002) << "the save dialog's flags stay";
-    EXPECT_EQ(dialog.shown[2].filterIndex, 2);
-    EXPECT_EQ(dialog.shown[2].defaultExt, "jpg");
+    const DialogShown &d = dialog.shown.back();
+    EXPECT_EQ(d.fileName, "/out/result.png");
+    EXPECT_EQ(d.flags, 0x280002) << "the save dialog's flags stay";
+    EXPECT_EQ(d.filterIndex, 1);
+    EXPECT_EQ(d.defaultExt, "bmp");
     expectCleanHandles();
 }
 
-// The preview is drawn over the whole box, whatever its size and the image's.
-TEST_F(CommandsTest, PreviewDrawsTheWholeImageIntoTheWholeBox) {
+// A name taken shows in Text1 and the settings; its preview is drawn over the
+// whole box, whatever its size and the image's; an unreadable source is taken
+// without preview or message.
+TEST_F(CommandsTest, BrowseTakesTheNameAndDrawsItsPreview) {
     view.width = 50;
     view.height = 20;
-    view.pixels.assign(50 * 20, 0);
     lib.imageWidth = 7;
     lib.imageHeight = 3000;
-    dialog.answers.push_back({true, "/p/日本 語.png", 3});
-    EXPECT_TRUE(commands.browse());
-    EXPECT_EQ(joined(lib), "ShowOpen ToDIB(/p/日本 語.png) HeadDIB(11) "
-                           "DIBtoDCex2(50x20,0,0,50,20,11,0,0,7,3000,0xCC0020,4) DeleteDIB(11)");
-    EXPECT_EQ(view.refreshes, 1);
-    EXPECT_EQ(view.pixels, std::vector<uint32_t>(50 * 20, 0xFF00000Bu)) << "the whole box drawn";
-    EXPECT_EQ(view.text, "/p/日本 語.png");
-    EXPECT_TRUE(box.shown.empty());
-    expectCleanHandles();
-}
-
-TEST_F(CommandsTest, UnreadableSourceIsTakenWithoutPreviewOrMessage) {
-    for (int32_t bad : {0, -1}) {
+    const std::pair<int32_t, std::string> kLoads[] = {
+        {0, "DeleteDIB(0)"},
+        {-1, "DeleteDIB(-1)"},
+        {11, "HeadDIB(11) DIBtoDCex2(50x20,0,0,50,20,11,0,0,7,3000,0xCC0020,4) DeleteDIB(11)"}};
+    for (const auto &[loaded, calls] : kLoads) {
         lib.clear();
-        lib.results["ToDIB"] = {bad};
-        dialog.answers.push_back({true, "/p/broken.bmp", 1});
+        view.refreshes = 0;
+        view.pixels.assign(50 * 20, 0);
+        if (loaded <= 0) lib.results["ToDIB"] = {loaded};
+        dialog.answers.push_back({true, "/p/日本 語.png", 3});
         EXPECT_TRUE(commands.browse());
-        EXPECT_EQ(joined(lib),
-                  "ShowOpen ToDIB(/p/broken.bmp) DeleteDIB(" + std::to_string(bad) + ")");
+        EXPECT_EQ(joined(lib), "ShowOpen ToDIB(/p/日本 語.png) " + calls);
+        EXPECT_EQ(view.refreshes, loaded > 0 ? 1 : 0);
+        EXPECT_EQ(view.pixels, std::vector<uint32_t>(50 * 20, loaded > 0 ? 0xFF00000Bu : 0))
+            << "the whole box drawn";
+        EXPECT_EQ(view.text, "/p/日本 語.png");
+        EXPECT_EQ(settings.sourcePath, "/p/日本 語.png");
     }
-    EXPECT_EQ(view.refreshes, 0);
-    EXPECT_EQ(view.text, "/p/broken.bmp");
-    EXPECT_EQ(settings.sourcePath, "/p/broken.bmp");
+    EXPECT_TRUE(box.shown.empty());
     expectCleanHandles();
 }
 

@@ -31,17 +31,13 @@ bool waitCursorOn() {
     return c && c->shape() == Qt::WaitCursor;
 }
 
-// The wait cursor is on while the library loads, converts and saves, and off
-// again before a box: the trace notes a load or save without it ("NoWait") and
-// a box with it ("Wait").
+// The wait cursor is on while the library loads, converts and saves (the
+// commands hold it over the whole chain), and off again before a box: the
+// trace notes a load without it ("NoWait") and a box with it ("Wait").
 struct CursorNotingLibrary : RecordingLibrary {
     int32_t ToDIB(const char *path) override {
         if (!waitCursorOn()) note(this, "NoWait");
         return RecordingLibrary::ToDIB(path);
-    }
-    int32_t DIBtoBMP(const char *path, int32_t image) override {
-        if (!waitCursorOn()) note(this, "NoWait");
-        return RecordingLibrary::DIBtoBMP(path, image);
     }
 };
 
@@ -149,6 +145,19 @@ const Action kActions[] = {
      "Option1(2) Check1 Command3",
      "ShowSave ToDIB(/p/in.bmp) RLEtoDIB(11) DIBto8Bit(12,0,0) DIBtoRLE(13) GrayDIB(14,0) "
      "DIBtoBMP(/o/out,15) DeleteDIB(15)"},
+    // Each check box writes its own field, which another format's choice keeps.
+    {"Check3MakesTheJpegProgressive",
+     "/p/a.bmp",
+     {kSave},
+     Works,
+     "Option(1) Check3 Option(0) Option(1) Command3",
+     "ShowSave ToDIB(/p/a.bmp) DIBtoJPG(/o/out,11,60,-1) DeleteDIB(11)"},
+    {"Check4InterlacesThePngWithTheDetailsShown",
+     "/p/a.bmp",
+     {kSave},
+     Works,
+     "Command4 Option(2) Check4 Command3",
+     "ShowSave ToDIB(/p/a.bmp) DIBtoPNGex(/o/out,11," + pngRecord(0x80, 5) + ") DeleteDIB(11)"},
     {"AltCInText1", "/p/a.bmp", {}, Works, "Alt+C@Text1", "ShowSave"},
     {"EnterOnCommand3", "/p/a.bmp", {}, Works, "Return@Command3", "ShowSave"},
     {"EnterInText1", "/p/a.bmp", {}, Works, "Return@Text1", ""},
