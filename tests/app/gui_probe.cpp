@@ -22,7 +22,6 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
-#include <vector>
 
 namespace {
 
@@ -53,13 +52,15 @@ struct JpegFacts {
 
 // Walks the segments up to the scan: the frame's kind and the 8-bit
 // luminance table (table 0).
-bool parseJpeg(const std::vector<uint8_t> &d, JpegFacts &facts) {
-    if (d.size() < 4 || d[0] != 0xFF || d[1] != 0xD8) return false;
-    for (size_t pos = 2; pos + 4 <= d.size() && d[pos] == 0xFF;) {
+bool parseJpeg(const QByteArray &bytes, JpegFacts &facts) {
+    const auto *d = reinterpret_cast<const uint8_t *>(bytes.constData());
+    const size_t size = size_t(bytes.size());
+    if (size < 4 || d[0] != 0xFF || d[1] != 0xD8) return false;
+    for (size_t pos = 2; pos + 4 <= size && d[pos] == 0xFF;) {
         const uint8_t marker = d[pos + 1];
         const size_t length = size_t(d[pos + 2]) << 8 | d[pos + 3];
-        if (length < 2 || pos + 2 + length > d.size()) return false;
-        const uint8_t *seg = d.data() + pos + 4;
+        if (length < 2 || pos + 2 + length > size) return false;
+        const uint8_t *seg = d + pos + 4;
         for (size_t i = 0; marker == 0xDB && i + 65 <= length - 2 && seg[i] >> 4 == 0; i += 65) {
             if ((seg[i] & 15) != 0) continue;
             facts.luma.emplace();
@@ -73,26 +74,24 @@ bool parseJpeg(const std::vector<uint8_t> &d, JpegFacts &facts) {
     return false;
 }
 
-std::optional<std::vector<uint8_t>> readAll(const char *path) {
-    QFile file(QString::fromLocal8Bit(path));
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+// The file as Qt reads it; null, and the reason said, if it cannot.
+QImage readImage(const char *path) {
+    QImageReader reader(QString::fromLocal8Bit(path));
+    const QImage image = reader.read();
+    if (image.isNull())
+        std::fprintf(stderr, "%s: Qt cannot read it: %s\n", path, qPrintable(reader.errorString()));
+    return image;
 }
 
 int jpeg(const char *path) {
-    const auto data = readAll(path);
+    QFile file(QString::fromLocal8Bit(path));
     JpegFacts facts;
-    if (!data || !parseJpeg(*data, facts)) {
+    if (!file.open(QIODevice::ReadOnly) || !parseJpeg(file.readAll(), facts)) {
         std::fprintf(stderr, "%s: not a JPEG with quantisation tables\n", path);
         return 1;
     }
-    QImageReader reader(QString::fromLocal8Bit(path));
-    const QImage image = reader.read();
-    if (image.isNull()) {
-        std::fprintf(stderr, "%s: Qt cannot read it: %s\n", path, qPrintable(reader.errorString()));
-        return 1;
-    }
+    const QImage image = readImage(path);
+    if (image.isNull()) return 1;
     int quality = 0;
     for (int q = 1; q <= 100 && !quality; ++q)
         if (scaled(kLuma, q) == *facts.luma) quality = q;
@@ -102,12 +101,8 @@ int jpeg(const char *path) {
 }
 
 int imageFacts(const char *path) {
-    QImageReader reader(QString::fromLocal8Bit(path));
-    const QImage image = reader.read();
-    if (image.isNull()) {
-        std::fprintf(stderr, "%s: %s\n", path, qPrintable(reader.errorString()));
-        return 1;
-    }
+    const QImage image = readImage(path);
+    if (image.isNull()) return 1;
     std::printf("%dx%d depth=%d colours=%d\n", image.width(), image.height(), image.depth(),
                 int(image.colorCount()));
     return 0;

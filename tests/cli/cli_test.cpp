@@ -24,6 +24,7 @@
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -45,6 +46,7 @@ struct Streams {
     bool inputAsPipe = false;      // through a pipe rather than as the file itself
     bool outputToTerminal = false; // standard output a pseudo-terminal
     rlim_t memoryLimit = 0;        // the process's address space in bytes; 0: no limit
+    const char *tmpdir = nullptr;  // TMPDIR, if set
 };
 
 // Starts nubaro-convert with `args`, stdout and stderr caught in files
@@ -70,6 +72,7 @@ pid_t startConvert(const TempDir &dir, const std::vector<std::string> &args, boo
     signal(SIGTERM, SIG_DFL);
     const rlimit memory{streams.memoryLimit, streams.memoryLimit};
     if (streams.memoryLimit != 0 && setrlimit(RLIMIT_AS, &memory) != 0) _exit(127);
+    if (streams.tmpdir) setenv("TMPDIR", streams.tmpdir, 1);
     if (asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
     int in = open(streams.input ? streams.input->c_str() : "/dev/null", O_RDONLY);
     if (in >= 0 && streams.inputAsPipe) {
@@ -244,99 +247,83 @@ struct FormatCase {
     Source source = Source::Named;
 };
 
-class CliFormat : public testing::TestWithParam<FormatCase> {};
+const FormatCase kFormats[] = {
+    {"Bmp24", {}, "o.bmp", "bmp", 4, "bmp 24 0"},
+    {"Bmp16", {"--bits", "16"}, "o.bmp", "bmp", 6, "bmp 16 0"},
+    {"Bmp8Rle", {"--bits", "8", "--rle"}, "o.bmp", "bmp", 10, "bmp 8 1"},
+    {"JpegByExtension", {}, "o.JPEG", "jpeg", 8, "jpeg baseline"},
+    {"JpegProgressive",
+     {"--progressive", "--quality", "90"},
+     "o.jpg",
+     "jpeg",
+     6,
+     "jpeg progressive"},
+    {"PngByFormat", {"--format", "png"}, "o.dat", "png", 4, "png interlace 0"},
+    {"PngInterlaced", {"--interlace", "--level", "9"}, "o.png", "png", 4, "png interlace 1"},
+    {"StdinFile", {"-fpng"}, "o.png", "png", 4, "png interlace 0", Source::File},
+    {"StdinPipe", {"-fpng"}, "o.png", "png", 4, "png interlace 0", Source::Pipe},
+    {"Stdout", {"-fpng"}, "-", "png", 4, "png interlace 0"},
+    {"PipeToStdout", {"-fpng"}, "-", "png", 4, "png interlace 0", Source::Pipe}};
 
 // What arrives, in a file or on standard output, is the picture, read back
 // with Qt; standard output's file is made under TMPDIR and gone after.
-TEST_P(CliFormat, WritesWhatTheOptionsAsk) {
-    const FormatCase &c = GetParam();
-    TempDir dir;
-    const bool toStdout = std::string(c.output) == "-";
-    const fs::path output = dir / (toStdout ? "stdout" : c.output), scratch = dir / "tmp";
-    fs::create_directory(scratch);
-    std::vector<std::string> args = c.options;
-    args.push_back(c.source == Source::Named ? kPhoto.string() : "-");
-    args.push_back(toStdout ? "-" : output.string());
-    Streams streams;
-    if (c.source != Source::Named) streams = {kPhoto, c.source == Source::Pipe};
-    const char *tmpdir = std::getenv("TMPDIR");
-    const std::string saved = tmpdir ? tmpdir : "";
-    setenv("TMPDIR", scratch.c_str(), 1);
-    const Outcome run = runConvert(dir, args, false, streams);
-    if (tmpdir)
-        setenv("TMPDIR", saved.c_str(), 1);
-    else
-        unsetenv("TMPDIR");
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "");
-    if (toStdout)
-        std::ofstream(output, std::ios::binary) << run.out;
-    else
-        EXPECT_EQ(run.out, "");
-    const QImage image = readWithQt(output, c.qtFormat);
-    ASSERT_FALSE(image.isNull()) << c.output;
-    EXPECT_EQ(image.size(), QSize(256, 192));
-    EXPECT_LT(meanDiff(image, QImage(QString::fromStdString(kPhotoRef.string()))), c.maxMeanDiff);
-    EXPECT_EQ(facts(output), c.facts);
-    EXPECT_TRUE(fs::is_empty(scratch));
+TEST(Cli, WritesWhatTheOptionsAsk) {
+    for (const FormatCase &c : kFormats) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const bool toStdout = std::string(c.output) == "-";
+        const fs::path output = dir / (toStdout ? "stdout" : c.output), scratch = dir / "tmp";
+        fs::create_directory(scratch);
+        std::vector<std::string> args = c.options;
+        args.push_back(c.source == Source::Named ? kPhoto.string() : "-");
+        args.push_back(toStdout ? "-" : output.string());
+        Streams streams{std::nullopt, c.source == Source::Pipe, false, 0, scratch.c_str()};
+        if (c.source != Source::Named) streams.input = kPhoto;
+        const Outcome run = runConvert(dir, args, false, streams);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        if (toStdout)
+            std::ofstream(output, std::ios::binary) << run.out;
+        else
+            EXPECT_EQ(run.out, "");
+        const QImage image = readWithQt(output, c.qtFormat);
+        ASSERT_FALSE(image.isNull()) << c.output;
+        EXPECT_EQ(image.size(), QSize(256, 192));
+        EXPECT_LT(meanDiff(image, QImage(QString::fromStdString(kPhotoRef.string()))),
+                  c.maxMeanDiff);
+        EXPECT_EQ(facts(output), c.facts);
+        EXPECT_TRUE(fs::is_empty(scratch));
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Options, CliFormat,
-    testing::Values(
-        FormatCase{"Bmp24", {}, "o.bmp", "bmp", 4, "bmp 24 0"},
-        FormatCase{"Bmp16", {"--bits", "16"}, "o.bmp", "bmp", 6, "bmp 16 0"},
-        FormatCase{"Bmp8Rle", {"--bits", "8", "--rle"}, "o.bmp", "bmp", 10, "bmp 8 1"},
-        FormatCase{"JpegByExtension", {}, "o.JPEG", "jpeg", 8, "jpeg baseline"},
-        FormatCase{"JpegProgressive",
-                   {"--progressive", "--quality", "90"},
-                   "o.jpg",
-                   "jpeg",
-                   6,
-                   "jpeg progressive"},
-        FormatCase{"PngByFormat", {"--format", "png"}, "o.dat", "png", 4, "png interlace 0"},
-        FormatCase{
-            "PngInterlaced", {"--interlace", "--level", "9"}, "o.png", "png", 4, "png interlace 1"},
-        FormatCase{"StdinFile", {"-fpng"}, "o.png", "png", 4, "png interlace 0", Source::File},
-        FormatCase{"StdinPipe", {"-fpng"}, "o.png", "png", 4, "png interlace 0", Source::Pipe},
-        FormatCase{"Stdout", {"-fpng"}, "-", "png", 4, "png interlace 0"},
-        FormatCase{"PipeToStdout", {"-fpng"}, "-", "png", 4, "png interlace 0", Source::Pipe}),
-    [](const testing::TestParamInfo<FormatCase> &info) { return std::string(info.param.name); });
-
-// --strip runs DIBStrip first: the PNG is what the library writes after it,
-// and differs from the one that keeps the source's profile.
-TEST(Cli, StripWritesWhatDibStripLeaves) {
-    TempDir dir;
-    const std::string tagged = corpus("bmpsuite/q/rgb24prof2.bmp").string();
-    ASSERT_EQ(runConvert(dir, {tagged, (dir / "kept.png").string()}).status, 0);
-    ASSERT_EQ(runConvert(dir, {"--strip", tagged, (dir / "s.png").string()}).status, 0);
-    int32_t h = ToDIB(tagged.c_str());
-    ASSERT_GT(h, 0);
-    ASSERT_EQ(DIBStrip(h), h);
-    ASSERT_EQ(DIBtoPNG((dir / "ref.png").c_str(), h, 0), 1);
-    DeleteDIB(h);
-    EXPECT_EQ(readFile(dir / "s.png"), readFile(dir / "ref.png"));
-    EXPECT_NE(readFile(dir / "s.png"), readFile(dir / "kept.png"));
-}
-
-TEST(Cli, NoDitherMapsToTheNearestColour) {
-    TempDir dir;
-    ASSERT_EQ(runConvert(dir, {"--bits", "8", kPhoto.string(), (dir / "d.bmp").string()}).status,
-              0);
-    ASSERT_EQ(
-        runConvert(dir, {"--bits", "8", "--no-dither", kPhoto.string(), (dir / "n.bmp").string()})
-            .status,
-        0);
-    // The library's own nearest mapping, called directly.
-    int32_t h = ToDIB(kPhoto.c_str());
-    ASSERT_GT(h, 0);
-    h = DIBto8Bit(DIBto24Bit(RLEtoDIB(h)), 0, 1);
-    ASSERT_GT(h, 0);
-    h = GrayDIB(h, 0);
-    ASSERT_EQ(DIBtoBMP((dir / "ref.bmp").c_str(), h), 1);
-    DeleteDIB(h);
-    EXPECT_EQ(readFile(dir / "n.bmp"), readFile(dir / "ref.bmp"));
-    EXPECT_NE(readFile(dir / "n.bmp"), readFile(dir / "d.bmp"));
+// --strip runs DIBStrip first (the PNG differs from the one that keeps the
+// source's profile) and --no-dither maps to the nearest colour: each output
+// is what the library's own chain, called directly, writes.
+TEST(Cli, OptionsRunTheLibrarysOwnSteps) {
+    const std::tuple<std::vector<std::string>, fs::path, const char *, int32_t (*)(int32_t)>
+        kCases[] = {{{"--strip"}, corpus("bmpsuite/q/rgb24prof2.bmp"), "png", DIBStrip},
+                    {{"--bits", "8", "--no-dither"}, kPhoto, "bmp", [](int32_t h) {
+                         return GrayDIB(DIBto8Bit(DIBto24Bit(RLEtoDIB(h)), 0, 1), 0);
+                     }}};
+    for (const auto &[options, source, ext, chain] : kCases) {
+        TempDir dir;
+        const std::string with = (dir / "with.").string() + ext,
+                          without = (dir / "without.").string() + ext,
+                          ref = (dir / "ref.").string() + ext;
+        // Without the option: all but the last of the options.
+        std::vector<std::string> args(options.begin(), options.end() - 1);
+        for (const std::string &out : {without, with}) {
+            args.insert(args.end(), {source.string(), out});
+            ASSERT_EQ(runConvert(dir, args).status, 0) << out;
+            args = options;
+        }
+        const int32_t h = chain(ToDIB(source.c_str()));
+        ASSERT_GT(h, 0) << options.back();
+        ASSERT_EQ(*ext == 'p' ? DIBtoPNG(ref.c_str(), h, 0) : DIBtoBMP(ref.c_str(), h), 1);
+        DeleteDIB(h);
+        EXPECT_EQ(readFile(with), readFile(ref)) << options.back();
+        EXPECT_NE(readFile(with), readFile(without)) << options.back();
+    }
 }
 
 // ---- usage, errors and exit status -----------------------------------------
@@ -371,64 +358,51 @@ TEST(Cli, HelpAndVersion) {
 }
 
 struct FailureCase {
-    const char *name;
     std::vector<std::string> options;
     const char *source;          // a corpus file, or one that does not exist in the folder
-    const char *output;          // in the folder
     const char *cause;           // what the failure line says after the source
     bool readOnlyOutput = false; // the output exists, mode 0444, in a folder the user may write
 };
 
-class CliFailure : public testing::TestWithParam<FailureCase> {};
+const FailureCase kFailures[] = {
+    {{}, "missing.jpg", "No such file"},
+    {{"-v"}, "jpeg/bad/trunc-in-dqt.jpg", "no image (ToDIB returned 0)"},
+    {{"--overwrite"}, "jpeg/baseline-420.jpg", "permission denied", true}};
 
 // One line: the source, once, and the library's cause; the step that failed
 // only with --verbose; the output is not written or stays as it was.
-TEST_P(CliFailure, LineNamesTheFileAndTheLibrarysCause) {
-    const FailureCase &c = GetParam();
-    TempDir dir;
-    const std::string source = std::string(c.source).find('/') != std::string::npos
-                                   ? corpus(c.source).string()
-                                   : (dir / c.source).string();
-    const fs::path output = dir / c.output;
-    std::vector<std::string> args = c.options;
-    args.push_back(source);
-    args.push_back(output.string());
-    if (c.readOnlyOutput) {
-        std::ofstream(output) << "keep me";
-        ASSERT_EQ(chmod(output.c_str(), 0444), 0);
-        if (geteuid() == 0) {
-            ASSERT_EQ(chown(dir.path().c_str(), 65534, 65534), 0);
+TEST(Cli, LineNamesTheFileAndTheLibrarysCause) {
+    for (const FailureCase &c : kFailures) {
+        SCOPED_TRACE(c.source);
+        TempDir dir;
+        const std::string source = std::string(c.source).find('/') != std::string::npos
+                                       ? corpus(c.source).string()
+                                       : (dir / c.source).string();
+        const fs::path output = dir / "o.bmp";
+        std::vector<std::string> args = c.options;
+        args.push_back(source);
+        args.push_back(output.string());
+        if (c.readOnlyOutput) {
+            std::ofstream(output) << "keep me";
+            ASSERT_EQ(chmod(output.c_str(), 0444), 0);
+            if (geteuid() == 0) {
+                ASSERT_EQ(chown(dir.path().c_str(), 65534, 65534), 0);
+            }
         }
+        const Outcome run = runConvert(dir, args, c.readOnlyOutput);
+        EXPECT_EQ(run.status, 1) << run.err;
+        ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
+        EXPECT_EQ(run.err.rfind("nubaro-convert: " + source + ": ", 0), 0u) << run.err;
+        EXPECT_EQ(run.err.find(source, 16 + source.size()), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(c.cause), std::string::npos) << run.err;
+        const bool verbose = !c.options.empty() && c.options.front() == "-v";
+        EXPECT_EQ(run.err.find("returned 0") != std::string::npos, verbose) << run.err;
+        if (c.readOnlyOutput)
+            EXPECT_EQ(readText(output), "keep me");
+        else
+            EXPECT_FALSE(fs::exists(output));
     }
-    const Outcome run = runConvert(dir, args, c.readOnlyOutput);
-    EXPECT_EQ(run.status, 1) << run.err;
-    ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
-    EXPECT_EQ(run.err.rfind("nubaro-convert: " + source + ": ", 0), 0u) << run.err;
-    EXPECT_EQ(run.err.find(source, 16 + source.size()), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find(c.cause), std::string::npos) << run.err;
-    const bool verbose = !c.options.empty() && c.options.front() == "-v";
-    EXPECT_EQ(run.err.find("returned 0") != std::string::npos, verbose) << run.err;
-    if (c.readOnlyOutput)
-        EXPECT_EQ(readText(output), "keep me");
-    else
-        EXPECT_FALSE(fs::exists(output));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Causes, CliFailure,
-    testing::Values(FailureCase{"MissingSource", {}, "missing.jpg", "o.bmp", "No such file"},
-                    FailureCase{"VerboseAddsTheStep",
-                                {"-v"},
-                                "jpeg/bad/trunc-in-dqt.jpg",
-                                "o.bmp",
-                                "no image (ToDIB returned 0)"},
-                    FailureCase{"ReadOnlyOutputIsKept",
-                                {"--overwrite"},
-                                "jpeg/baseline-420.jpg",
-                                "o.bmp",
-                                "permission denied",
-                                true}),
-    [](const testing::TestParamInfo<FailureCase> &info) { return std::string(info.param.name); });
 
 // ---- many files -------------------------------------------------------------
 
@@ -528,62 +502,51 @@ TEST(Cli, FilesFromAListNulOrNewlineSeparated) {
 
 // ---- interrupted batches -------------------------------------------------------
 
-struct SignalCase {
-    const char *name;
-    int signal;
-    int status;
-    const char *summary;
-};
-
-class CliInterrupted : public testing::TestWithParam<SignalCase> {};
-
 // A real signal in the middle of a batch: the files already written stay
 // whole, nothing else is left in the folder (no partial or hidden file), and
 // the summary line ends the messages.
-TEST_P(CliInterrupted, KeepsWholeFilesAndLeavesNothingElse) {
-    const SignalCase &c = GetParam();
-    TempDir dir;
-    fs::create_directory(dir / "src");
-    std::vector<std::string> args = {"-j",      "2", "-f", "png",
-                                     "--level", "9", "-t", (dir / "out").string()};
-    constexpr int kFiles = 400;
-    for (int i = 0; i < kFiles; ++i) {
-        const fs::path link = dir / "src" / ("p" + std::to_string(i) + ".jpg");
-        fs::create_symlink(kPhoto, link);
-        args.push_back(link.string());
-    }
-    const pid_t pid = startConvert(dir, args, false, {});
-    ASSERT_GT(pid, 0);
-    // Signalled once a few files are written, long before all are.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    std::error_code ec;
-    while (std::distance(fs::directory_iterator(dir / "out", ec), {}) < 3 &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    ASSERT_EQ(kill(pid, c.signal), 0);
-    const Outcome run = finishConvert(dir, pid);
-    EXPECT_EQ(run.status, c.status) << run.err;
-    const std::vector<std::string> errors = lines(run.err);
-    ASSERT_FALSE(errors.empty());
-    EXPECT_EQ(errors.back().rfind(std::string("nubaro-convert: ") + c.summary, 0), 0u) << run.err;
+TEST(Cli, InterruptedBatchKeepsWholeFilesAndLeavesNothingElse) {
+    const std::tuple<int, int, const char *> kSignals[] = {{SIGINT, 130, "interrupted: "},
+                                                           {SIGTERM, 143, "terminated: "}};
+    for (const auto &[signal, status, summary] : kSignals) {
+        SCOPED_TRACE(signal);
+        TempDir dir;
+        fs::create_directory(dir / "src");
+        std::vector<std::string> args = {"-j",      "2", "-f", "png",
+                                         "--level", "9", "-t", (dir / "out").string()};
+        constexpr int kFiles = 400;
+        for (int i = 0; i < kFiles; ++i) {
+            const fs::path link = dir / "src" / ("p" + std::to_string(i) + ".jpg");
+            fs::create_symlink(kPhoto, link);
+            args.push_back(link.string());
+        }
+        const pid_t pid = startConvert(dir, args, false, {});
+        ASSERT_GT(pid, 0);
+        // Signalled once a few files are written, long before all are.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        std::error_code ec;
+        while (std::distance(fs::directory_iterator(dir / "out", ec), {}) < 3 &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        ASSERT_EQ(kill(pid, signal), 0);
+        const Outcome run = finishConvert(dir, pid);
+        EXPECT_EQ(run.status, status) << run.err;
+        const std::vector<std::string> errors = lines(run.err);
+        ASSERT_FALSE(errors.empty());
+        EXPECT_EQ(errors.back().rfind(std::string("nubaro-convert: ") + summary, 0), 0u) << run.err;
 
-    int written = 0;
-    for (const fs::directory_entry &e : fs::directory_iterator(dir / "out")) {
-        const std::string name = e.path().filename().string();
-        EXPECT_NE(name.front(), '.') << name; // no hidden temporary file
-        EXPECT_EQ(e.path().extension(), ".png") << name;
-        EXPECT_LT(meanDiff(readWithQt(e.path(), "png"), readWithQt(kPhoto, "jpeg")), 1.0) << name;
-        ++written;
+        int written = 0;
+        for (const fs::directory_entry &e : fs::directory_iterator(dir / "out")) {
+            const std::string name = e.path().filename().string();
+            EXPECT_NE(name.front(), '.') << name; // no hidden temporary file
+            EXPECT_EQ(e.path().extension(), ".png") << name;
+            EXPECT_LT(meanDiff(readWithQt(e.path(), "png"), readWithQt(kPhoto, "jpeg")), 1.0)
+                << name;
+            ++written;
+        }
+        EXPECT_GE(written, 3);
+        EXPECT_LT(written, kFiles);
     }
-    EXPECT_GE(written, 3);
-    EXPECT_LT(written, kFiles);
 }
-
-INSTANTIATE_TEST_SUITE_P(Signals, CliInterrupted,
-                         testing::Values(SignalCase{"Sigint", SIGINT, 130, "interrupted: "},
-                                         SignalCase{"Sigterm", SIGTERM, 143, "terminated: "}),
-                         [](const testing::TestParamInfo<SignalCase> &info) {
-                             return std::string(info.param.name);
-                         });
 
 } // namespace
