@@ -27,7 +27,6 @@ inline void note(RecordingLibrary *trace, const char *event) {
 
 // What a dialog looked like when it was shown.
 struct DialogShown {
-    bool save = false;
     int32_t flags = 0;
     std::string filter;
     std::string defaultExt;
@@ -55,7 +54,7 @@ class ScriptedDialog final : public convert::FileDialog {
 
   private:
     bool run(bool save) {
-        shown.push_back({save, Flags, Filter, DefaultExt, FileName, FilterIndex});
+        shown.push_back({Flags, Filter, DefaultExt, FileName, FilterIndex});
         note(trace, save ? "ShowSave" : "ShowOpen");
         DialogAnswer answer{false, {}, FilterIndex};
         if (!answers.empty()) {

@@ -308,58 +308,53 @@ struct SpinnerCase {
     int16_t ConversionSettings::*field;
 };
 
-class Spinner : public WindowTest, public ::testing::WithParamInterface<SpinnerCase> {
-  protected:
-    QLineEdit *box() { return qobject_cast<QLineEdit *>(widget(*window, GetParam().box)); }
-    int field() { return window->settings().*GetParam().field; }
-    UpDownControl *spinner() {
-        for (auto *s : box()->parentWidget()->findChildren<UpDownControl *>())
-            if (s->buddy() == box()) return s;
-        return nullptr;
-    }
-    void click(bool up) {
-        QTest::mouseClick(spinner(), Qt::LeftButton, Qt::NoModifier,
-                          QPoint(spinner()->width() / 2, spinner()->height() * (up ? 1 : 3) / 4));
-    }
-};
+const SpinnerCase kSpinners[] = {{"Text3", 0, 255, 0, &ConversionSettings::grayLevel},
+                                 {"Text4", 1, 100, 60, &ConversionSettings::jpegQuality},
+                                 {"Text5", 2, 9, 5, &ConversionSettings::pngLevel}};
 
-TEST_P(Spinner, StepsByOneWithinItsBoundsOnlyWhileItsPanelIsUsable) {
-    const SpinnerCase &c = GetParam();
-    window->Command4_Click();
-    window->Option_Click((c.format + 1) % 3);
-    ASSERT_NE(spinner(), nullptr);
-    click(true); // disabled with its panel
-    EXPECT_EQ(field(), c.start);
+TEST_F(WindowTest, SpinnerStepsByOneWithinItsBoundsOnlyWhileItsPanelIsUsable) {
+    for (const SpinnerCase &c : kSpinners) {
+        SCOPED_TRACE(c.box);
+        SetUp();
+        auto *box = qobject_cast<QLineEdit *>(widget(*window, c.box));
+        const auto field = [&] { return window->settings().*c.field; };
+        UpDownControl *spinner = nullptr;
+        for (auto *s : box->parentWidget()->findChildren<UpDownControl *>())
+            if (s->buddy() == box) spinner = s;
+        ASSERT_NE(spinner, nullptr);
+        const auto arrow = [&](bool up) {
+            return QPoint(spinner->width() / 2, spinner->height() * (up ? 1 : 3) / 4);
+        };
+        const auto click = [&](bool up) {
+            QTest::mouseClick(spinner, Qt::LeftButton, Qt::NoModifier, arrow(up));
+        };
+        window->Command4_Click();
+        window->Option_Click((c.format + 1) % 3);
+        click(true); // disabled with its panel
+        EXPECT_EQ(field(), c.start);
 
-    window->Option_Click(c.format);
-    showAndActivate();
-    box()->setFocus();
-    click(true);
-    EXPECT_EQ(box()->text(), QString::number(c.start + 1));
-    EXPECT_EQ(field(), c.start + 1);
-    // The step starts from the typed number, and stops at the bound.
-    box()->selectAll();
-    QTest::keyClicks(box(), QString::number(c.upper));
-    click(true);
-    EXPECT_EQ(box()->text(), QString::number(c.upper));
-    click(false);
-    EXPECT_EQ(field(), c.upper - 1);
-    // A held arrow repeats until released.
-    const QPoint down(spinner()->width() / 2, spinner()->height() * 3 / 4);
-    QTest::mousePress(spinner(), Qt::LeftButton, Qt::NoModifier, down);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return field() <= c.upper - 4; }, 10000));
-    QTest::mouseRelease(spinner(), Qt::LeftButton, Qt::NoModifier, down);
-    const int released = field();
-    QTest::qWait(600);
-    EXPECT_EQ(field(), released);
+        window->Option_Click(c.format);
+        showAndActivate();
+        box->setFocus();
+        click(true);
+        EXPECT_EQ(box->text(), QString::number(c.start + 1));
+        EXPECT_EQ(field(), c.start + 1);
+        // The step starts from the typed number, and stops at the bound.
+        box->selectAll();
+        QTest::keyClicks(box, QString::number(c.upper));
+        click(true);
+        EXPECT_EQ(box->text(), QString::number(c.upper));
+        click(false);
+        EXPECT_EQ(field(), c.upper - 1);
+        // A held arrow repeats until released.
+        QTest::mousePress(spinner, Qt::LeftButton, Qt::NoModifier, arrow(false));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return field() <= c.upper - 4; }, 10000));
+        QTest::mouseRelease(spinner, Qt::LeftButton, Qt::NoModifier, arrow(false));
+        const int released = field();
+        QTest::qWait(600);
+        EXPECT_EQ(field(), released);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Boxes, Spinner,
-    ::testing::Values(SpinnerCase{"Text3", 0, 255, 0, &ConversionSettings::grayLevel},
-                      SpinnerCase{"Text4", 1, 100, 60, &ConversionSettings::jpegQuality},
-                      SpinnerCase{"Text5", 2, 9, 5, &ConversionSettings::pngLevel}),
-    [](const auto &info) { return std::string(info.param.box); });
 
 // ---- Drops -------------------------------------------------------------------
 
