@@ -433,11 +433,6 @@ TEST(Cli, ExistingOutputIsReplacedOnlyWithOverwrite) {
         EXPECT_FALSE(readWithQt(other, "jpeg").isNull()) << option;
     }
     EXPECT_FALSE(readWithQt(taken, "jpeg").isNull());
-
-    // One file: the same rule.
-    std::ofstream(dir / "one.bmp") << "keep me";
-    EXPECT_EQ(runConvert(dir, {kPhoto.string(), (dir / "one.bmp").string()}).status, 1);
-    EXPECT_EQ(readText(dir / "one.bmp"), "keep me");
 }
 
 TEST(Cli, TwoSourcesWithOneBaseNameDoNotShareAnOutput) {

@@ -99,10 +99,6 @@ void clickButton(QMessageBox *box, QMessageBox::StandardButton which) {
     if (QAbstractButton *b = box->button(which)) b->click();
 }
 
-QString q(const std::filesystem::path &p) {
-    return QString::fromStdString(p.string());
-}
-
 // Filter texts as Qt name filters: one per description and pattern list; a
 // description left without its patterns at the end is no entry.
 TEST(CommonDialog1, FilterTextBecomesQtNameFilters) {
@@ -151,7 +147,7 @@ TEST(CommonDialog1, OpenStartsOnFilterIndexAndAppendsTheEntrysExtension) {
                   (QStringList{"BMPファイル(*.bmp)", "JPEGファイル(*.jpg,*.jpe,*.jpeg)",
                                "PINGファイル(*.png)", QString::number(std::max(start - 1, 0))}));
         EXPECT_EQ(startName, "前の 名前.png");
-        EXPECT_EQ(startDir, q(dir.path()));
+        EXPECT_EQ(startDir, QString::fromStdString(dir.path().string()));
         EXPECT_EQ(dialog.FileName, (dir / expected).string());
         EXPECT_EQ(dialog.FilterIndex, index);
     }
@@ -241,7 +237,7 @@ TEST(CommonDialog1, FileListInJapaneseWithWholeColumns) {
     std::filesystem::copy_file(testing_support::corpus("pngsuite/basn2c08.png"), dir / "a.png");
     const QDateTime stamp(QDate(2001, 2, 3), QTime(14, 5));
     {
-        QFile file(q(dir / "a.png"));
+        QFile file(QString::fromStdString((dir / "a.png").string()));
         ASSERT_TRUE(file.open(QIODevice::ReadWrite));
         ASSERT_TRUE(file.setFileTime(stamp, QFileDevice::FileModificationTime));
     }
