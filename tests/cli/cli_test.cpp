@@ -216,6 +216,7 @@ TEST(CliOptions, RefusedNamingTheBadArgument) {
         {{"s", "o.bmp", "o.bmp"}, "one SOURCE"},
         {{"s"}, "OUTPUT"},
         {{"s", "out.gif"}, "out.gif"},
+        {{"s", "out/"}, "out/"},
         {{"s", "o.bmp", "--quality"}, "--quality"},
         {{"s", "o.bmp", "-j"}, "-j"},
         {{"-qx", "s", "o.bmp"}, "-x"},
