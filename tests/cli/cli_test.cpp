@@ -189,6 +189,9 @@ TEST(CliOptions, SetTheWindowsFields) {
         {{"--quality", "20", "--progressive", "s", "o.jpg"},
          "format 1 bits 0 gray 0 quality 20 progressive -1 details 0 level 5 interlace 0 rle 0 "
          "dither 1 strip 0 quiet 0 jobs 0"},
+        {{"--quality", "1", "--gray", "0", "s", "o.jpg"},
+         "format 1 bits 0 gray 0 quality 1 progressive 0 details 0 level 5 interlace 0 rle 0 "
+         "dither 1 strip 0 quiet 0 jobs 0"},
         {{"--level", "9", "--format", "png", "s", "o.jpg"},
          "format 2 bits 0 gray 0 quality 60 progressive 0 details -1 level 9 interlace 0 rle 0 "
          "dither 1 strip 0 quiet 0 jobs 0"},
