@@ -126,15 +126,6 @@ int bmpDepth(const fs::path &path, bool &oddFields, bool &profile) {
     return bits;
 }
 
-std::vector<std::string> files(const fs::path &dir, const std::string &ext) {
-    std::vector<std::string> names;
-    for (const auto &e : fs::directory_iterator(dir))
-        if (e.is_regular_file() && e.path().extension() == ext)
-            names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -147,7 +138,8 @@ int main(int argc, char **argv) {
     bool failed = false;
     for (const char *folder : {"pngsuite", "pngsuite/interlaced", "pngsuite/testpngs",
                                "pngsuite/testpngs/png-3", "pngsuite/extra"})
-        for (const std::string &name : files(corpus / folder, ".png")) {
+        for (const std::string &name : testing_support::listing(corpus / folder)) {
+            if (!name.ends_with(".png")) continue;
             View v;
             const std::string file = std::string(folder) + "/" + name;
             if (readPng(corpus / file, v))
@@ -157,7 +149,8 @@ int main(int argc, char **argv) {
         }
     // Qt takes every 4-component file for Adobe's inverted CMYK; for those the
     // corpus's own decode (libjpeg and the plain ink formula) stands in.
-    for (const std::string &name : files(corpus / "jpeg", ".jpg")) {
+    for (const std::string &name : testing_support::listing(corpus / "jpeg")) {
+        if (!name.ends_with(".jpg")) continue;
         View v;
         v.tolerance = "near 1.5";
         fs::path seen = corpus / "jpeg" / name;

@@ -112,20 +112,10 @@ inline Bytes bmp(int32_t width, int32_t height, uint16_t bits, uint32_t compress
                  uint32_t paletteEntries, const Bytes &pixels) {
     Bytes b = {'B', 'M'};
     const uint32_t offBits = 14 + 40 + 4 * paletteEntries;
-    putLe(b, uint32_t(offBits + pixels.size()), 4);
-    putLe(b, 0, 4);
-    putLe(b, offBits, 4);
-    putLe(b, 40, 4);
-    putLe(b, uint32_t(width), 4);
-    putLe(b, uint32_t(height), 4);
-    putLe(b, 1, 2);
-    putLe(b, bits, 2);
-    putLe(b, compression, 4);
-    putLe(b, uint32_t(pixels.size()), 4);
-    putLe(b, 2835, 4);
-    putLe(b, 2835, 4);
-    putLe(b, paletteEntries, 4);
-    putLe(b, 0, 4);
+    for (uint32_t field : {uint32_t(offBits + pixels.size()), 0u, offBits, 40u, uint32_t(width),
+                           uint32_t(height), 1u | uint32_t{bits} << 16, compression,
+                           uint32_t(pixels.size()), 2835u, 2835u, paletteEntries, 0u})
+        putLe(b, field, 4);
     for (uint32_t i = 0; i < paletteEntries; ++i)
         putLe(b, i * 0x010101u, 4);
     b.insert(b.end(), pixels.begin(), pixels.end());

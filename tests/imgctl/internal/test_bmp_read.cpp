@@ -55,17 +55,6 @@ Result<Image> decodeBytes(const std::vector<uint8_t> &bytes) {
 
 // ---- Damaged files ----
 
-// Paths (relative to the corpus) of the files directly in `folder`, sorted.
-std::vector<std::string> listFiles(const std::string &folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto &entry : std::filesystem::directory_iterator(corpusDir() / folder, ec))
-        if (entry.is_regular_file())
-            names.push_back(folder + "/" + entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 struct ExpectCase {
     std::string path, expect; // expect: reject, decode or any
 };
@@ -85,10 +74,11 @@ std::vector<ExpectCase> badFiles() {
                                            "bad_iCCP"};
     for (const char *folder :
          {"bmpsuite/b", "bmpsuite/x", "pngsuite/bad/crashers", "pngsuite/bad/badpal"})
-        for (const std::string &f : listFiles(folder)) {
-            const std::string stem = std::filesystem::path(f).stem();
+        for (const std::string &name : listing(corpusDir() / folder)) {
+            const std::string stem = std::filesystem::path(name).stem();
             const bool huge = stem.starts_with("huge_") && stem != "huge_IDAT";
-            cases.push_back({f, refused.count(stem) || huge ? "reject" : "any"});
+            cases.push_back(
+                {folder + ("/" + name), refused.count(stem) || huge ? "reject" : "any"});
         }
     return cases;
 }

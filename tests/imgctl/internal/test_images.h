@@ -7,6 +7,7 @@
 #include "core/image.h"
 #include "core/ops.h"
 #include "file_fields.h"
+#include "fuzz_common.h"
 
 #include <QImage>
 #include <QImageReader>
@@ -118,19 +119,6 @@ inline Bgra colourAt(const Image &img, uint32_t x, uint32_t y) {
 inline Bgr shownAt(const Image &img, uint32_t x, uint32_t y) {
     Bgra c = colourAt(img, x, y);
     return {overWhite(c[0], c[3]), overWhite(c[1], c[3]), overWhite(c[2], c[3])};
-}
-
-// Everything a caller can see is the same (pixel bytes up to each row's last
-// pixel, palette, depth, compression, stream).
-inline bool sameImage(const Image &a, const Image &b) {
-    if (a.width != b.width || a.height != b.height || a.bitCount != b.bitCount ||
-        a.stride != b.stride || a.palette != b.palette || a.compression != b.compression ||
-        a.rle != b.rle)
-        return false;
-    const size_t used = (size_t{a.width} * a.bitCount + 7) / 8;
-    for (uint32_t y = 0; y < a.height; ++y)
-        if (std::memcmp(a.row(y), b.row(y), used) != 0) return false;
-    return true;
 }
 
 // ---- Decoded images as plain RGBA, ours and Qt's ----

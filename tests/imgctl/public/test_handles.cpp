@@ -388,9 +388,13 @@ struct GuardedSurface {
     }
 };
 
-TEST_F(Arguments, DrawingOntoBadSurfacesFails) {
+// Null, tiny or malformed surfaces, source rectangles outside the image,
+// raster operations other than SRCCOPY (its neighbours too), stretch modes
+// outside 1 to 4 and empty destinations fail as bad arguments and paint
+// nothing.
+TEST_F(Arguments, DrawingOntoBadSurfacesOrWithBadArgumentsFails) {
     EXPECT_EQ(DIBtoDCex2(nullptr, 0, 0, 4, 4, image, 0, 0, 127, 64, IMGCTL_SRCCOPY, 4), 0);
-    EXPECT_FALSE(lastError().empty());
+    EXPECT_EQ(ImgctlLastErrorCode(), IMGCTL_ERR_BAD_ARGUMENT);
     uint32_t one = 0x12345678;
     const ImgctlSurface bad[] = {
         {nullptr, 4, 4, 16},   // no pixels
@@ -403,18 +407,14 @@ TEST_F(Arguments, DrawingOntoBadSurfacesFails) {
         {&one, 1, 1, -4},      // negative stride
         {&one, INT_MAX, 1, 4}, // stride far shorter than a row
     };
-    for (const ImgctlSurface &s : bad) {
-        ImgctlSurface copy = s;
+    for (ImgctlSurface s : bad) {
         SCOPED_TRACE(std::to_string(s.width) + "x" + std::to_string(s.height) + " stride " +
                      std::to_string(s.stride_bytes));
         for (int mode = 1; mode <= 4; mode += 3)
-            EXPECT_EQ(DIBtoDCex2(&copy, 0, 0, 1, 1, image, 0, 0, 127, 64, IMGCTL_SRCCOPY, mode), 0);
-        EXPECT_FALSE(lastError().empty());
+            EXPECT_EQ(DIBtoDCex2(&s, 0, 0, 1, 1, image, 0, 0, 127, 64, IMGCTL_SRCCOPY, mode), 0);
+        EXPECT_EQ(ImgctlLastErrorCode(), IMGCTL_ERR_BAD_ARGUMENT);
     }
     EXPECT_EQ(one, 0x12345678u);
-}
-
-TEST_F(Arguments, DrawingWithBadSourceRectanglesRopOrModeFails) {
     GuardedSurface g(8, 8);
     const int32_t rects[][4] = {
         {-1, 0, 10, 10},    {0, -1, 10, 10},    {0, 0, 128, 64},    {0, 0, 127, 65},
@@ -428,13 +428,14 @@ TEST_F(Arguments, DrawingWithBadSourceRectanglesRopOrModeFails) {
             DIBtoDCex2(&g.surface, 0, 0, 8, 8, image, r[0], r[1], r[2], r[3], IMGCTL_SRCCOPY, 4),
             0);
     }
-    EXPECT_EQ(DIBtoDCex2(&g.surface, 0, 0, 8, 8, image, 0, 0, 127, 64, 0, 4), 0);
+    for (uint32_t rop : {0u, 0x00CC0021u, 0x00EE0086u, 0x01CC0020u})
+        EXPECT_EQ(DIBtoDCex2(&g.surface, 0, 0, 8, 8, image, 0, 0, 127, 64, rop, 4), 0) << rop;
     for (int32_t mode : {0, 5, -1, INT_MAX})
         EXPECT_EQ(DIBtoDCex2(&g.surface, 0, 0, 8, 8, image, 0, 0, 127, 64, IMGCTL_SRCCOPY, mode),
                   0);
-    // An empty destination fails too.
     EXPECT_EQ(DIBtoDCex2(&g.surface, 0, 0, 0, 8, image, 0, 0, 127, 64, IMGCTL_SRCCOPY, 4), 0);
     EXPECT_EQ(DIBtoDCex2(&g.surface, 0, 0, 8, -8, image, 0, 0, 127, 64, IMGCTL_SRCCOPY, 4), 0);
+    EXPECT_EQ(ImgctlLastErrorCode(), IMGCTL_ERR_BAD_ARGUMENT);
     EXPECT_EQ(g.changed(), std::make_pair(size_t{0}, size_t{0})) << "a failed draw paints nothing";
 }
 
