@@ -148,6 +148,9 @@ inline std::vector<Case> oversizedCases() {
     cases.push_back({"jpeg-16000x16000-4KB", jpeg(16000, 16000, 3, 4096), "cannot hold"});
     cases.push_back(
         {"png-100000x100000", png(100000, 100000, 2, zlibStored(Bytes(3 * 64 + 1, 0))), "100000"});
+    // Within the side limit but more than 1 GiB of pixels.
+    cases.push_back(
+        {"png-65535x6000", png(65535, 6000, 2, zlibStored({0, 0, 0, 0})), "65535x6000"});
     cases.push_back(
         {"bmp-width-2147483647", bmp(2147483647, 1, 24, 0, 0, Bytes(96, 0)), "2147483647"});
     cases.push_back(

@@ -126,10 +126,6 @@ Image grainy(const Kind &k, unsigned seed, int mask = 7) {
     return img;
 }
 
-std::string kindName(const ::testing::TestParamInfo<Kind> &info) {
-    return info.param.name;
-}
-
 // What libjpeg reads of a JPEG's header: its frame, sampling and density,
 // its ICC profile (joined from its APP2 markers) and APP1 bodies.
 struct JpegExtras {
@@ -211,7 +207,8 @@ TEST_P(SaveBmp, HeaderFieldsAndPixelsAsQtReadsThem) {
                          k.bits == 16 ? 7 : 0));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, SaveBmp, ::testing::ValuesIn(allKinds()), kindName);
+INSTANTIATE_TEST_SUITE_P(Kinds, SaveBmp, ::testing::ValuesIn(allKinds()),
+                         [](const auto &info) { return info.param.name; });
 
 // ---- PNG ----
 

@@ -95,32 +95,45 @@ TEST(Handles, InvalidAndReleasedHandlesFailEverywhere) {
     EXPECT_EQ(DeleteDIB(second), 1);
 }
 
-// HeadDIB as loaded and after a conversion, which gives back the handle it
-// was given: a run-length file stays compressed (its stream far smaller
-// than the rows) until RLEtoDIB expands it.
+// HeadDIB as loaded (a palette of the header's size, 0 meaning full, an
+// OS/2 one up to the pixels; bit-fields as the depth that holds them; the
+// resolution the header's, unknown in a header too short for it) and after a
+// conversion, which gives back the handle it was given: a run-length file
+// stays compressed (its stream far smaller than the rows) until RLEtoDIB
+// expands it.
 TEST(Handles, HeadDIBDescribesTheImage) {
-    const uint32_t rgbRows = 384 * 64, rle8Rows = 128 * 64, rle4Rows = 64 * 64;
     const struct {
         const char *file;
         int32_t (*convert)(int32_t);
         uint16_t bits;
-        uint32_t compression, colours, rows; // rows: the bytes of the expanded rows
+        uint32_t compression, colours;
     } cases[] = {
-        {"g/rgb24.bmp", nullptr, 24, IMGCTL_BI_RGB, 0, rgbRows},
+        {"g/rgb24.bmp", nullptr, 24, IMGCTL_BI_RGB, 0},
         {"g/rgb24.bmp",
          [](int32_t h) {
              int32_t one = 1;
              return DIBto16Bit(h, &one);
          },
-         16, IMGCTL_BI_RGB, 0, 256 * 64},
-        {"g/pal8rle.bmp", nullptr, 8, IMGCTL_BI_RLE8, 252, rle8Rows},
-        {"g/pal8rle.bmp", [](int32_t h) { return RLEtoDIB(h); }, 8, IMGCTL_BI_RGB, 252, rle8Rows},
-        {"g/pal8.bmp", [](int32_t h) { return DIBtoRLE(h); }, 8, IMGCTL_BI_RLE8, 252, rle8Rows},
-        {"g/pal4rle.bmp", nullptr, 4, IMGCTL_BI_RLE4, 12, rle4Rows},
-        {"g/pal4rle.bmp", [](int32_t h) { return RLEtoDIB(h); }, 4, IMGCTL_BI_RGB, 12, rle4Rows},
+         16, IMGCTL_BI_RGB, 0},
+        {"g/pal8rle.bmp", nullptr, 8, IMGCTL_BI_RLE8, 252},
+        {"g/pal8rle.bmp", [](int32_t h) { return RLEtoDIB(h); }, 8, IMGCTL_BI_RGB, 252},
+        {"g/pal8.bmp", [](int32_t h) { return DIBtoRLE(h); }, 8, IMGCTL_BI_RLE8, 252},
+        {"g/pal4rle.bmp", nullptr, 4, IMGCTL_BI_RLE4, 12},
+        {"g/pal4rle.bmp", [](int32_t h) { return RLEtoDIB(h); }, 4, IMGCTL_BI_RGB, 12},
+        {"g/pal1.bmp", nullptr, 1, IMGCTL_BI_RGB, 2},
+        {"g/pal8.bmp", nullptr, 8, IMGCTL_BI_RGB, 252},
+        {"g/pal8-0.bmp", nullptr, 8, IMGCTL_BI_RGB, 256},
+        {"q/pal8os2sp.bmp", nullptr, 8, IMGCTL_BI_RGB, 252},
+        {"q/pal8oversizepal.bmp", nullptr, 8, IMGCTL_BI_RGB, 256},
+        {"g/rgb16.bmp", nullptr, 16, IMGCTL_BI_RGB, 0},
+        {"g/rgb16-565.bmp", nullptr, 24, IMGCTL_BI_RGB, 0},
+        {"g/rgb32.bmp", nullptr, 24, IMGCTL_BI_RGB, 0},
+        {"q/rgba16-4444.bmp", nullptr, 32, IMGCTL_BI_RGB, 0},
+        {"q/rgb24rle24.bmp", nullptr, 24, IMGCTL_BI_RGB, 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.file) + (c.convert ? " converted" : ""));
+        const std::vector<uint8_t> file = readFile(corpus(std::string("bmpsuite/") + c.file));
         int32_t h = ToDIB(corpus(std::string("bmpsuite/") + c.file).c_str());
         ASSERT_GT(h, 0) << lastError();
         ASSERT_EQ(c.convert ? c.convert(h) : h, h) << lastError();
@@ -133,10 +146,14 @@ TEST(Handles, HeadDIBDescribesTheImage) {
         EXPECT_EQ(head.biBitCount, c.bits);
         EXPECT_EQ(head.biCompression, c.compression);
         EXPECT_EQ(head.biClrUsed, c.colours);
+        const uint32_t rows = (127 * c.bits + 31) / 32 * 4 * 64; // the expanded rows' bytes
         if (c.compression == IMGCTL_BI_RGB)
-            EXPECT_EQ(head.biSizeImage, c.rows);
+            EXPECT_EQ(head.biSizeImage, rows);
         else
-            EXPECT_TRUE(head.biSizeImage > 0 && head.biSizeImage < c.rows) << head.biSizeImage;
+            EXPECT_TRUE(head.biSizeImage > 0 && head.biSizeImage < rows) << head.biSizeImage;
+        const bool pels = le32(file, 14) >= 40;
+        EXPECT_EQ(head.biXPelsPerMeter, pels ? int32_t(le32(file, 38)) : 0);
+        EXPECT_EQ(head.biYPelsPerMeter, pels ? int32_t(le32(file, 42)) : 0);
         EXPECT_EQ(DeleteDIB(h), 1);
         EXPECT_EQ(DeleteDIB(h), 0);
     }
