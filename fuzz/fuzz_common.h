@@ -92,6 +92,33 @@ inline std::string difference(const imgctl::Image &a, const imgctl::Image &b) {
     return {};
 }
 
+// Empty when a decoded image describes its own buffer (sizes within the
+// limits, a palette fitting its depth and every index inside it, the
+// compression flag agreeing with the stream), otherwise what does not.
+inline std::string malformed(const imgctl::Image &im) {
+    using namespace imgctl;
+    if (im.width == 0 || im.height == 0 || im.width > kMaxDimension || im.height > kMaxDimension ||
+        im.stride != strideFor(im.width, im.bitCount) ||
+        im.pixels.size() < size_t{im.height} * im.stride)
+        return "the size does not fit the buffer";
+    if (im.isPalette()) {
+        if (im.bitCount != 1 && im.bitCount != 4 && im.bitCount != 8)
+            return "palette depth " + std::to_string(im.bitCount);
+        if (im.palette.empty() || im.palette.size() > (size_t{1} << im.bitCount))
+            return "a palette of " + std::to_string(im.palette.size());
+        for (uint32_t y = 0; y < im.height; ++y)
+            for (uint32_t x = 0; x < im.width; ++x)
+                if (paletteIndex(im.row(y), x, im.bitCount) >= im.palette.size())
+                    return "an index past the palette at " + std::to_string(x) + "," +
+                           std::to_string(y);
+    } else if (im.bitCount != 16 && im.bitCount != 24 && im.bitCount != 32) {
+        return "depth " + std::to_string(im.bitCount);
+    }
+    if ((im.compression != Compression::None) != !im.rle.empty())
+        return "the compression flag and the stream disagree";
+    return {};
+}
+
 // Reads the input front to back: settings first, then the rest as data.
 // Past the end every byte reads as zero.
 class Input {

@@ -24,12 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             return;
         }
         // A decoded image must describe its own buffer.
-        const imgctl::Image &im = image.value();
-        if (im.width == 0 || im.height == 0 || im.width > imgctl::kMaxDimension ||
-            im.height > imgctl::kMaxDimension || im.pixels.size() < size_t{im.height} * im.stride ||
-            im.stride < imgctl::strideFor(im.width, im.bitCount))
-            fuzzing::fail("the decoded image's size does not fit its buffer");
-        if (im.isPalette() && (im.palette.empty() || im.palette.size() > (1u << im.bitCount)))
-            fuzzing::fail("the decoded image's palette does not fit its depth");
+        if (std::string why = fuzzing::malformed(image.value()); !why.empty())
+            fuzzing::fail("the decoded image is malformed: " + why);
     });
 }

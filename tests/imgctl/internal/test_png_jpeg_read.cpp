@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
-// The PNG and JPEG decoders: a JPEG size limit, the layouts each PNG kind maps to
-// and its transparency keys, JPEG densities and endless scans. (Damaged files
-// are checked with the BMP ones in test_bmp_read.cpp, EXIF orientation with
-// the other metadata in test_save_formats.cpp, the PNG readers that do
-// without libpng against libpng's by the fuzz_png_fast replay, and the corpus
-// files' pixels in tests/imgctl/public/test_corpus_pixels.cpp.)
+// The PNG and JPEG decoders: a JPEG size limit, the layouts each PNG kind
+// maps to and its transparency keys, and endless JPEG scans. (Densities are
+// checked through HeadDIB, damaged files with the BMP ones in
+// test_bmp_read.cpp, EXIF orientation with the other metadata in
+// test_save_formats.cpp, the PNG readers that do without libpng against
+// libpng's by the fuzz_png_fast replay, and the corpus files' pixels in
+// tests/imgctl/public/test_corpus_pixels.cpp.)
 #include "core/ops.h"
 #include "corpus.h"
 #include "hostile_files.h"
@@ -88,25 +89,6 @@ TEST(PngRead, GrayKeyMakesOneEntryTransparent) {
 }
 
 // ---- JPEG ----
-
-TEST(JpegRead, JfifDensityBecomesPelsPerMetre) {
-    std::vector<uint8_t> bytes = readFile(corpus("jpeg/baseline-420.jpg"));
-    size_t app0 = testing_support::jpegSegment(bytes, 0xE0);
-    ASSERT_NE(app0, 0u);
-    // APP0: FF E0, length, "JFIF\0", version (2), units, Xdensity, Ydensity.
-    bytes[app0 + 11] = 1; // dots per inch
-    bytes[app0 + 12] = 300 >> 8, bytes[app0 + 13] = 300 & 255;
-    bytes[app0 + 14] = 0, bytes[app0 + 15] = 72;
-    auto img = decodeJpegBytes(bytes);
-    ASSERT_TRUE(img) << img.status().message();
-    EXPECT_EQ(img->xPelsPerMeter, 11811);
-    EXPECT_EQ(img->yPelsPerMeter, 2835);
-    bytes[app0 + 11] = 2; // dots per centimetre
-    img = decodeJpegBytes(bytes);
-    ASSERT_TRUE(img) << img.status().message();
-    EXPECT_EQ(img->xPelsPerMeter, 30000);
-    EXPECT_EQ(img->yPelsPerMeter, 7200);
-}
 
 // Within the limits (16000x16000 is 732 MiB of pixels) but the file is a few
 // kilobytes, far too few for that many blocks: refused before allocating.

@@ -7,6 +7,7 @@
 // BMP files (read back by Qt). And the resolution a picture reports is its
 // file's own.
 #include "corpus.h"
+#include "file_fields.h"
 #include "hostile_files.h"
 #include "imgctl.h"
 #include "pixel_sum.h"
@@ -120,7 +121,8 @@ INSTANTIATE_TEST_SUITE_P(Corpus, CorpusPixels, ::testing::ValuesIn(manifest()),
                          });
 
 // The BMP header's fields; a pHYs chunk in metres, and one that gives only
-// the aspect ratio (unit 0), which says nothing about the resolution.
+// the aspect ratio (unit 0), which says nothing about the resolution; a
+// JFIF density.
 TEST(LoadedResolution, IsTheFilesOwn) {
     testing_support::TempDir dir;
     for (uint8_t unit : {0, 1}) {
@@ -131,11 +133,25 @@ TEST(LoadedResolution, IsTheFilesOwn) {
         std::ofstream(dir / std::to_string(unit), std::ios::binary)
             .write(reinterpret_cast<const char *>(png.data()), std::streamsize(png.size()));
     }
+    // A JFIF marker's density in dots per inch, then per centimetre.
+    std::vector<uint8_t> jpeg =
+        testing_support::readFile(testing_support::corpus("jpeg/baseline-420.jpg"));
+    const size_t app0 = testing_support::jpegSegment(jpeg, 0xE0);
+    // APP0: FF E0, length, "JFIF\0", version (2), units, Xdensity, Ydensity.
+    jpeg.at(app0 + 12) = 300 >> 8, jpeg[app0 + 13] = 300 & 255;
+    jpeg[app0 + 14] = 0, jpeg[app0 + 15] = 72;
+    for (uint8_t unit : {1, 2}) {
+        jpeg[app0 + 11] = unit;
+        std::ofstream(dir / ("jfif" + std::to_string(unit)), std::ios::binary)
+            .write(reinterpret_cast<const char *>(jpeg.data()), std::streamsize(jpeg.size()));
+    }
     const std::tuple<std::filesystem::path, uint32_t, uint32_t> cases[] = {
         // The values in the BMP file's header, at offsets 38 and 42.
         {testing_support::corpus("bmpsuite/g/pal8nonsquare.bmp"), 2835, 1417},
         {dir / "1", 3000, 1500},
         {dir / "0", 0, 0},
+        {dir / "jfif1", 11811, 2835},
+        {dir / "jfif2", 30000, 7200},
     };
     for (const auto &[path, x, y] : cases) {
         const int32_t h = ToDIB(path.c_str());
