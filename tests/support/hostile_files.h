@@ -106,20 +106,41 @@ inline Bytes zlibStored(const Bytes &raw) {
     return z;
 }
 
-// A BMP with a 40-byte info header; `palette` entries of 4 bytes come
-// before `pixels`.
+// A BMP's fields: masks go inside a header longer than 40 bytes, after a
+// 40-byte one; the palette (`colors`, 0x00RRGGBB) comes before the pixels.
+struct Bmp {
+    uint32_t infoSize = 40;
+    int32_t width = 1, height = 1;
+    uint16_t planes = 1, bits = 24;
+    uint32_t compression = 0, clrUsed = 0;
+    std::vector<uint32_t> masks, colors;
+    Bytes pixels;
+};
+
+inline Bytes bmp(const Bmp &s) {
+    const size_t headers = 14 + s.infoSize + (s.infoSize == 40 ? 4 * s.masks.size() : 0);
+    const auto off = uint32_t(headers + 4 * s.colors.size());
+    Bytes b = {'B', 'M'};
+    for (uint32_t x : {off + uint32_t(s.pixels.size()), 0u, off, s.infoSize, uint32_t(s.width),
+                       uint32_t(s.height), s.planes | uint32_t{s.bits} << 16, s.compression,
+                       uint32_t(s.pixels.size()), 2835u, 2835u, s.clrUsed, 0u})
+        putLe(b, x, 4);
+    for (uint32_t m : s.masks)
+        putLe(b, m, 4);
+    b.resize(headers);
+    for (uint32_t c : s.colors)
+        putLe(b, c, 4);
+    b.insert(b.end(), s.pixels.begin(), s.pixels.end());
+    return b;
+}
+
+// One with a 40-byte info header and a gray palette of `paletteEntries`.
 inline Bytes bmp(int32_t width, int32_t height, uint16_t bits, uint32_t compression,
                  uint32_t paletteEntries, const Bytes &pixels) {
-    Bytes b = {'B', 'M'};
-    const uint32_t offBits = 14 + 40 + 4 * paletteEntries;
-    for (uint32_t field : {uint32_t(offBits + pixels.size()), 0u, offBits, 40u, uint32_t(width),
-                           uint32_t(height), 1u | uint32_t{bits} << 16, compression,
-                           uint32_t(pixels.size()), 2835u, 2835u, paletteEntries, 0u})
-        putLe(b, field, 4);
+    Bmp s{40, width, height, 1, bits, compression, paletteEntries, {}, {}, pixels};
     for (uint32_t i = 0; i < paletteEntries; ++i)
-        putLe(b, i * 0x010101u, 4);
-    b.insert(b.end(), pixels.begin(), pixels.end());
-    return b;
+        s.colors.push_back(i * 0x010101u);
+    return bmp(s);
 }
 
 // An RLE8 stream of `runs` runs of 255 pixels of index 1, then end-of-bitmap:

@@ -99,39 +99,11 @@ INSTANTIATE_TEST_SUITE_P(Corpus, DamagedFile, ::testing::ValuesIn(badFiles()),
 
 // ---- Files made here ----
 
-struct BmpFields {
-    uint32_t infoSize = 40;
-    int32_t width = 1, height = 1;
-    uint16_t planes = 1, bits = 24;
-    uint32_t compression = 0;
-    uint32_t clrUsed = 0;
-    std::vector<uint32_t> masks;  // written after a 40-byte header, or inside a longer one
-    std::vector<uint32_t> colors; // palette, 0x00RRGGBB
-    std::vector<uint8_t> pixels;
-};
-
-// The file: masks go inside a header longer than 40 bytes, after a 40-byte one.
-std::vector<uint8_t> makeBmp(const BmpFields &s) {
-    using hostile::put32le;
-    const size_t headers = 14 + s.infoSize + (s.infoSize == 40 ? 4 * s.masks.size() : 0);
-    const auto off = uint32_t(headers + 4 * s.colors.size());
-    hostile::Bytes v = {'B', 'M'};
-    for (uint32_t x : {off + uint32_t(s.pixels.size()), 0u, off, s.infoSize, uint32_t(s.width),
-                       uint32_t(s.height), s.planes | uint32_t{s.bits} << 16, s.compression, 0u, 0u,
-                       0u, s.clrUsed, 0u})
-        put32le(v, x);
-    for (uint32_t m : s.masks)
-        put32le(v, m);
-    v.resize(headers);
-    for (uint32_t c : s.colors)
-        put32le(v, c);
-    v.insert(v.end(), s.pixels.begin(), s.pixels.end());
-    return v;
-}
+using hostile::Bmp;
 
 // A 2x2 24-bit file with one change.
-template <typename Change> BmpFields rgb(Change change) {
-    BmpFields s;
+template <typename Change> Bmp rgb(Change change) {
+    Bmp s;
     s.width = 2;
     s.height = 2;
     s.pixels.assign(16, 0);
@@ -141,8 +113,8 @@ template <typename Change> BmpFields rgb(Change change) {
 
 // Sizes over the limits fail before anything is allocated; a file far too
 // short for its size is corrupt.
-BmpFields sized(int32_t w, int32_t h, uint16_t bits) {
-    return rgb([&](BmpFields &s) {
+Bmp sized(int32_t w, int32_t h, uint16_t bits) {
+    return rgb([&](Bmp &s) {
         s.width = w, s.height = h, s.bits = bits;
         if (bits <= 8) s.colors.assign(size_t{1} << bits, 0);
     });
@@ -151,37 +123,37 @@ BmpFields sized(int32_t w, int32_t h, uint16_t bits) {
 TEST(BmpHeaders, InvalidFieldsAreNamed) {
     struct Case {
         const char *what;
-        BmpFields spec;
+        Bmp spec;
         Error code;
         const char *inMessage;
     };
     auto masks16 = [](std::vector<uint32_t> masks) {
-        return rgb([&](BmpFields &s) { s.bits = 16, s.compression = 3, s.masks = masks; });
+        return rgb([&](Bmp &s) { s.bits = 16, s.compression = 3, s.masks = masks; });
     };
     const Case cases[] = {
-        {"depth 7", rgb([](BmpFields &s) { s.bits = 7; }), Error::Corrupt, "bits per pixel 7"},
-        {"64-bit", rgb([](BmpFields &s) { s.bits = 64, s.pixels.assign(32, 0); }),
-         Error::Unsupported, "64"},
-        {"header 66", rgb([](BmpFields &s) { s.infoSize = 66; }), Error::Corrupt, "header size 66"},
-        {"planes", rgb([](BmpFields &s) { s.planes = 3; }), Error::Corrupt, "planes"},
-        {"width", rgb([](BmpFields &s) { s.width = -2; }), Error::Corrupt, "width"},
-        {"RLE8 on 24", rgb([](BmpFields &s) { s.compression = 1; }), Error::Corrupt, "RLE8"},
-        {"CMYK", rgb([](BmpFields &s) { s.compression = 11; }), Error::Unsupported, "CMYK"},
+        {"depth 7", rgb([](Bmp &s) { s.bits = 7; }), Error::Corrupt, "bits per pixel 7"},
+        {"64-bit", rgb([](Bmp &s) { s.bits = 64, s.pixels.assign(32, 0); }), Error::Unsupported,
+         "64"},
+        {"header 66", rgb([](Bmp &s) { s.infoSize = 66; }), Error::Corrupt, "header size 66"},
+        {"planes", rgb([](Bmp &s) { s.planes = 3; }), Error::Corrupt, "planes"},
+        {"width", rgb([](Bmp &s) { s.width = -2; }), Error::Corrupt, "width"},
+        {"RLE8 on 24", rgb([](Bmp &s) { s.compression = 1; }), Error::Corrupt, "RLE8"},
+        {"CMYK", rgb([](Bmp &s) { s.compression = 11; }), Error::Unsupported, "CMYK"},
         {"mask gap", masks16({0x7C00, 0x03E0, 0x15}), Error::Corrupt, "one run"},
         {"mask outside", masks16({0x7C0000, 0x03E0, 0x1F}), Error::Corrupt, "outside"},
         {"masks zero", masks16({0, 0, 0}), Error::Corrupt, "all 0"},
-        {"huffman", rgb([](BmpFields &s) {
+        {"huffman", rgb([](Bmp &s) {
              s.bits = 1, s.compression = 3, s.colors = {0, 0xFFFFFF};
          }),
          Error::Unsupported, "Huffman"},
-        {"not BM", rgb([](BmpFields &) {}), Error::NotImage, ""},
+        {"not BM", rgb([](Bmp &) {}), Error::NotImage, ""},
         {"wide", sized(65536, 1, 8), Error::TooLarge, "65536"},
         {"tall", sized(1, 65536, 8), Error::TooLarge, "65536"},
         {"large", sized(40000, 40000, 32), Error::TooLarge, "40000"},
         {"short", sized(20000, 20000, 8), Error::Corrupt, ""},
     };
     for (const Case &c : cases) {
-        std::vector<uint8_t> bytes = makeBmp(c.spec);
+        std::vector<uint8_t> bytes = hostile::bmp(c.spec);
         if (c.code == Error::NotImage) bytes[0] = 0x89, bytes[1] = 'P';
         Result<Image> img = decodeBytes(bytes);
         ASSERT_FALSE(img.isOk()) << c.what;
@@ -198,13 +170,13 @@ TEST(BmpHeaders, InvalidFieldsAreNamed) {
 TEST(BmpRead, MadeFilesGiveTheirPixels) {
     struct Case {
         const char *what;
-        BmpFields spec;
+        Bmp spec;
         size_t paletteSize;
         std::vector<Pixel> pixels;
     };
     const Pixel first{0x40, 0x50, 0x60, 255}, second{0x10, 0x20, 0x30, 255}, black{0, 0, 0, 255};
     auto shortPalette = [](uint16_t bits, int32_t width, std::vector<uint8_t> row) {
-        BmpFields s;
+        Bmp s;
         s.width = width, s.bits = bits, s.clrUsed = bits == 1 ? 1 : 2;
         s.colors = {0x405060, 0x102030};
         s.colors.resize(s.clrUsed);
@@ -212,13 +184,13 @@ TEST(BmpRead, MadeFilesGiveTheirPixels) {
         return s;
     };
     // 32-bit pixels: 2-bit red, 11-bit green, 18-bit blue, 1-bit alpha.
-    BmpFields odd;
+    Bmp odd;
     odd.width = 3, odd.bits = 32, odd.compression = 6;
     odd.masks = {0xC0000000, 0x3FF80000, 0x0007FFFE, 0x00000001};
     for (uint32_t p : {0xFFFFFFFFu, (1u << 30) | (1023u << 19) | (1u << 1) | 1, 0u})
         for (int k = 0; k < 4; ++k)
             odd.pixels.push_back(uint8_t(p >> (8 * k)));
-    BmpFields noAlpha;
+    Bmp noAlpha;
     noAlpha.infoSize = 124, noAlpha.width = 2, noAlpha.bits = 32, noAlpha.compression = 3;
     noAlpha.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
     noAlpha.pixels = {1, 2, 3, 0, 4, 5, 6, 0};
@@ -231,7 +203,7 @@ TEST(BmpRead, MadeFilesGiveTheirPixels) {
         {"alpha never set", noAlpha, 0, {{3, 2, 1, 255}, {6, 5, 4, 255}}},
     };
     for (const Case &c : cases) {
-        Result<Image> img = decodeBytes(makeBmp(c.spec));
+        Result<Image> img = decodeBytes(hostile::bmp(c.spec));
         ASSERT_TRUE(img.isOk()) << c.what << ": " << img.status().message();
         ASSERT_EQ(fuzzing::malformed(img.value()), "") << c.what;
         EXPECT_EQ(img->palette.size(), c.paletteSize) << c.what;
