@@ -121,17 +121,12 @@ inline std::string malformed(const imgctl::Image &im) {
 
 // Reads the input front to back: settings first, then the rest as data.
 // Past the end every byte reads as zero.
-class Input {
-  public:
-    Input(const uint8_t *data, size_t size) : data_(data), size_(size) {}
-    uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
-    const uint8_t *rest() const { return data_ + pos_; }
-    size_t left() const { return size_ - pos_; }
-
-  private:
-    const uint8_t *data_;
-    size_t size_;
-    size_t pos_ = 0;
+struct Input {
+    const uint8_t *data;
+    size_t size, pos = 0;
+    uint8_t byte() { return pos < size ? data[pos++] : 0; }
+    const uint8_t *rest() const { return data + pos; }
+    size_t left() const { return size - pos; }
 };
 
 // An image made from the input: header bytes choose the size (1 to maxSide

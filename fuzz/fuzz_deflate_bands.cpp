@@ -17,7 +17,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     return fuzzing::guarded([&] {
         using namespace imgctl;
-        fuzzing::Input in(data, size);
+        fuzzing::Input in{data, size};
         const int level = in.byte() % 10;
         const size_t repeats = 1 + in.byte() % 16;
         const size_t bandCount = 1 + in.byte() % 8;

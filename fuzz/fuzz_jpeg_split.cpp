@@ -83,7 +83,7 @@ std::vector<std::vector<uint8_t>> segments(const std::vector<uint8_t> &file, boo
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     return fuzzing::guarded([&] {
         using namespace imgctl;
-        fuzzing::Input in(data, size);
+        fuzzing::Input in{data, size};
         const int quality = 1 + in.byte() % 100;
         const Image image = fuzzing::rawImage(in, 160, {1, 4, 8, 16, 24, 32});
         static const std::string split = fuzzing::scratchPath("split") + ".jpg",

@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             compare(file);
             compare(withRightCrcs(file));
         } else {
-            fuzzing::Input in(data, size);
+            fuzzing::Input in{data, size};
             compare(madeFile(in));
         }
     });

@@ -30,7 +30,7 @@ Image mapped(const Image &source, const std::vector<std::array<int, 3>> &doubled
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     return fuzzing::guarded([&] {
-        fuzzing::Input in(data, size);
+        fuzzing::Input in{data, size};
         const uint8_t how = in.byte();
         const bool dither = how & 1;
         std::vector<PaletteEntry> palette(1 + in.byte());

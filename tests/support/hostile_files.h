@@ -24,42 +24,24 @@ inline void putLe(Bytes &b, uint32_t v, int n) {
     for (int i = 0; i < n; ++i)
         b.push_back(uint8_t(v >> 8 * i));
 }
-// The fixed widths other tests write.
-inline void put16be(Bytes &b, uint32_t v) {
-    putBe(b, v, 2);
-}
-inline void put32le(Bytes &b, uint32_t v) {
-    putLe(b, v, 4);
-}
 
 // A baseline JPEG of `components` (1 or 3) components, all sampled 1x1,
 // whose every block is flat gray: one DC code and one AC code, both "0",
 // so a block is two zero bits. `scanBytes` bytes of scan data follow.
 inline Bytes jpeg(uint16_t width, uint16_t height, int components, size_t scanBytes) {
-    Bytes b = {0xFF, 0xD8};
-    b.insert(b.end(), {0xFF, 0xDB});
-    putBe(b, 67, 2);
-    b.push_back(0); // 8-bit table 0
+    Bytes b = {0xFF, 0xD8, 0xFF, 0xDB, 0, 67, 0}; // 8-bit quantisation table 0
     b.insert(b.end(), 64, 1);
-    b.insert(b.end(), {0xFF, 0xC0});
-    putBe(b, 8 + 3 * components, 2);
-    b.push_back(8);
+    b.insert(b.end(), {0xFF, 0xC0, 0, uint8_t(8 + 3 * components), 8});
     putBe(b, height, 2);
     putBe(b, width, 2);
     b.push_back(uint8_t(components));
     for (int c = 0; c < components; ++c)
         b.insert(b.end(), {uint8_t(c + 1), 0x11, 0});
     for (uint8_t cls : {0x00, 0x10}) { // DC table 0, AC table 0: one symbol, code length 1
-        b.insert(b.end(), {0xFF, 0xC4});
-        putBe(b, 2 + 1 + 16 + 1, 2);
-        b.push_back(cls);
-        b.push_back(1);
-        b.insert(b.end(), 15, 0);
-        b.push_back(0);
+        b.insert(b.end(), {0xFF, 0xC4, 0, 2 + 1 + 16 + 1, cls, 1});
+        b.insert(b.end(), 16, 0);
     }
-    b.insert(b.end(), {0xFF, 0xDA});
-    putBe(b, 6 + 2 * components, 2);
-    b.push_back(uint8_t(components));
+    b.insert(b.end(), {0xFF, 0xDA, 0, uint8_t(6 + 2 * components), uint8_t(components)});
     for (int c = 0; c < components; ++c)
         b.insert(b.end(), {uint8_t(c + 1), 0x00});
     b.insert(b.end(), {0, 63, 0});

@@ -26,10 +26,6 @@ using namespace test_images;
 
 namespace {
 
-Result<Image> decodeBytes(const std::vector<uint8_t> &bytes) {
-    return decodeBmp(bytes.data(), bytes.size());
-}
-
 // ---- Damaged files ----
 
 struct ExpectCase {
@@ -155,7 +151,7 @@ TEST(BmpHeaders, InvalidFieldsAreNamed) {
     for (const Case &c : cases) {
         std::vector<uint8_t> bytes = hostile::bmp(c.spec);
         if (c.code == Error::NotImage) bytes[0] = 0x89, bytes[1] = 'P';
-        Result<Image> img = decodeBytes(bytes);
+        Result<Image> img = decodeBmp(bytes.data(), bytes.size());
         ASSERT_FALSE(img.isOk()) << c.what;
         EXPECT_EQ(img.status().code(), c.code) << c.what << ": " << img.status().message();
         EXPECT_NE(img.status().message().find(c.inMessage), std::string::npos)
@@ -203,7 +199,8 @@ TEST(BmpRead, MadeFilesGiveTheirPixels) {
         {"alpha never set", noAlpha, 0, {{3, 2, 1, 255}, {6, 5, 4, 255}}},
     };
     for (const Case &c : cases) {
-        Result<Image> img = decodeBytes(hostile::bmp(c.spec));
+        const hostile::Bytes bytes = hostile::bmp(c.spec);
+        Result<Image> img = decodeBmp(bytes.data(), bytes.size());
         ASSERT_TRUE(img.isOk()) << c.what << ": " << img.status().message();
         ASSERT_EQ(fuzzing::malformed(img.value()), "") << c.what;
         EXPECT_EQ(img->palette.size(), c.paletteSize) << c.what;

@@ -73,7 +73,7 @@ TEST(PngRead, KeepsTheDataInTheClosestBitmapLayout) {
 TEST(PngRead, GrayKeyMakesOneEntryTransparent) {
     for (auto [key, transparent] : {std::pair{2, 2}, {255, 255}, {256, -1}, {0xFFFF, -1}}) {
         hostile::Bytes file = hostile::png(3, 1, 0, hostile::zlibStored({0, 1, 2, 3})), trns;
-        hostile::put16be(trns, uint32_t(key));
+        hostile::putBe(trns, uint32_t(key), 2);
         hostile::Bytes chunk; // after IHDR
         hostile::pngChunk(chunk, "tRNS", trns);
         file.insert(file.begin() + 33, chunk.begin(), chunk.end());
