@@ -132,7 +132,7 @@ struct JpegExtras {
     bool progressive = false;
     int components = 0;
     std::vector<std::pair<int, int>> sampling;
-    int densityUnit = 0, xDensity = 0, yDensity = 0;
+    std::tuple<int, int, int> density; // unit, x, y
     std::vector<uint8_t> profile;
     std::vector<std::vector<uint8_t>> app1;
 };
@@ -151,9 +151,7 @@ JpegExtras jpegExtras(const std::vector<uint8_t> &f) {
     x.components = cinfo.num_components;
     for (int c = 0; c < cinfo.num_components; ++c)
         x.sampling.push_back({cinfo.comp_info[c].h_samp_factor, cinfo.comp_info[c].v_samp_factor});
-    x.densityUnit = cinfo.density_unit; // 0, 1, 1 without a JFIF marker
-    x.xDensity = cinfo.X_density;
-    x.yDensity = cinfo.Y_density;
+    x.density = {cinfo.density_unit, cinfo.X_density, cinfo.Y_density}; // 0, 1, 1 without JFIF
     JOCTET *icc = nullptr;
     unsigned int n = 0;
     if (jpeg_read_icc_profile(&cinfo, &icc, &n)) x.profile.assign(icc, icc + n);
@@ -294,7 +292,7 @@ TEST_P(SaveJpeg, MarkersAndPixelsAsQtReadsThem) {
         EXPECT_EQ(info.sampling, (std::vector<std::pair<int, int>>{{n, n}, {1, 1}, {1, 1}}));
     }
     // Dots per centimetre.
-    EXPECT_EQ(std::tuple(info.densityUnit, info.xDensity, info.yDensity), std::tuple(2, 38, 28));
+    EXPECT_EQ(info.density, std::tuple(2, 38, 28));
 
     const Rgba q = qtRgba(path), want = overWhiteRgba(toRgba(img));
     ASSERT_EQ(q.width, 203);
