@@ -119,7 +119,7 @@ Bmp sized(int32_t w, int32_t h, uint16_t bits) {
 TEST(BmpHeaders, InvalidFieldsAreNamed) {
     struct Case {
         const char *what;
-        Bmp spec;
+        Bmp fields;
         Error code;
         const char *inMessage;
     };
@@ -149,7 +149,7 @@ TEST(BmpHeaders, InvalidFieldsAreNamed) {
         {"short", sized(20000, 20000, 8), Error::Corrupt, ""},
     };
     for (const Case &c : cases) {
-        std::vector<uint8_t> bytes = hostile::bmp(c.spec);
+        std::vector<uint8_t> bytes = hostile::bmp(c.fields);
         if (c.code == Error::NotImage) bytes[0] = 0x89, bytes[1] = 'P';
         Result<Image> img = decodeBmp(bytes.data(), bytes.size());
         ASSERT_FALSE(img.isOk()) << c.what;
@@ -166,7 +166,7 @@ TEST(BmpHeaders, InvalidFieldsAreNamed) {
 TEST(BmpRead, MadeFilesGiveTheirPixels) {
     struct Case {
         const char *what;
-        Bmp spec;
+        Bmp fields;
         size_t paletteSize;
         std::vector<Pixel> pixels;
     };
@@ -199,7 +199,7 @@ TEST(BmpRead, MadeFilesGiveTheirPixels) {
         {"alpha never set", noAlpha, 0, {{3, 2, 1, 255}, {6, 5, 4, 255}}},
     };
     for (const Case &c : cases) {
-        const hostile::Bytes bytes = hostile::bmp(c.spec);
+        const hostile::Bytes bytes = hostile::bmp(c.fields);
         Result<Image> img = decodeBmp(bytes.data(), bytes.size());
         ASSERT_TRUE(img.isOk()) << c.what << ": " << img.status().message();
         ASSERT_EQ(fuzzing::malformed(img.value()), "") << c.what;
