@@ -161,8 +161,8 @@ TEST(BmpHeaders, InvalidFieldsAreNamed) {
 
 // Pixels of files made here, top row first, against plain reading of the
 // fields: an index past a short palette shows black (the palette grown to the
-// highest index used), bit-fields of every width scale to eight bits, and an
-// alpha channel that is never set means opaque.
+// highest index used, and no further), bit-fields of every width scale to
+// eight bits, and an alpha channel that is never set means opaque.
 TEST(BmpRead, MadeFilesGiveTheirPixels) {
     struct Case {
         const char *what;
@@ -194,6 +194,7 @@ TEST(BmpRead, MadeFilesGiveTheirPixels) {
         {"8-bit", shortPalette(8, 4, {0, 1, 5, 1}), 6, {first, second, black, second}},
         {"4-bit", shortPalette(4, 3, {0x01, 0xE0, 0, 0}), 15, {first, second, black}},
         {"1-bit", shortPalette(1, 3, {0x40, 0, 0, 0}), 2, {first, black, first}},
+        {"1-bit, no index past", shortPalette(1, 3, {0x00, 0, 0, 0}), 1, {first, first, first}},
         // red 1/3 -> 85, green 1023/2047 -> 127, blue 1/262143 -> 0
         {"odd masks", odd, 0, {{255, 255, 255, 255}, {85, 127, 0, 255}, {0, 0, 0, 0}}},
         {"alpha never set", noAlpha, 0, {{3, 2, 1, 255}, {6, 5, 4, 255}}},
