@@ -65,19 +65,15 @@ uint32_t patternAt(const Pattern &p, uint32_t x, uint32_t y) {
     return ((x * 2654435761u) ^ (y * 2246822519u)) >> 13 & ((1u << p.bits) - 1);
 }
 
-Image patternImage(const Pattern &p) {
-    Image img = test_images::makeFilled(p.w, p.h, p.bits,
-                                        [&](uint32_t x, uint32_t y) { return patternAt(p, x, y); });
-    img.palette.resize(size_t{1} << p.bits);
-    return img;
-}
-
 class RleEncode : public ::testing::TestWithParam<Pattern> {};
 
 // A flat row takes the fewest codes: runs of 255 and an end of line.
 TEST_P(RleEncode, StreamIsStrictAndExpandsToSamePixels) {
     const Pattern &p = GetParam();
-    const std::vector<uint8_t> stream = encodeRle(patternImage(p));
+    Image img = test_images::makeFilled(p.w, p.h, p.bits,
+                                        [&](uint32_t x, uint32_t y) { return patternAt(p, x, y); });
+    img.palette.resize(size_t{1} << p.bits);
+    const std::vector<uint8_t> stream = encodeRle(img);
     std::vector<std::vector<uint8_t>> rows;
     ASSERT_TRUE(strictExpand(stream, p.w, p.h, p.bits == 4, rows));
     for (uint32_t y = 0; y < p.h; ++y)
@@ -96,16 +92,5 @@ INSTANTIATE_TEST_SUITE_P(
                       Pattern{"alt4", 600, 2, 4, 'a'}, Pattern{"one4", 1, 2, 4, 'n'},
                       Pattern{"three4", 3, 3, 4, 'n'}),
     [](const auto &info) { return std::string(info.param.name); });
-
-// (That a 24-bit image is refused is checked through the C interface.)
-TEST(RleEncode, CompressMarksTheImageAndExpandUnmarksIt) {
-    Image img = patternImage({"", 16, 2, 8, 'm'});
-    ASSERT_TRUE(compressRle(img).isOk());
-    EXPECT_EQ(img.compression, Compression::Rle8);
-    EXPECT_FALSE(img.rle.empty());
-    ASSERT_TRUE(expandRle(img).isOk());
-    EXPECT_EQ(img.compression, Compression::None);
-    EXPECT_TRUE(img.rle.empty());
-}
 
 } // namespace
