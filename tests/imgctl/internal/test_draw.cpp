@@ -84,15 +84,12 @@ Bgr nearest(const Image &img, const Rect &src, int X, int Y, const Rect &dst) {
 // surface is written.
 TEST(Draw, EachPixelIsTheAreaAverageOrTheNearestPixel) {
     const Image big = blocks();
-    const Image small = makeFilled(5, 3, 24, [](uint32_t x, uint32_t y) {
-        return bgra(static_cast<uint8_t>(x * 60), static_cast<uint8_t>(y * 120), 7);
-    });
-    const Image grid = makeFilled(4, 4, 24, [](uint32_t x, uint32_t y) {
-        return bgra(static_cast<uint8_t>(x * 50), static_cast<uint8_t>(y * 50), 99);
-    });
-    const Image ramp = makeFilled(30, 30, 24, [](uint32_t x, uint32_t y) {
-        return bgra(static_cast<uint8_t>(x * 8), static_cast<uint8_t>(y * 8), 1);
-    });
+    const Image small =
+        makeFilled(5, 3, 24, [](uint32_t x, uint32_t y) { return bgra(x * 60, y * 120, 7); });
+    const Image grid =
+        makeFilled(4, 4, 24, [](uint32_t x, uint32_t y) { return bgra(x * 50, y * 50, 99); });
+    const Image ramp =
+        makeFilled(30, 30, 24, [](uint32_t x, uint32_t y) { return bgra(x * 8, y * 8, 1); });
     struct Case {
         const Image &img;
         Rect src, dst;

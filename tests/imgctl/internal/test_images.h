@@ -34,8 +34,9 @@ using imgctl::PaletteEntry;
 using Bgra = std::array<uint8_t, 4>;
 using Bgr = std::array<uint8_t, 3>;
 
-inline uint32_t bgra(uint8_t b, uint8_t g, uint8_t r, uint8_t a = 255) {
-    return b | (uint32_t{g} << 8) | (uint32_t{r} << 16) | (uint32_t{a} << 24);
+// A pixel value of B, G, R and A, each taken modulo 256.
+inline uint32_t bgra(uint32_t b, uint32_t g, uint32_t r, uint32_t a = 255) {
+    return (b & 255) | (g & 255) << 8 | (r & 255) << 16 | (a & 255) << 24;
 }
 
 // Sets pixel x of a row to a raw value: a palette index for 1/4/8 bits, a
@@ -163,13 +164,9 @@ inline Rgba qtRgba(QImage image) {
     return {image.width(), image.height(), {bits, bits + image.sizeInBytes()}};
 }
 
-// Qt's decode of a file; a null image when Qt fails.
-inline QImage qtRead(const std::filesystem::path &path) {
-    return QImageReader(QString::fromStdString(path.string())).read();
-}
-
+// Qt's decode of a file; width 0 when Qt fails.
 inline Rgba qtRgba(const std::filesystem::path &path) {
-    return qtRgba(qtRead(path));
+    return qtRgba(QImageReader(QString::fromStdString(path.string())).read());
 }
 
 // Our image over white (what a JPEG or a 24-bit file keeps of alpha).

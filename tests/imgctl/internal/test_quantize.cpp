@@ -40,18 +40,11 @@ class BothModes : public ::testing::TestWithParam<int32_t> {};
 // translucent, and 5-5-5 pixels.
 TEST_P(BothModes, FewColoursAreKeptExactly) {
     const std::pair<Image, size_t> cases[] = {
-        {makeFilled(256, 3, 24,
-                    [](uint32_t x, uint32_t) {
-                        const auto v = static_cast<uint8_t>(x);
-                        return bgra(v, v, v);
-                    }),
-         256},
+        {makeFilled(256, 3, 24, [](uint32_t x, uint32_t) { return bgra(x, x, x); }), 256},
         {makeFilled(40, 25, 32,
                     [](uint32_t x, uint32_t y) {
                         uint32_t n = (x + 40 * y) % 200;
-                        return bgra(static_cast<uint8_t>(n), static_cast<uint8_t>(n * 7),
-                                    static_cast<uint8_t>(n * 13),
-                                    static_cast<uint8_t>(n < 50 ? n * 5 : 255));
+                        return bgra(n, n * 7, n * 13, n < 50 ? n * 5 : 255);
                     }),
          200},
         {makeFilled(
@@ -78,17 +71,11 @@ TEST_P(BothModes, ManyColoursGetAGoodAdaptivePalette) {
     const std::tuple<Image, size_t, double> cases[] = {
         {gradientNoise(300, 200, 1), 201, dither ? 30.0 : 31.0},
         {makeFilled(257, 2, 24,
-                    [](uint32_t x, uint32_t) {
-                        return bgra(static_cast<uint8_t>(x), static_cast<uint8_t>(x * 3),
-                                    static_cast<uint8_t>(x < 256 ? 255 - x : 77));
-                    }),
+                    [](uint32_t x, uint32_t) { return bgra(x, x * 3, x < 256 ? 255 - x : 77); }),
          256, 40.0},
         // Composited, clear pixels of many colours all show white.
-        {makeFilled(64, 64, 32,
-                    [](uint32_t x, uint32_t y) {
-                        return bgra(static_cast<uint8_t>(x * 4), static_cast<uint8_t>(y * 4), 9, 0);
-                    }),
-         1, 999}};
+        {makeFilled(64, 64, 32, [](uint32_t x, uint32_t y) { return bgra(x * 4, y * 4, 9, 0); }), 1,
+         999}};
     for (const auto &[source, minColours, minPsnr] : cases) {
         Image img = copyOf(source);
         ASSERT_TRUE(convertTo8(img, 0, GetParam()).isOk());
@@ -149,10 +136,8 @@ double blockError(const Image &a, const Image &b) {
 TEST(Quantize, DitheringKeepsAreaAveragesTrue) {
     // A smooth picture of far more colours than 256: mapped to the nearest
     // colour it bands, dithered its local averages stay close to the source.
-    const Image source = makeFilled(256, 256, 24, [](uint32_t x, uint32_t y) {
-        return bgra(static_cast<uint8_t>(x), static_cast<uint8_t>(y),
-                    static_cast<uint8_t>((x * y) >> 8));
-    });
+    const Image source =
+        makeFilled(256, 256, 24, [](uint32_t x, uint32_t y) { return bgra(x, y, (x * y) >> 8); });
     Image plain = copyOf(source), dithered = copyOf(source);
     ASSERT_TRUE(convertTo8(plain, 0, 1).isOk());
     ASSERT_TRUE(convertTo8(dithered, 0, 0).isOk());
@@ -168,10 +153,8 @@ TEST(Quantize, HalvesMapAlikeOnOneThreadOrTwo) {
     // both halves are mapped, and which thread maps a half does not change a
     // single index. More than 16384 colours, so that mapping goes through the
     // cache.
-    const Image source = makeFilled(256, 200, 24, [](uint32_t x, uint32_t y) {
-        return bgra(static_cast<uint8_t>(x), static_cast<uint8_t>(x >> 2),
-                    static_cast<uint8_t>((y % 100) * 2));
-    });
+    const Image source = makeFilled(
+        256, 200, 24, [](uint32_t x, uint32_t y) { return bgra(x, x >> 2, (y % 100) * 2); });
     Tuning one = Tuning::everyPath(), two = Tuning::everyPath();
     one.maxThreads = 1;
     for (int plain : {1, 0}) { // DIBto8Bit's second flag: 1 maps to the nearest colour
@@ -189,9 +172,8 @@ TEST(Quantize, HalvesMapAlikeOnOneThreadOrTwo) {
 // identical rows, the first rows of the bands (0, 50, 101 and 151) come out
 // alike, whichever band of a half is the taller.
 TEST(Quantize, EveryDitheredBandStartsAfresh) {
-    Image img = makeFilled(300, 202, 24, [](uint32_t x, uint32_t) {
-        return bgra(static_cast<uint8_t>(x * 255 / 299), static_cast<uint8_t>(x % 3 * 60), 90);
-    });
+    Image img = makeFilled(
+        300, 202, 24, [](uint32_t x, uint32_t) { return bgra(x * 255 / 299, x % 3 * 60, 90); });
     ASSERT_TRUE(convertTo8(img, 0, 0, Tuning::everyPath()).isOk());
     for (uint32_t y : {50u, 101u, 151u})
         EXPECT_EQ(0, std::memcmp(img.row(0), img.row(y), 300)) << "row " << y;
