@@ -144,31 +144,26 @@ struct Case {
 // The oversized headers and the decompression bombs whose payload needs no
 // compressor. Each must fail before its pixels are allocated.
 inline std::vector<Case> oversizedCases() {
-    std::vector<Case> cases;
-    cases.push_back({"jpeg-65500x65500", jpeg(65500, 65500, 3, 4096), "65500x65500"});
-    // Inside the size limits (16,000 x 16,000 x 3 is 768 MB), but 4 KB of
-    // scan data cannot code that many blocks.
-    cases.push_back({"jpeg-16000x16000-4KB", jpeg(16000, 16000, 3, 4096), "cannot hold"});
-    cases.push_back(
-        {"png-100000x100000", png(100000, 100000, 2, zlibStored(Bytes(3 * 64 + 1, 0))), "100000"});
-    // Within the side limit but more than 1 GiB of pixels.
-    cases.push_back(
-        {"png-65535x6000", png(65535, 6000, 2, zlibStored({0, 0, 0, 0})), "65535x6000"});
-    cases.push_back(
-        {"bmp-width-2147483647", bmp(2147483647, 1, 24, 0, 0, Bytes(96, 0)), "2147483647"});
-    cases.push_back(
-        {"bmp-width-2147483647-1bit", bmp(2147483647, 1, 1, 0, 2, Bytes(64, 0)), "2147483647"});
-    // Inside the size limits (16,000 x 16,000 RGBA is 1,024,000,000 bytes),
-    // but 4 KB of IDAT cannot inflate to that much.
-    cases.push_back({"png-bomb-16000x16000-4KB", png(16000, 16000, 6, zlibStored(Bytes(4096, 0))),
-                     "too short"});
-    // 65,535 x 65,535 RLE8 from a 2 KB stream: 4 GB of pixels.
-    cases.push_back({"bmp-rle8-bomb-65535x65535-2KB", bmp(65535, 65535, 8, 1, 256, rle8Runs(1024)),
-                     "65535x65535"});
-    // 65,535 x 16,000 RLE8 (1 GB, inside the size limit) from a 2 KB stream.
-    cases.push_back({"bmp-rle8-bomb-65535x16000-2KB", bmp(65535, 16000, 8, 1, 256, rle8Runs(1024)),
-                     "RLE stream cannot describe"});
-    return cases;
+    return {
+        {"jpeg-65500x65500", jpeg(65500, 65500, 3, 4096), "65500x65500"},
+        // Inside the size limits (16,000 x 16,000 x 3 is 768 MB), but 4 KB of
+        // scan data cannot code that many blocks.
+        {"jpeg-16000x16000-4KB", jpeg(16000, 16000, 3, 4096), "cannot hold"},
+        {"png-100000x100000", png(100000, 100000, 2, zlibStored(Bytes(3 * 64 + 1, 0))), "100000"},
+        // Within the side limit but more than 1 GiB of pixels.
+        {"png-65535x6000", png(65535, 6000, 2, zlibStored({0, 0, 0, 0})), "65535x6000"},
+        {"bmp-width-2147483647", bmp(2147483647, 1, 24, 0, 0, Bytes(96, 0)), "2147483647"},
+        {"bmp-width-2147483647-1bit", bmp(2147483647, 1, 1, 0, 2, Bytes(64, 0)), "2147483647"},
+        // Inside the size limits (16,000 x 16,000 RGBA is 1,024,000,000 bytes),
+        // but 4 KB of IDAT cannot inflate to that much.
+        {"png-bomb-16000x16000-4KB", png(16000, 16000, 6, zlibStored(Bytes(4096, 0))), "too short"},
+        // 65,535 x 65,535 RLE8 from a 2 KB stream: 4 GB of pixels.
+        {"bmp-rle8-bomb-65535x65535-2KB", bmp(65535, 65535, 8, 1, 256, rle8Runs(1024)),
+         "65535x65535"},
+        // 65,535 x 16,000 RLE8 (1 GB, inside the size limit) from a 2 KB stream.
+        {"bmp-rle8-bomb-65535x16000-2KB", bmp(65535, 16000, 8, 1, 256, rle8Runs(1024)),
+         "RLE stream cannot describe"},
+    };
 }
 
 } // namespace hostile

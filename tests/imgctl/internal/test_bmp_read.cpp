@@ -229,30 +229,27 @@ TEST(RleExpander, CodesClipAndLeaveZeros) {
     // of three pixels of which one fits (plus its pad byte). End of line,
     // then a single 6, end of bitmap.
     const std::vector<uint8_t> codes = {2, 5, 0, 2, 1, 1, 0, 3, 7, 8, 9, 0, 0, 0, 1, 6, 0, 1};
+    // RLE4: row 0 a run of 5 alternating 1,2; row 1 a literal of 3 (two
+    // bytes, already even), end of bitmap without end of line.
+    const std::vector<uint8_t> codes4 = {5, 0x12, 0, 0, 0, 3, 0x34, 0x50, 0, 1};
     std::vector<uint8_t> many; // runs on rows below the image
     for (int i = 0; i < 10; ++i)
         many.insert(many.end(), {255, 7, 0, 0});
-    const auto rle8 = RleKind::Rle8;
+    using enum RleKind;
+    using enum RleEnd;
     const Case cases[] = {
-        {"codes", codes, rle8, false, RleEnd::EndOfBitmap, {"6000", "0007", "5500"}},
-        {"top-down", codes, rle8, true, RleEnd::EndOfBitmap, {"5500", "0007", "6000"}},
-        // Row 0: run of 5 alternating 1,2. Row 1: literal of 3 (two bytes,
-        // already even), end of bitmap without end of line.
-        {"RLE4",
-         {5, 0x12, 0, 0, 0, 3, 0x34, 0x50, 0, 1},
-         RleKind::Rle4,
-         false,
-         RleEnd::EndOfBitmap,
-         {"34500", "12121"}},
-        {"cut in a literal", {0, 6, 1, 2}, rle8, false, RleEnd::StreamEnded, {"12000000"}},
-        {"cut after a code", {3}, rle8, false, RleEnd::StreamEnded, {"00"}},
-        {"cut in a delta", {0, 2, 1}, rle8, false, RleEnd::StreamEnded, {"00"}},
-        {"rows past the image", many, rle8, false, RleEnd::PastImage, {"777", "777"}},
-        {"delta past the image", {0, 2, 200, 200, 5, 1}, rle8, false, RleEnd::PastImage, {"000"}},
+        {"codes", codes, Rle8, false, EndOfBitmap, {"6000", "0007", "5500"}},
+        {"top-down", codes, Rle8, true, EndOfBitmap, {"5500", "0007", "6000"}},
+        {"RLE4", codes4, Rle4, false, EndOfBitmap, {"34500", "12121"}},
+        {"cut in a literal", {0, 6, 1, 2}, Rle8, false, StreamEnded, {"12000000"}},
+        {"cut after a code", {3}, Rle8, false, StreamEnded, {"00"}},
+        {"cut in a delta", {0, 2, 1}, Rle8, false, StreamEnded, {"00"}},
+        {"rows past the image", many, Rle8, false, PastImage, {"777", "777"}},
+        {"delta past the image", {0, 2, 200, 200, 5, 1}, Rle8, false, PastImage, {"000"}},
     };
     for (const Case &c : cases) {
         const auto w = uint32_t(c.rows[0].size()), h = uint32_t(c.rows.size());
-        Image img = makeImage(w, h, c.kind == RleKind::Rle4 ? 4 : 8).value();
+        Image img = makeImage(w, h, c.kind == Rle4 ? 4 : 8).value();
         std::memset(img.pixels.data(), 0, img.pixels.size());
         EXPECT_EQ(expandRleStream(c.stream.data(), c.stream.size(), c.kind, c.topDown, img), c.end)
             << c.what;

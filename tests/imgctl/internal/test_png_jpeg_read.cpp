@@ -21,17 +21,14 @@ using testing_support::readFile;
 
 namespace {
 
-Result<Image> decodeBytes(const std::vector<uint8_t> &bytes) {
-    return decodePng(bytes.data(), bytes.size());
-}
-
-Result<Image> decodeJpegBytes(const std::vector<uint8_t> &bytes) {
-    return decodeJpeg(bytes.data(), bytes.size());
+// A PNG or JPEG file's bytes decoded by its reader.
+Result<Image> decode(const std::vector<uint8_t> &b) {
+    return b.at(0) == 0xFF ? decodeJpeg(b.data(), b.size()) : decodePng(b.data(), b.size());
 }
 
 // Recovered as libjpeg-turbo does: with the standard Huffman tables.
 TEST(JpegRead, MissingHuffmanTablesFallBackToTheStandardOnes) {
-    auto img = decodeJpegBytes(readFile(corpus("jpeg/bad/no-huffman-tables.jpg")));
+    auto img = decode(readFile(corpus("jpeg/bad/no-huffman-tables.jpg")));
     ASSERT_TRUE(img) << img.status().message();
     EXPECT_TRUE(sameRgba(toRgba(img.value()), qtRgba(corpus("jpeg/ref/baseline-420.png")), 3));
 }
@@ -59,7 +56,7 @@ TEST(PngRead, KeepsTheDataInTheClosestBitmapLayout) {
         {"ftbbn0g04", 4, 16, false, true}};
     for (const Layout &want : layouts) {
         SCOPED_TRACE(want.file);
-        auto img = decodeBytes(readFile(corpus(std::string("pngsuite/") + want.file + ".png")));
+        auto img = decode(readFile(corpus(std::string("pngsuite/") + want.file + ".png")));
         ASSERT_TRUE(img) << img.status().message();
         EXPECT_EQ(img->bitCount, want.bitCount);
         EXPECT_EQ(img->palette.size(), want.paletteSize);
@@ -77,7 +74,7 @@ TEST(PngRead, GrayKeyMakesOneEntryTransparent) {
         hostile::Bytes chunk; // after IHDR
         hostile::pngChunk(chunk, "tRNS", trns);
         file.insert(file.begin() + 33, chunk.begin(), chunk.end());
-        auto img = decodeBytes(file);
+        auto img = decode(file);
         ASSERT_TRUE(img) << img.status().message();
         ASSERT_EQ(img->palette.size(), 256u);
         for (size_t i = 0; i < 256; ++i) {
@@ -99,7 +96,7 @@ TEST(JpegRead, ProgressiveHeaderLargerThanItsDataIsRefused) {
     const size_t sof = testing_support::jpegSegment(bytes, 0xC2);
     ASSERT_NE(sof, 0u);
     bytes[sof + 5] = bytes[sof + 7] = 16000 >> 8, bytes[sof + 6] = bytes[sof + 8] = 16000 & 255;
-    auto img = decodeJpegBytes(bytes);
+    auto img = decode(bytes);
     ASSERT_FALSE(img);
     EXPECT_EQ(img.status().code(), Error::Corrupt) << img.status().message();
 }
@@ -131,9 +128,9 @@ TEST(JpegRead, EndlessScansAreCut) {
         out.push_back(0xD9);
         return out;
     };
-    auto img = decodeJpegBytes(repeated(900)); // 902 scans: decodes
+    auto img = decode(repeated(900)); // 902 scans: decodes
     ASSERT_TRUE(img) << img.status().message();
-    img = decodeJpegBytes(repeated(1000));
+    img = decode(repeated(1000));
     ASSERT_FALSE(img);
     EXPECT_EQ(img.status().code(), Error::Corrupt);
     EXPECT_NE(img.status().message().find("scans"), std::string::npos) << img.status().message();
