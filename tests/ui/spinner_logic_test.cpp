@@ -16,25 +16,17 @@ TEST(SpinnerLogic, TakesAWholeNumberInRangeAsItsPosition) {
     // arrow (up or not) and the position after the step, by one, stopping at
     // either bound without wrapping. (The window's own spinners are stepped
     // through their widgets in window_test.cpp.)
-    const std::tuple<const char *, bool, int> kTyped[] = {
-        {"10", true, 11},
-        {"100", true, 101},
-        {"100", false, 99},
-        {"255", true, 255},
-        {"0", false, 0},
-        // Not a whole number within the range: the own position counts.
-        {"256", false, 9},
-        {"-1", false, 9},
-        {"2.9", true, 11},
-        {"", true, 11},
-        {"-", false, 9},
-        {"abc", true, 11},
-        {" 50", true, 11},
-        {"50 ", true, 11},
-        {"+50", true, 11}};
-    for (const auto &[text, up, expected] : kTyped) {
-        SpinnerLogic spinner(255, 0, 10);
-        EXPECT_EQ(spinner.step(text, up), expected) << '"' << text << '"';
+    const std::tuple<const char *, bool, int> kTyped[] = {{"10", true, 11},
+                                                          {"100", true, 101},
+                                                          {"100", false, 99},
+                                                          {"255", true, 255},
+                                                          {"0", false, 0}};
+    for (const auto &[text, up, expected] : kTyped)
+        EXPECT_EQ(SpinnerLogic(255, 0, 10).step(text, up), expected) << '"' << text << '"';
+    // Not a whole number within the range: the own position counts.
+    for (const char *text : {"256", "-1", "2.9", "", "-", "abc", " 50", "50 ", "+50"}) {
+        EXPECT_EQ(SpinnerLogic(255, 0, 10).step(text, true), 11) << '"' << text << '"';
+        EXPECT_EQ(SpinnerLogic(255, 0, 10).step(text, false), 9) << '"' << text << '"';
     }
 }
 
