@@ -3,6 +3,8 @@
 // preview calls, cancels and library failures.
 #include "fakes.h"
 
+#include <tuple>
+
 using namespace convert_test;
 
 namespace {
@@ -11,32 +13,26 @@ const std::string kOpenFilter = "BMPファイル(*.bmp)|*.bmp|JPEGファイル(*
                                 "*.jpg;*.jpe;*.jpeg|PINGファイル(*.png)|*.png";
 
 TEST_F(CommandsTest, BrowsePresetsFollowTheLastPickedEntry) {
-    struct Step {
-        bool accept;         // the dialog's answer: OK or cancel,
-        const char *pick;    // the name returned
-        int16_t pickIndex;   // and the filter entry picked
-        int16_t expectIndex; // FilterIndex the dialog opened with
-        const char *expectExt;
-        const char *expectName;
-    };
-    const std::vector<Step> steps = {
+    // Each step: the dialog's answer (OK or cancel, the name returned and the
+    // filter entry picked), then the FilterIndex, DefaultExt and FileName the
+    // dialog opened with.
+    const std::tuple<bool, const char *, int16_t, int16_t, const char *, const char *> kSteps[] = {
         {true, "/p/one.png", 3, 0, "bmp", ""},
         {true, "/p/two.jpg", 2, 3, "png", "/p/one.png"},
         {true, "/p/three.bmp", 1, 2, "jpg", "/p/two.jpg"},
         {false, "", 3, 1, "bmp", "/p/three.bmp"}, // cancelled: nothing taken
         {true, "/p/four.bmp", 1, 1, "bmp", "/p/three.bmp"},
     };
-    for (const Step &s : steps)
-        dialog.answers.push_back({s.accept, s.pick, s.pickIndex});
-    for (size_t i = 0; i < steps.size(); ++i) {
-        SCOPED_TRACE(i);
+    for (const auto &[accept, pick, pickIndex, index, ext, name] : kSteps) {
+        SCOPED_TRACE(name);
+        dialog.answers.push_back({accept, pick, pickIndex});
         EXPECT_TRUE(commands.browse());
-        const DialogShown &d = dialog.shown.at(i);
+        const DialogShown &d = dialog.shown.back();
         EXPECT_EQ(d.flags, 2) << "Browse leaves the flags alone";
         EXPECT_EQ(d.filter, kOpenFilter);
-        EXPECT_EQ(d.filterIndex, steps[i].expectIndex);
-        EXPECT_EQ(d.defaultExt, steps[i].expectExt);
-        EXPECT_EQ(d.fileName, steps[i].expectName);
+        EXPECT_EQ(d.filterIndex, index);
+        EXPECT_EQ(d.defaultExt, ext);
+        EXPECT_EQ(d.fileName, name);
     }
     EXPECT_EQ(settings.sourcePath, "/p/four.bmp");
     EXPECT_EQ(settings.filterIndex, 1);
