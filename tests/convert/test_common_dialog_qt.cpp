@@ -2,6 +2,7 @@
 // CommonDialog1 over Qt's real widget file dialog, worked as a user would:
 // typing into the name box, changing the type with the keyboard, answering
 // the overwrite question.
+#include "commands.h"
 #include "common_dialog.h"
 #include "corpus.h"
 #include "error_box.h"
@@ -36,9 +37,6 @@ using testing_support::TempDir;
 
 namespace {
 
-const char *kOpenFilter = "BMPファイル(*.bmp)|*.bmp|JPEGファイル(*.jpg,*.jpe,*.jpeg)|"
-                          "*.jpg;*.jpe;*.jpeg|PINGファイル(*.png)|*.png";
-
 // Calls `act` once with the first active, visible modal widget of type W,
 // polling every 10 ms, inside whichever modal loop is running then; keep the
 // watch alive for as long as the dialog may come. A dialog still open 20 s
@@ -53,7 +51,6 @@ class ModalWatch {
             if (auto *w = qobject_cast<W *>(QApplication::activeModalWidget());
                 w && w->isVisible()) {
                 self->timer_.stop();
-                self->seen_ = true;
                 act(w);
             }
         });
@@ -68,21 +65,15 @@ class ModalWatch {
         self->rescue_.start(20000);
         return watch;
     }
-    bool seen() const { return seen_; }
 
   private:
     QTimer timer_, rescue_;
-    bool seen_ = false;
 };
-
-QLineEdit *nameEdit(QFileDialog *d) {
-    return d->findChild<QLineEdit *>("fileNameEdit");
-}
 
 // Replaces the name box's text by typing (character by character: keyClicks
 // cannot send non-ASCII text), then presses Enter in it.
 void typeNameAndEnter(QFileDialog *d, const QString &name) {
-    QLineEdit *edit = nameEdit(d);
+    auto *edit = d->findChild<QLineEdit *>("fileNameEdit");
     edit->setFocus();
     edit->selectAll();
     QTest::keyClick(edit, Qt::Key_Backspace);
@@ -120,7 +111,7 @@ TEST(CommonDialog1, FilterTextBecomesQtNameFilters) {
 TEST(CommonDialog1, OpenStartsOnFilterIndexAndAppendsTheEntrysExtension) {
     TempDir dir;
     CommonDialog1 dialog;
-    dialog.Filter = kOpenFilter;
+    dialog.Filter = convert::kOpenFilter;
     dialog.DefaultExt = "png";
     const std::tuple<int16_t, Qt::Key, const char *, int16_t> kRounds[] = {
         {3, Qt::Key_unknown, "新しい 画像.png", 3},
@@ -136,7 +127,7 @@ TEST(CommonDialog1, OpenStartsOnFilterIndexAndAppendsTheEntrysExtension) {
             for (int i = 0; i < combo->count(); ++i)
                 shown << combo->itemText(i);
             shown << QString::number(combo->currentIndex());
-            startName = nameEdit(d)->text();
+            startName = d->findChild<QLineEdit *>("fileNameEdit")->text();
             startDir = d->directory().absolutePath();
             combo->setFocus();
             if (pick != Qt::Key_unknown) QTest::keyClick(combo, pick);
@@ -242,7 +233,7 @@ TEST(CommonDialog1, FileListInJapaneseWithWholeColumns) {
         ASSERT_TRUE(file.setFileTime(stamp, QFileDevice::FileModificationTime));
     }
     CommonDialog1 dialog;
-    dialog.Filter = kOpenFilter;
+    dialog.Filter = convert::kOpenFilter;
     dialog.FileName = (dir / "a.png").string();
 
     std::map<QString, QStringList> rows; // name: size, type, date
