@@ -28,6 +28,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using nubaro::MainWindow;
@@ -182,19 +183,12 @@ TEST_F(WindowTest, Menu) {
 
 // ---- Tab order --------------------------------------------------------------
 
-struct TabCase {
-    const char *name;
-    bool expanded;
-    bool everyPanelUsable; // every control enabled, Option(2) and Option1(1) chosen
-    const char *from;
-    Qt::Key key;
-    const char *visited;
-};
-
 // A group of option buttons is one stop, at its chosen button; disabled
 // controls are passed over, and so, while the window is collapsed, are the
-// controls below the client area, which stay enabled.
-const TabCase kTabs[] = {
+// controls below the client area, which stay enabled. Each case: expanded or
+// not, every control enabled with Option(2) and Option1(1) chosen or not, the
+// control the keys start from, the key and the controls visited.
+const std::tuple<const char *, bool, bool, const char *, Qt::Key, const char *> kTabs[] = {
     {"CollapsedSkipsTheOptionsArea", false, false, "Command1", Qt::Key_Tab,
      "Option(0) Command3 Command4 Picture1 Text1"},
     {"CollapsedBackwards", false, false, "Text1", Qt::Key_Backtab,
@@ -209,23 +203,23 @@ const TabCase kTabs[] = {
      "Option1(1) Check1 Text3 Command4"}};
 
 TEST_F(WindowTest, TabOrderVisitsTheReachableControlsInTheFormsOrder) {
-    for (const TabCase &c : kTabs) {
-        SCOPED_TRACE(c.name);
+    for (const auto &[name, expanded, everyPanelUsable, from, key, visits] : kTabs) {
+        SCOPED_TRACE(name);
         SetUp();
-        if (c.everyPanelUsable) {
+        if (everyPanelUsable) {
             for (QWidget *w : window->findChildren<QWidget *>())
                 w->setEnabled(true);
             window->Option[2]->setChecked(true);
             window->Option1[1]->setChecked(true);
         }
-        if (c.expanded) window->Command4_Click();
+        if (expanded) window->Command4_Click();
         showAndActivate();
         EXPECT_EQ(QApplication::focusWidget(), window->Text1);
-        widget(*window, c.from)->setFocus();
-        const QStringList expected = QString(c.visited).split(' ');
+        widget(*window, from)->setFocus();
+        const QStringList expected = QString(visits).split(' ');
         QStringList visited;
         while (visited.size() < expected.size()) {
-            QTest::keyClick(QApplication::focusWidget(), c.key);
+            QTest::keyClick(QApplication::focusWidget(), key);
             visited << QApplication::focusWidget()->objectName();
         }
         EXPECT_EQ(visited, expected);
@@ -301,55 +295,50 @@ TEST_F(WindowTest, FormatChoiceEnablesItsPanelOnly) {
 
 // ---- Spinners and boxes -----------------------------------------------------
 
-struct SpinnerCase {
-    const char *box;
-    int format; // the format whose panel holds the box
-    int upper, start;
-    int16_t ConversionSettings::*field;
-};
-
-const SpinnerCase kSpinners[] = {{"Text3", 0, 255, 0, &ConversionSettings::grayLevel},
-                                 {"Text4", 1, 100, 60, &ConversionSettings::jpegQuality},
-                                 {"Text5", 2, 9, 5, &ConversionSettings::pngLevel}};
+// Each spinner's box, the format whose panel holds it, its upper bound, its
+// start value and the field it writes.
+const std::tuple<const char *, int, int, int, int16_t ConversionSettings::*> kSpinners[] = {
+    {"Text3", 0, 255, 0, &ConversionSettings::grayLevel},
+    {"Text4", 1, 100, 60, &ConversionSettings::jpegQuality},
+    {"Text5", 2, 9, 5, &ConversionSettings::pngLevel}};
 
 TEST_F(WindowTest, SpinnerStepsByOneWithinItsBoundsOnlyWhileItsPanelIsUsable) {
-    for (const SpinnerCase &c : kSpinners) {
-        SCOPED_TRACE(c.box);
+    for (const auto &[name, format, upper, start, setting] : kSpinners) {
+        SCOPED_TRACE(name);
         SetUp();
-        auto *box = qobject_cast<QLineEdit *>(widget(*window, c.box));
-        const auto field = [&] { return window->settings().*c.field; };
+        auto *box = qobject_cast<QLineEdit *>(widget(*window, name));
+        const auto field = [&, setting = setting] { return window->settings().*setting; };
         UpDownControl *spinner = nullptr;
         for (auto *s : box->parentWidget()->findChildren<UpDownControl *>())
             if (s->buddy() == box) spinner = s;
         ASSERT_NE(spinner, nullptr);
-        const auto arrow = [&](bool up) {
-            return QPoint(spinner->width() / 2, spinner->height() * (up ? 1 : 3) / 4);
-        };
-        const auto click = [&](bool up) {
-            QTest::mouseClick(spinner, Qt::LeftButton, Qt::NoModifier, arrow(up));
+        const QPoint up(spinner->width() / 2, spinner->height() / 4),
+            down(up.x(), spinner->height() * 3 / 4);
+        const auto click = [&](QPoint arrow) {
+            QTest::mouseClick(spinner, Qt::LeftButton, Qt::NoModifier, arrow);
         };
         window->Command4_Click();
-        window->Option_Click((c.format + 1) % 3);
-        click(true); // disabled with its panel
-        EXPECT_EQ(field(), c.start);
+        window->Option_Click((format + 1) % 3);
+        click(up); // disabled with its panel
+        EXPECT_EQ(field(), start);
 
-        window->Option_Click(c.format);
+        window->Option_Click(format);
         showAndActivate();
         box->setFocus();
-        click(true);
-        EXPECT_EQ(box->text(), QString::number(c.start + 1));
-        EXPECT_EQ(field(), c.start + 1);
+        click(up);
+        EXPECT_EQ(box->text(), QString::number(start + 1));
+        EXPECT_EQ(field(), start + 1);
         // The step starts from the typed number, and stops at the bound.
         box->selectAll();
-        QTest::keyClicks(box, QString::number(c.upper));
-        click(true);
-        EXPECT_EQ(box->text(), QString::number(c.upper));
-        click(false);
-        EXPECT_EQ(field(), c.upper - 1);
+        QTest::keyClicks(box, QString::number(upper));
+        click(up);
+        EXPECT_EQ(box->text(), QString::number(upper));
+        click(down);
+        EXPECT_EQ(field(), upper - 1);
         // A held arrow repeats until released.
-        QTest::mousePress(spinner, Qt::LeftButton, Qt::NoModifier, arrow(false));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return field() <= c.upper - 4; }, 10000));
-        QTest::mouseRelease(spinner, Qt::LeftButton, Qt::NoModifier, arrow(false));
+        QTest::mousePress(spinner, Qt::LeftButton, Qt::NoModifier, down);
+        EXPECT_TRUE(QTest::qWaitFor([&, upper = upper] { return field() <= upper - 4; }, 10000));
+        QTest::mouseRelease(spinner, Qt::LeftButton, Qt::NoModifier, down);
         const int released = field();
         QTest::qWait(600);
         EXPECT_EQ(field(), released);
