@@ -361,47 +361,43 @@ TEST(Cli, HelpAndVersion) {
     EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
-struct FailureCase {
-    std::vector<std::string> options;
-    const char *source;          // a corpus file, or one that does not exist in the folder
-    const char *cause;           // what the failure line says after the source
-    bool readOnlyOutput = false; // the output exists, mode 0444, in a folder the user may write
-};
-
-const FailureCase kFailures[] = {
-    {{}, "missing.jpg", "No such file"},
-    {{"-v"}, "jpeg/bad/trunc-in-dqt.jpg", "no image (ToDIB returned 0)"},
+// Each case: the options, the source (a corpus file, or one that does not
+// exist in the folder), what the failure line says after the source, and
+// whether the output exists, mode 0444, in a folder the user may write.
+const std::tuple<std::vector<std::string>, const char *, const char *, bool> kFailures[] = {
+    {{}, "missing.jpg", "No such file", false},
+    {{"-v"}, "jpeg/bad/trunc-in-dqt.jpg", "no image (ToDIB returned 0)", false},
     {{"--overwrite"}, "jpeg/baseline-420.jpg", "permission denied", true}};
 
 // One line: the source, once, and the library's cause; the step that failed
 // only with --verbose; the output is not written or stays as it was.
 TEST(Cli, LineNamesTheFileAndTheLibrarysCause) {
-    for (const FailureCase &c : kFailures) {
-        SCOPED_TRACE(c.source);
+    for (const auto &[options, name, cause, readOnlyOutput] : kFailures) {
+        SCOPED_TRACE(name);
         TempDir dir;
-        const std::string source = std::string(c.source).find('/') != std::string::npos
-                                       ? corpus(c.source).string()
-                                       : (dir / c.source).string();
+        const std::string source = std::string(name).find('/') != std::string::npos
+                                       ? corpus(name).string()
+                                       : (dir / name).string();
         const fs::path output = dir / "o.bmp";
-        std::vector<std::string> args = c.options;
+        std::vector<std::string> args = options;
         args.push_back(source);
         args.push_back(output.string());
-        if (c.readOnlyOutput) {
+        if (readOnlyOutput) {
             std::ofstream(output) << "keep me";
             ASSERT_EQ(chmod(output.c_str(), 0444), 0);
             if (geteuid() == 0) {
                 ASSERT_EQ(chown(dir.path().c_str(), 65534, 65534), 0);
             }
         }
-        const Outcome run = runConvert(dir, args, c.readOnlyOutput);
+        const Outcome run = runConvert(dir, args, readOnlyOutput);
         EXPECT_EQ(run.status, 1) << run.err;
         ASSERT_EQ(lines(run.err).size(), 1u) << run.err;
         EXPECT_EQ(run.err.rfind("nubaro-convert: " + source + ": ", 0), 0u) << run.err;
         EXPECT_EQ(run.err.find(source, 16 + source.size()), std::string::npos) << run.err;
-        EXPECT_NE(run.err.find(c.cause), std::string::npos) << run.err;
-        const bool verbose = !c.options.empty() && c.options.front() == "-v";
+        EXPECT_NE(run.err.find(cause), std::string::npos) << run.err;
+        const bool verbose = !options.empty() && options.front() == "-v";
         EXPECT_EQ(run.err.find("returned 0") != std::string::npos, verbose) << run.err;
-        if (c.readOnlyOutput)
+        if (readOnlyOutput)
             EXPECT_EQ(readText(output), "keep me");
         else
             EXPECT_FALSE(fs::exists(output));
