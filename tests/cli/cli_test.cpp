@@ -380,8 +380,7 @@ TEST(Cli, LineNamesTheFileAndTheLibrarysCause) {
                                        : (dir / name).string();
         const fs::path output = dir / "o.bmp";
         std::vector<std::string> args = options;
-        args.push_back(source);
-        args.push_back(output.string());
+        args.insert(args.end(), {source, output.string()});
         if (readOnlyOutput) {
             std::ofstream(output) << "keep me";
             ASSERT_EQ(chmod(output.c_str(), 0444), 0);
