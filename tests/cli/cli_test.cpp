@@ -218,7 +218,7 @@ TEST(CliOptions, RefusedNamingTheBadArgument) {
         {{"--rle=1", "s", "o.bmp"}, "--rle"},
         {{"s", "o.bmp", "o.bmp"}, "one SOURCE"},
         {{"s"}, "OUTPUT"},
-        {{"s", "out.gif"}, "out.gif"},
+        {{"s", "/out.gif"}, "/out.gif"},
         {{"s", "out/"}, "out/"},
         {{"s", "o.bmp", "--quality"}, "--quality"},
         {{"s", "o.bmp", "-j"}, "-j"},
