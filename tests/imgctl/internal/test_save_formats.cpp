@@ -9,6 +9,7 @@
 #include "core/ops.h"
 #include "corpus.h"
 #include "hostile_files.h"
+#include "jpeg/huffman_recoder.h"
 #include "test_images.h"
 
 #include <gtest/gtest.h>
@@ -342,6 +343,36 @@ TEST(SaveJpegSplit, WriteFailureNamesTheDisksCause) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
     EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(Error::DiskFull));
+}
+
+// The parts' joint tables are the ones libjpeg builds from the same counts,
+// also where an optimal code would pass 16 bits (counts halving from symbol
+// to symbol) and for a table of one symbol.
+extern "C" void jpeg_gen_optimal_table(j_compress_ptr, JHUFF_TBL *, long *);
+
+TEST(SaveJpegSplit, TablesAsLibjpegBuildsThem) {
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    std::mt19937 rng(7);
+    for (int shape = 0; shape < 3; ++shape) {
+        std::array<uint32_t, 256> counts{};
+        std::array<long, 257> freq{};
+        for (int s = 0; s < 256; ++s) {
+            counts[s] = shape == 0   ? (s < 29 ? 1u << (28 - s) : 0)
+                        : shape == 1 ? rng() % 4000
+                                     : s == 9;
+            freq[s] = counts[s];
+        }
+        const HuffTable ours = optimalTable(counts);
+        JHUFF_TBL theirs{};
+        jpeg_gen_optimal_table(&cinfo, &theirs, freq.data());
+        EXPECT_TRUE(std::equal(ours.bits.begin() + 1, ours.bits.end(), theirs.bits + 1)) << shape;
+        EXPECT_TRUE(std::equal(ours.vals.begin(), ours.vals.begin() + ours.count(), theirs.huffval))
+            << shape;
+    }
+    jpeg_destroy_compress(&cinfo);
 }
 
 // ---- Colour ----
