@@ -617,8 +617,11 @@ TEST(CmykProfile, InksGoThroughTheFilesProfile) {
 // ---- Profiles that are dropped ----
 
 // Profiles cut short, too large, of a class that describes no device, or of
-// another colour space than the picture's.
+// another colour space than the picture's; a gAMA past a tenfold exponent.
 TEST(Profiles, BadOnesAreDropped) {
+    for (auto [gamma, kept] : std::initializer_list<std::pair<uint32_t, bool>>{
+             {9999, false}, {10000, true}, {1000000, true}, {1000001, false}})
+        EXPECT_EQ(pngChunkProfile(gamma, nullptr, ProfileSpace::Rgb) != nullptr, kept) << gamma;
     const std::vector<uint8_t> good = systemProfile("AdobeRGB1998.icc");
     std::vector<uint8_t> truncated(good.begin(), good.begin() + long(good.size() / 2));
     std::vector<uint8_t> huge = good, wrongClass = swappingTableProfile();
