@@ -88,8 +88,10 @@ const ChainCase kChainCases[] = {
     {"LibraryMissing", 0, [](auto &, auto &l) { l.libraryMissing = true; }, "Box", LoadBox,
      kInSource + "ライブラリ「libimgctl.so」を読み込めません（cannot open shared object file "
                  "(fake)）。"},
-    {"RleExpandReturnsZero", 0, [](auto &, auto &l) { failing("RLEtoDIB", IMGCTL_ERR_CORRUPT)(l); },
-     kBmp.substr(0, kBmp.size() - 1) + kAsked + " DeleteDIB(11)", ConvertBox,
+    // The first handle a library gives out is 1, released like any other.
+    {"RleExpandOfImageOneReturnsZero", 0,
+     [](auto &, auto &l) { l.results["ToDIB"] = {1}, failing("RLEtoDIB", IMGCTL_ERR_CORRUPT)(l); },
+     kLoad + "RLEtoDIB(1)" + kAsked + " DeleteDIB(1)", ConvertBox,
      kInSource + "ファイルが壊れています。"},
     {"DepthStepReturnsZero", 1,
      [](auto &s, auto &l) {
