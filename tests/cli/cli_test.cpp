@@ -47,6 +47,7 @@ struct Streams {
     bool outputToTerminal = false; // standard output a pseudo-terminal
     rlim_t memoryLimit = 0;        // the process's address space in bytes; 0: no limit
     const char *tmpdir = nullptr;  // TMPDIR, if set
+    off_t inputFrom = 0;           // standard input read from this offset on
 };
 
 // Starts nubaro-convert with `args`, stdout and stderr caught in files
@@ -75,6 +76,7 @@ pid_t startConvert(const TempDir &dir, const std::vector<std::string> &args, boo
     if (streams.tmpdir) setenv("TMPDIR", streams.tmpdir, 1);
     if (asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
     int in = open(streams.input ? streams.input->c_str() : "/dev/null", O_RDONLY);
+    if (in >= 0 && lseek(in, streams.inputFrom, SEEK_SET) < 0) _exit(127);
     if (in >= 0 && streams.inputAsPipe) {
         int p[2];
         if (pipe(p) != 0) _exit(127);
@@ -239,7 +241,8 @@ TEST(CliOptions, RefusedNamingTheBadArgument) {
 
 // ---- one file, each kind of output -----------------------------------------
 
-enum class Source { Named, File, Pipe }; // else "-", standard input a file or a pipe
+// Else "-": standard input a file, a file read from its middle, or a pipe.
+enum class Source { Named, File, FileMiddle, Pipe };
 
 struct FormatCase {
     const char *name;
@@ -265,6 +268,7 @@ const FormatCase kFormats[] = {
     {"PngByFormat", {"--format", "png"}, "o.dat", "png", 4, "png interlace 0"},
     {"PngInterlaced", {"--interlace", "--level", "9"}, "o.png", "png", 4, "png interlace 1"},
     {"StdinFile", {"-fpng"}, "o.png", "png", 4, "png interlace 0", Source::File},
+    {"StdinFileFromItsMiddle", {"-fpng"}, "o.png", "png", 4, "png interlace 0", Source::FileMiddle},
     {"StdinPipe", {"-fpng"}, "o.png", "png", 4, "png interlace 0", Source::Pipe},
     {"Stdout", {"-fpng"}, "-", "png", 4, "png interlace 0"},
     {"PipeToStdout", {"-fpng"}, "-", "png", 4, "png interlace 0", Source::Pipe}};
@@ -283,6 +287,13 @@ TEST(Cli, WritesWhatTheOptionsAsk) {
         args.push_back(toStdout ? "-" : output.string());
         Streams streams{std::nullopt, c.source == Source::Pipe, false, 0, scratch.c_str()};
         if (c.source != Source::Named) streams.input = kPhoto;
+        if (c.source == Source::FileMiddle) { // what comes before is not the picture's
+            const std::vector<uint8_t> photo = readFile(kPhoto);
+            std::ofstream(dir / "after-junk", std::ios::binary)
+                .write("junk", 4)
+                .write(reinterpret_cast<const char *>(photo.data()), std::streamsize(photo.size()));
+            streams.input = dir / "after-junk", streams.inputFrom = 4;
+        }
         const Outcome run = runConvert(dir, args, false, streams);
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.err, "");
