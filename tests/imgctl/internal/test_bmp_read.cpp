@@ -142,6 +142,8 @@ TEST(BmpHeaders, InvalidFieldsAreNamed) {
              s.bits = 1, s.compression = 3, s.colors = {0, 0xFFFFFF};
          }),
          Error::Unsupported, "Huffman"},
+        {"palette past the end", rgb([](Bmp &s) { s.bits = 1, s.clrUsed = 1, s.pixels = {}; }),
+         Error::Corrupt, "palette of 1 colours runs past"},
         {"not BM", rgb([](Bmp &) {}), Error::NotImage, ""},
         {"wide", sized(65536, 1, 8), Error::TooLarge, "65536"},
         {"tall", sized(1, 65536, 8), Error::TooLarge, "65536"},
