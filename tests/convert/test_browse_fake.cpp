@@ -34,10 +34,7 @@ TEST_F(CommandsTest, BrowsePresetsFollowTheLastPickedEntry) {
         EXPECT_EQ(d.defaultExt, ext);
         EXPECT_EQ(d.fileName, name);
     }
-    EXPECT_EQ(settings.sourcePath, "/p/four.bmp");
-    EXPECT_EQ(settings.filterIndex, 1);
     EXPECT_EQ(view.refreshes, 4) << "a preview for each name taken";
-    EXPECT_EQ(view.text, "/p/four.bmp");
     // After a Convert, Browse starts with its output name and flags.
     settings.formatIndex = 2;
     dialog.answers = {{true, "/out/result.png", 3}};

@@ -62,17 +62,12 @@ const ChainCase kChainCases[] = {
      kBmp + "DIBto8Bit(12,0,0) GrayDIB(13,0) DIBtoBMP(/o/out,14) DeleteDIB(14)"},
     {"Bmp24RleTickedIsIgnored", 1, [](auto &, auto &) {},
      kBmp + "DIBto24Bit(12) GrayDIB(13,0) DIBtoBMP(/o/out,14) DeleteDIB(14)"},
-    {"JpegProgressive", 0, [](auto &s, auto &) { s.formatIndex = 1, s.progressive = kTrue; },
-     kLoad + "DIBtoJPG(/o/out,11,60,-1) DeleteDIB(11)"},
     {"JpegBaselineWithDetailsShown", 1,
      [](auto &s, auto &) { s.formatIndex = 1, s.jpegQuality = 100, s.detailsShown = kTrue; },
      kLoad + "DIBtoJPG(/o/out,11,100,0) DeleteDIB(11)"},
     {"PngDetailsHiddenIgnoresLevelAndInterlace", 0,
      [](auto &s, auto &) { s.formatIndex = 2, s.pngLevel = 9, s.interlaced = kTrue; },
      kLoad + "DIBtoPNG(/o/out,11,0) DeleteDIB(11)"},
-    {"PngDetailsShownInterlaced", 0,
-     [](auto &s, auto &) { s.formatIndex = 2, s.detailsShown = kTrue, s.interlaced = kTrue; },
-     kLoad + "DIBtoPNGex(/o/out,11," + pngRecord(0x80, 5) + ") DeleteDIB(11)"},
     // Only -1 counts as interlaced.
     {"PngDetailsShownInterlacedOneIsNot", 0,
      [](auto &s, auto &) {
