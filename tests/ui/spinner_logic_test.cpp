@@ -16,11 +16,8 @@ TEST(SpinnerLogic, TakesAWholeNumberInRangeAsItsPosition) {
     // arrow (up or not) and the position after the step, by one, stopping at
     // either bound without wrapping. (The window's own spinners are stepped
     // through their widgets in window_test.cpp.)
-    const std::tuple<const char *, bool, int> kTyped[] = {{"10", true, 11},
-                                                          {"100", true, 101},
-                                                          {"100", false, 99},
-                                                          {"255", true, 255},
-                                                          {"0", false, 0}};
+    const std::tuple<const char *, bool, int> kTyped[] = {
+        {"100", true, 101}, {"100", false, 99}, {"255", true, 255}, {"0", false, 0}};
     for (const auto &[text, up, expected] : kTyped)
         EXPECT_EQ(SpinnerLogic(255, 0, 10).step(text, up), expected) << '"' << text << '"';
     // Not a whole number within the range: the own position counts.
