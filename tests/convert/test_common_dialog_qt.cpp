@@ -86,10 +86,6 @@ void typeNameAndEnter(QFileDialog *d, const QString &name) {
     QTest::keyClick(edit, Qt::Key_Return);
 }
 
-void clickButton(QMessageBox *box, QMessageBox::StandardButton which) {
-    if (QAbstractButton *b = box->button(which)) b->click();
-}
-
 // Filter texts as Qt name filters: one per description and pattern list; a
 // description left without its patterns at the end is no entry.
 TEST(CommonDialog1, FilterTextBecomesQtNameFilters) {
@@ -171,7 +167,8 @@ TEST(CommonDialog1, OverwriteQuestionWhenFlagsHasTwo) {
         auto watch = ModalWatch::on<QFileDialog>([&](QFileDialog *d) {
             question = ModalWatch::on<QMessageBox>([&, d](QMessageBox *box) {
                 ++asked;
-                clickButton(box, answer);
+                ASSERT_NE(box->button(answer), nullptr);
+                box->button(answer)->click();
                 if (answer == QMessageBox::No)
                     QTimer::singleShot(50, d, [d]() {
                         EXPECT_TRUE(d->isVisible());
@@ -201,7 +198,7 @@ TEST(ErrorBox, PlainTextAndDetailsWithNoLineBroken) {
         EXPECT_EQ(b->detailedText(), "");
         EXPECT_EQ(b->icon(), QMessageBox::NoIcon);
         EXPECT_EQ(b->buttons().size(), 1);
-        EXPECT_NE(b->button(QMessageBox::Ok), nullptr);
+        ASSERT_NE(b->button(QMessageBox::Ok), nullptr);
         for (const char *name : {"qt_msgbox_label", "qt_msgbox_informativelabel"}) {
             auto *label = b->findChild<QLabel *>(name);
             ASSERT_NE(label, nullptr) << name;
@@ -212,7 +209,7 @@ TEST(ErrorBox, PlainTextAndDetailsWithNoLineBroken) {
                     << line.toStdString();
         }
         clicked = true;
-        clickButton(b, QMessageBox::Ok);
+        b->button(QMessageBox::Ok)->click();
     });
     convert::ErrorBox().show(text, "エラー", details);
     EXPECT_TRUE(clicked);
