@@ -107,6 +107,16 @@ TEST_F(AppTest, StartUpRunsItsStepsInOrder) {
                                               "5 1575 0100 3 bmp 0 0", "6 1575 0100 3 bmp 60 0",
                                               "7 1575 0100 3 bmp 60 1"}));
     EXPECT_EQ(log, (std::vector<std::string>{"flags 2"}));
+    // The window it leaves (the focus on Text1 is checked with the tab order,
+    // the boxes' numbers with the spinners and the check boxes' marks with the
+    // commands' wiring): the details button's caption, and Picture1 the plain
+    // window-background colour, a backing image of its size.
+    EXPECT_EQ(window->Command4->text(), "詳細表示(&S)");
+    const QImage &image = window->Picture1->image();
+    ASSERT_EQ(image.size(), window->Picture1->size());
+    QImage blank(image.size(), QImage::Format_RGB32);
+    blank.fill(window->palette().color(QPalette::Base));
+    EXPECT_EQ(image, blank);
 }
 
 // The File menu's 終了, a close request (never refused) and a second request
@@ -319,26 +329,13 @@ TEST_F(WindowTest, CollapsingTakesTheFocusOutOfTheOptionsArea) {
     EXPECT_EQ(window->settings().grayLevel, 0);
 }
 
-// ---- Start state and panels -------------------------------------------------
+// ---- Panels ------------------------------------------------------------------
 
 // Each format's panel, in the order its procedure enables the controls.
 const std::vector<std::string> kPanels[] = {
     {"Frame1", "Frame3", "Option1(0)", "Option1(1)", "Option1(2)", "Check1", "Label3", "Text3"},
     {"Frame5", "Label5", "Text4", "Check3"},
     {"Frame6", "Label6", "Text5", "Check4"}};
-
-// The height, Check1 and the frames at start are checked with start-up's
-// steps (AppTest); the focus on Text1 with the tab order; the boxes' numbers
-// with the spinners and the check boxes' marks with the commands' wiring.
-TEST_F(WindowTest, StartState) {
-    EXPECT_EQ(window->Command4->text(), "詳細表示(&S)");
-    // Picture1: the plain window-background colour, a backing image of its size.
-    const QImage &image = window->Picture1->image();
-    ASSERT_EQ(image.size(), window->Picture1->size());
-    QImage blank(image.size(), QImage::Format_RGB32);
-    blank.fill(window->palette().color(QPalette::Base));
-    EXPECT_EQ(image, blank);
-}
 
 // Only the chosen format's panel is usable, each of its controls disabled
 // by itself too (not only through its frame); Check1 comes back with BMP,
