@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -54,6 +55,12 @@ std::vector<std::vector<std::string>> readTsv(const std::filesystem::path &path)
         rows.push_back(std::move(cols));
     }
     return rows;
+}
+
+std::string testName(std::string text) {
+    for (char &c : text)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return text;
 }
 
 TempDir::TempDir() {

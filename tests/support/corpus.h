@@ -30,6 +30,10 @@ std::set<std::string> listing(const std::filesystem::path &dir);
 // lines starting with '#' are skipped.
 std::vector<std::vector<std::string>> readTsv(const std::filesystem::path &path);
 
+// A test's name made of `text`: every character but letters and digits
+// becomes '_'.
+std::string testName(std::string text);
+
 // A fresh empty folder under the system's temporary folder, removed when the
 // object goes away.
 class TempDir {

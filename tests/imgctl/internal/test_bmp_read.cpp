@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -86,12 +85,7 @@ TEST_P(DamagedFile, FailsNamingTheCauseOrGivesAWellFormedImage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, DamagedFile, ::testing::ValuesIn(badFiles()),
-                         [](const auto &info) {
-                             std::string name = info.param.path;
-                             for (char &c : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                             return name;
-                         });
+                         [](const auto &info) { return testName(info.param.path); });
 
 // ---- Files made here ----
 

@@ -15,7 +15,6 @@
 #include <QImage>
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -116,10 +115,7 @@ TEST_P(CorpusPixels, LoadAsAnotherDecoderSeesThem) {
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CorpusPixels, ::testing::ValuesIn(manifest()),
                          [](const auto &info) {
-                             std::string name = info.param.file;
-                             for (char &c : name)
-                                 c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                             return name;
+                             return testing_support::testName(info.param.file);
                          });
 
 // The BMP header's fields; a pHYs chunk in metres, and one that gives only

@@ -35,9 +35,8 @@ bool resetPeak() {
 
 class HostileFile : public ::testing::TestWithParam<hostile::Case> {};
 
-// The oversized ones fail naming the cause; the small versions made by the
-// same builders load, so the failures come from the sizes and not from
-// malformed files.
+// The oversized ones fail naming the cause; a run-length file that draws the
+// most pixels its stream can (which the corpus files are far from) loads.
 TEST_P(HostileFile, FailsNamingTheCauseWithoutAllocating) {
     const hostile::Case &c = GetParam();
     TempDir dir;
@@ -63,26 +62,19 @@ TEST_P(HostileFile, FailsNamingTheCauseWithoutAllocating) {
 }
 
 // And a small PNG cut two bytes into its image data's check value, and the
-// small versions.
+// run-length file at its stream's limit.
 std::vector<hostile::Case> hostileCases() {
     std::vector<hostile::Case> cases = hostile::oversizedCases();
     hostile::Bytes png = hostile::png(5, 3, 2, hostile::zlibStored(hostile::Bytes(3 * 16, 7)));
     png.resize(png.size() - 14);
     cases.push_back({"png-cut-in-its-check-value", png, "ends early"});
-    cases.push_back({"small.jpg", hostile::jpeg(64, 48, 3, 2048), ""});
-    cases.push_back({"small.png",
-                     hostile::png(20, 10, 6, hostile::zlibStored(hostile::Bytes(10 * 81, 0))), ""});
-    cases.push_back({"small.bmp", hostile::bmp(30, 1, 24, 0, 0, hostile::Bytes(92, 0)), ""});
     cases.push_back({"small-rle.bmp", hostile::bmp(255, 8, 8, 1, 256, hostile::rle8Runs(8)), ""});
     return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(Limits, HostileFile, ::testing::ValuesIn(hostileCases()),
                          [](const auto &info) {
-                             std::string n = info.param.name;
-                             for (char &ch : n)
-                                 if (ch == '-' || ch == '.') ch = '_';
-                             return n;
+                             return testing_support::testName(info.param.name);
                          });
 
 } // namespace
