@@ -127,6 +127,8 @@ struct Input {
     uint8_t byte() { return pos < size ? data[pos++] : 0; }
     const uint8_t *rest() const { return data + pos; }
     size_t left() const { return size - pos; }
+    // Byte k of the rest, repeated past its end; 0 when nothing is left.
+    uint8_t restAt(size_t k) const { return left() ? data[pos + k % left()] : 0; }
 };
 
 // An image made from the input: header bytes choose the size (1 to maxSide
@@ -153,15 +155,12 @@ inline imgctl::Image rawImage(Input &in, uint32_t maxSide, std::initializer_list
                 image.palette.push_back({in.byte(), in.byte(), in.byte(), 255});
         }
     }
-    static const uint8_t zero = 0;
-    const uint8_t *src = in.left() ? in.rest() : &zero;
-    const size_t n = in.left() ? in.left() : 1;
     size_t k = 0;
     const uint32_t perRow = bits < 8 ? width : static_cast<uint32_t>(width * (bits / 8));
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t *row = image.row(y);
         for (uint32_t i = 0; i < perRow; ++i, ++k) {
-            const uint8_t v = static_cast<uint8_t>(src[k % n] + ramp * (i + 3 * y));
+            const uint8_t v = static_cast<uint8_t>(in.restAt(k) + ramp * (i + 3 * y));
             if (bits == 1)
                 row[i / 8] = static_cast<uint8_t>(row[i / 8] | (v % entries) << (7 - i % 8));
             else if (bits == 4)

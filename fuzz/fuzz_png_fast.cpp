@@ -72,13 +72,10 @@ std::vector<uint8_t> madeFile(fuzzing::Input &in) {
     const int level = in.byte() % 10;
     const size_t chunkSize = 1 + size_t{in.byte()} * (how & 2 ? 1 : 64);
     const uint8_t extra = in.byte(); // bytes past the last row (how & 4), or cut off (how & 8)
-    static const uint8_t zero = 0;
-    const uint8_t *src = in.left() ? in.rest() : &zero;
-    const size_t n = in.left() ? in.left() : 1;
     const size_t rowBytes = size_t{width} * (alpha ? 4 : 3) + 1;
     std::vector<uint8_t> rows(rowBytes * height + (how & 4 ? extra : 0));
     for (size_t i = 0; i < rows.size(); ++i)
-        rows[i] = src[i % n];
+        rows[i] = in.restAt(i);
     // Filter types 0 to 4, and now and then one past them.
     for (uint32_t y = 0; y < height; ++y)
         rows[y * rowBytes] = static_cast<uint8_t>(rows[y * rowBytes] % (how & 16 ? 6 : 5));
