@@ -148,25 +148,6 @@ TEST(Quantize, DitheringKeepsAreaAveragesTrue) {
     EXPECT_GT(psnr(source, plain), psnr(source, dithered));
 }
 
-TEST(Quantize, HalvesMapAlikeOnOneThreadOrTwo) {
-    // Split into halves (the tuning lowered so that a small picture is):
-    // both halves are mapped, and which thread maps a half does not change a
-    // single index. More than 16384 colours, so that mapping goes through the
-    // cache.
-    const Image source = makeFilled(
-        256, 200, 24, [](uint32_t x, uint32_t y) { return bgra(x, x >> 2, (y % 100) * 2); });
-    Tuning one = Tuning::everyPath(), two = Tuning::everyPath();
-    one.maxThreads = 1;
-    for (int plain : {1, 0}) { // DIBto8Bit's second flag: 1 maps to the nearest colour
-        Image img = copyOf(source), alone = copyOf(source);
-        ASSERT_TRUE(convertTo8(img, 0, plain, two).isOk());
-        ASSERT_TRUE(convertTo8(alone, 0, plain, one).isOk());
-        EXPECT_EQ(fuzzing::difference(img, alone), "") << "plain " << plain;
-        // A half left unmapped would bring this far down.
-        EXPECT_GT(psnr(source, img), plain ? 30.0 : 27.0);
-    }
-}
-
 // Dithered in four bands (two halves of 202 rows, each two bands run in
 // lockstep), every band starts its error diffusion afresh: in a picture of
 // identical rows, the first rows of the bands (0, 50, 101 and 151) come out
