@@ -219,9 +219,4 @@ inline ::testing::AssertionResult sameRgba(const Rgba &actual, const Rgba &expec
     return ::testing::AssertionSuccess();
 }
 
-// Fields of a written file.
-using testing_support::be32;
-using testing_support::le16;
-using testing_support::le32;
-
 } // namespace test_images
