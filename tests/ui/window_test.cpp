@@ -316,9 +316,11 @@ TEST_F(WindowTest, TabOrderVisitsTheReachableControlsInTheFormsOrder) {
 }
 
 // Collapsing with the focus in the options area (Alt+S leaves it there)
-// takes it to the details button: typing then changes no hidden setting.
+// takes it to the details button: typing then changes no hidden setting. The
+// button's caption names what it does next.
 TEST_F(WindowTest, CollapsingTakesTheFocusOutOfTheOptionsArea) {
     window->Command4_Click();
+    EXPECT_EQ(window->Command4->text(), "詳細隠す(&S)");
     showAndActivate();
     window->Text3->setFocus();
     QTest::keyClick(window->Text3, Qt::Key_S, Qt::AltModifier);
