@@ -274,10 +274,8 @@ TEST(Cli, WritesWhatTheOptionsAsk) {
         Streams streams{std::nullopt, c.source == Source::Pipe, false, 0, scratch.c_str()};
         if (c.source != Source::Named) streams.input = kPhoto;
         if (c.source == Source::FileMiddle) { // what comes before is not the picture's
-            const std::vector<uint8_t> photo = readFile(kPhoto);
             std::ofstream(dir / "after-junk", std::ios::binary)
-                .write("junk", 4)
-                .write(reinterpret_cast<const char *>(photo.data()), std::streamsize(photo.size()));
+                << "junk" << std::ifstream(kPhoto, std::ios::binary).rdbuf();
             streams.input = dir / "after-junk", streams.inputFrom = 4;
         }
         const Outcome run = runConvert(dir, args, false, streams);
