@@ -31,6 +31,7 @@ Status joinIdat(const uint8_t *data, size_t size, size_t idatPos, bool fileMappe
     if (!joined) return {Error::OutOfMemory, "PNG: no memory for the image data"};
     IdatStream idat(data, size, idatPos);
     PageRelease release(data + idatPos, fileMapped);
+    const uint8_t *last = data + idatPos;
     std::string error;
     joinedSize = 0;
     for (;;) {
@@ -41,7 +42,10 @@ Status joinIdat(const uint8_t *data, size_t size, size_t idatPos, bool fileMappe
         std::memcpy(joined.get() + joinedSize, chunk, length);
         joinedSize += length;
         release.consumedUpTo(chunk + length);
+        last = chunk + length;
     }
+    // The last few megabytes too: the image is allocated next.
+    release.finish(last);
     return Status::ok();
 }
 
