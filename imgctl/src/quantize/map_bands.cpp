@@ -6,7 +6,9 @@
 #include "quantize/nearest_search.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <optional>
 
 namespace imgctl {
 namespace {
@@ -15,18 +17,23 @@ namespace {
 // found on first use for the cell's centre. An entry holds the index in its
 // low byte and, for the dithering grid, the colour itself above it (B, G, R
 // from bit 8 up), which spares error diffusion a second dependent load.
+// The parts of an image share one grid: a cell filled twice at once gets the
+// same value both times, so relaxed loads and stores are enough.
 template <int Bits, class Entry> class MapCache {
   public:
     MapCache(const std::vector<std::array<int, 3>> &doubled,
              const std::vector<PaletteEntry> &palette)
-        : search_(doubled), palette_(palette), index_(size_t{1} << (3 * Bits), kUnknown) {}
+        : search_(doubled), palette_(palette), index_(size_t{1} << (3 * Bits)) {
+        for (std::atomic<Entry> &e : index_)
+            e.store(kUnknown, std::memory_order_relaxed);
+    }
 
     static constexpr bool kWithColour = sizeof(Entry) == 4;
 
     uint32_t operator()(uint32_t b, uint32_t g, uint32_t r) {
         const uint32_t cell =
             ((r >> kShift) << (2 * Bits)) | ((g >> kShift) << Bits) | (b >> kShift);
-        const uint32_t v = index_[cell];
+        const uint32_t v = index_[cell].load(std::memory_order_relaxed);
         if (v != kUnknown) [[likely]]
             return v;
         return fill(cell, b >> kShift, g >> kShift, r >> kShift);
@@ -48,13 +55,13 @@ template <int Bits, class Entry> class MapCache {
         uint32_t v = static_cast<uint32_t>(k);
         if constexpr (kWithColour)
             v |= (uint32_t{e.b} << 8) | (uint32_t{e.g} << 16) | (uint32_t{e.r} << 24);
-        index_[cell] = static_cast<Entry>(v);
+        index_[cell].store(static_cast<Entry>(v), std::memory_order_relaxed);
         return v;
     }
 
     NearestSearch<int> search_;
     const std::vector<PaletteEntry> &palette_;
-    std::vector<Entry> index_;
+    std::vector<std::atomic<Entry>> index_;
 };
 
 // Plain mapping uses a fine grid (4 MB). Dithering uses a coarse one (128 kB,
@@ -190,25 +197,23 @@ void mapToPalette(const BgrRows &rows, const std::vector<std::array<int, 3>> &do
         std::swap(bands[static_cast<size_t>(2 * p)], bands[static_cast<size_t>(2 * p + 1)]);
 
     // Everything the parts need is allocated before any thread starts.
-    std::vector<PlainCache> plain;
-    std::vector<DitherCache> dithering;
-    for (int i = 0; i < parts; ++i) {
-        if (dither)
-            dithering.emplace_back(doubled, out.palette);
-        else if (!exact)
-            plain.emplace_back(doubled, out.palette);
-    }
+    std::optional<PlainCache> plain;
+    std::optional<DitherCache> dithering;
+    if (dither)
+        dithering.emplace(doubled, out.palette);
+    else if (!exact)
+        plain.emplace(doubled, out.palette);
     runParallel(static_cast<unsigned>(parts), tuning, [&](unsigned p) {
         DitherBand *mine = bands.data() + perPart * p;
         if (dither) {
-            ditherBands(rows, dithering[p], out, mine, perPart);
+            ditherBands(rows, *dithering, out, mine, perPart);
             return;
         }
         const uint32_t y0 = mine->y0, y1 = mine->y0 + mine->rows;
         if (exact)
             exact->mapRows(rows, out, y0, y1, mine->scratch);
         else
-            mapRows(rows, plain[p], out, y0, y1, mine->scratch);
+            mapRows(rows, *plain, out, y0, y1, mine->scratch);
     });
 }
 
