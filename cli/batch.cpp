@@ -112,7 +112,9 @@ std::optional<std::string> Batch::convertOne(DirectLibrary &lib, const Job &job,
         options_.dither ? convert::Palette::Dithered : convert::Palette::Nearest);
     if (!request) return "the options name no known format or bit depth";
     if (options_.strip) request->steps.insert(request->steps.begin(), {convert::Step::Strip, 0});
-    convert::ChainResult result = convert::runChain(lib, *request, job.loadPath, job.savePath);
+    // The image is deleted right after its save, so the save may let go of it as it writes.
+    convert::ChainResult result =
+        convert::runChain(lib, *request, job.loadPath, job.savePath, true);
     if (result.failed) {
         std::string cause = causeOf(result, job.loadPath, options_.verbose);
         convert::releaseHeldImage(lib, result);

@@ -90,7 +90,8 @@ class Runner {
 } // namespace
 
 ChainResult runChain(imagelib::ImageLibrary &lib, const ConversionRequest &request,
-                     const std::string &source, const std::string &output) {
+                     const std::string &source, const std::string &output,
+                     bool releaseWhileSaving) {
     ChainResult result;
     int32_t current = 0;
     Runner run(lib, current, result);
@@ -108,6 +109,8 @@ ChainResult runChain(imagelib::ImageLibrary &lib, const ConversionRequest &reque
         bool ok = true;
         for (const Step &step : request.steps)
             if (ok) ok = run.step(step);
+        // Only lowers the memory the save needs; a refusal changes nothing else.
+        if (ok && releaseWhileSaving) lib.ImgctlReleaseWhileSaving(current);
         if (!ok || !run.save(request.save, output)) {
             result.failed = true;
             result.heldImage = current;

@@ -43,9 +43,12 @@ struct ChainResult {
 // Loads `source`, runs the request's steps and its save into `output`, then
 // releases the image. A step or save that returns 0 fails the conversion; a
 // LibraryError fails the stage it is raised in. Nothing escapes but
-// std::bad_alloc.
+// std::bad_alloc. releaseWhileSaving: the save may hand the image's memory
+// back as it writes (ImgctlReleaseWhileSaving), for a front end that never
+// looks at a failed conversion's image again.
 ChainResult runChain(imagelib::ImageLibrary &lib, const ConversionRequest &request,
-                     const std::string &source, const std::string &output);
+                     const std::string &source, const std::string &output,
+                     bool releaseWhileSaving = false);
 
 // Releases result.heldImage, if any, and clears it. A library error here is
 // swallowed: the failure has already been reported.

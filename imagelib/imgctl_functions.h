@@ -35,6 +35,7 @@
     X(int32_t, DIBtoPNG, (const char *path, int32_t image, int32_t zero), (path, image, zero))     \
     X(int32_t, DIBtoPNGex, (const char *path, int32_t image, const PngOptions *options),           \
       (path, image, options))                                                                      \
+    X(int32_t, ImgctlReleaseWhileSaving, (int32_t image), (image))                                 \
     X(int32_t, ImgctlStopSaves, (), ())                                                            \
     X(const char *, ImgctlLastError, (), ())                                                       \
     X(int32_t, ImgctlLastErrorCode, (), ())

@@ -160,6 +160,10 @@ int32_t RecordingLibrary::replace(std::string_view fn, int32_t input) {
 
 int32_t RecordingLibrary::answer(Int, std::string_view fn, std::tuple<int32_t> args) {
     const int32_t image = std::get<0>(args);
+    if (fn == "ImgctlReleaseWhileSaving") {
+        use(image);
+        return liveImages.count(image) ? plain(fn) : finish(fn, 0);
+    }
     if (fn != "DeleteDIB") return replace(fn, image);
     if (!liveImages.erase(image)) {
         if (image > 0) badReleases.push_back(image);

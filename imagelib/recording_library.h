@@ -79,7 +79,8 @@ class RecordingLibrary : public ImageLibrary {
     int32_t answer(Int, std::string_view fn, std::tuple<int32_t, BITMAPINFOHEADER *> args);
     template <typename... A>
     int32_t answer(Int, std::string_view fn, std::tuple<ImgctlSurface *, A...> args); // drawing
-    int32_t answer(Int, std::string_view fn, std::tuple<int32_t> args); // DeleteDIB or a step
+    // DeleteDIB, ImgctlReleaseWhileSaving or a step
+    int32_t answer(Int, std::string_view fn, std::tuple<int32_t> args);
     template <typename... A>
     int32_t answer(Int, std::string_view fn, std::tuple<int32_t, A...> args); // a step
     template <typename... A>

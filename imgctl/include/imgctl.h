@@ -257,6 +257,14 @@ IMGCTL_API int32_t DIBtoPNG(const char *path, int32_t image, int32_t zero);
  * options pointer fails. Returns 1, or 0. */
 IMGCTL_API int32_t DIBtoPNGex(const char *path, int32_t image, const PngOptions *options);
 
+/* Marks the image as needed only by its next save, after which the caller
+ * deletes it: that save may hand the image's memory back to the system as it
+ * writes (a progressive JPEG then never holds the image and all of its
+ * coefficients at once). Once that save has run, succeeded or not, every call
+ * on the image but DeleteDIB fails (IMGCTL_ERR_BAD_ARGUMENT). Since 1.1.
+ * Returns 1, or 0 when no live image has the handle. */
+IMGCTL_API int32_t ImgctlReleaseWhileSaving(int32_t image);
+
 /* Ends saving for the rest of the process, for a program about to exit on a
  * signal: waits while another thread's save is giving its finished file its
  * name, then removes every temporary file of the saves in progress; from then

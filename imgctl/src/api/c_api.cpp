@@ -52,20 +52,30 @@ template <class Body> int32_t guarded(const char *function, Body body) {
     }
 }
 
-// Runs `body` on the live image named by `handle`, under the image's lock.
+// Runs `body` on the live entry named by `handle`, under the image's lock.
 // Work on pixels holds a seat in the thread budget, taken after the lock: a
 // thread waiting for an image's lock then holds no seat, so the lock's holder
 // can always get one (a save that lent its seat while waiting for the disk
 // takes one back before it returns).
 template <class Body>
-int32_t withImage(const char *function, int32_t handle, Body body, bool seated = false) {
+int32_t withEntry(const char *function, int32_t handle, Body body, bool seated = false) {
     std::shared_ptr<Entry> entry = HandleTable::instance().find(handle);
     if (!entry) return badHandle(handle);
     std::lock_guard guard(entry->lock);
     if (entry->released) return badHandle(handle);
+    if (entry->spent)
+        return fail(Error::BadArgument,
+                    "image " + std::to_string(handle) +
+                        " was released by its last save; it can only be deleted");
     std::optional<ThreadPool::Seat> seat;
     if (seated) seat.emplace();
-    return guarded(function, [&] { return body(entry->image); });
+    return guarded(function, [&] { return body(*entry); });
+}
+
+template <class Body>
+int32_t withImage(const char *function, int32_t handle, Body body, bool seated = false) {
+    return withEntry(
+        function, handle, [&](Entry &e) { return body(e.image); }, seated);
 }
 
 // A converting operation: the same handle on success, 0 and the image
@@ -80,13 +90,16 @@ template <class Op> int32_t convert(const char *function, int32_t handle, Op op)
         true);
 }
 
-// A save: 1 on success.
+// A save: 1 on success. op(image, lastUse) saves; lastUse when the image is
+// deleted next (ImgctlReleaseWhileSaving), after which it is spent.
 template <class Op> int32_t save(const char *function, const char *path, int32_t handle, Op op) {
-    return withImage(
+    return withEntry(
         function, handle,
-        [&](Image &image) -> int32_t {
+        [&](Entry &entry) -> int32_t {
             if (!path || !*path) return fail(Error::BadArgument, "empty output path");
-            Status status = op(image);
+            const bool lastUse = entry.lastSave;
+            entry.spent = lastUse;
+            Status status = op(entry.image, lastUse);
             return status ? 1 : fail(status);
         },
         true);
@@ -176,17 +189,19 @@ int32_t DIBStrip(int32_t image) {
 }
 
 int32_t DIBtoBMP(const char *path, int32_t image) {
-    return save(__func__, path, image, [&](Image &img) { return saveBmp(img, path); });
+    return save(__func__, path, image, [&](Image &img, bool) { return saveBmp(img, path); });
 }
 
 int32_t DIBtoJPG(const char *path, int32_t image, int32_t quality, int32_t progressive) {
-    return save(__func__, path, image, [&](Image &img) {
-        return saveJpeg(img, path, std::clamp(quality, 1, 100), progressive != 0);
+    return save(__func__, path, image, [&](Image &img, bool lastUse) {
+        const int q = std::clamp(quality, 1, 100);
+        return lastUse ? saveJpegLastUse(img, path, q, progressive != 0)
+                       : saveJpeg(img, path, q, progressive != 0);
     });
 }
 
 int32_t DIBtoPNG(const char *path, int32_t image, int32_t zero) {
-    return save(__func__, path, image, [&](Image &img) {
+    return save(__func__, path, image, [&](Image &img, bool) {
         if (zero != 0)
             return Status(Error::BadArgument, "DIBtoPNG takes 0, not " + std::to_string(zero));
         return savePng(img, path, 6, false);
@@ -194,10 +209,17 @@ int32_t DIBtoPNG(const char *path, int32_t image, int32_t zero) {
 }
 
 int32_t DIBtoPNGex(const char *path, int32_t image, const PngOptions *options) {
-    return save(__func__, path, image, [&](Image &img) {
+    return save(__func__, path, image, [&](Image &img, bool) {
         if (!options) return Status(Error::BadArgument, "null PNG options");
         int level = std::clamp<int>(options->level, 0, 9);
         return savePng(img, path, level, (options->flags & IMGCTL_PNG_INTERLACED) != 0);
+    });
+}
+
+int32_t ImgctlReleaseWhileSaving(int32_t image) {
+    return withEntry(__func__, image, [](Entry &e) {
+        e.lastSave = true;
+        return 1;
     });
 }
 

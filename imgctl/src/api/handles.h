@@ -16,6 +16,10 @@ struct Entry {
     std::mutex lock;
     Image image;
     bool released = false; // set under `lock` by DeleteDIB
+    // ImgctlReleaseWhileSaving: the next save may hand the pixels' memory
+    // back as it goes; once it has run, the image can only be deleted.
+    bool lastSave = false;
+    bool spent = false;
 };
 
 class HandleTable {

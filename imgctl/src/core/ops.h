@@ -68,6 +68,12 @@ uint64_t bmpDataSize(const Image &image);
 Status saveBmp(const Image &image, const char *path);
 Status saveJpeg(const Image &image, const char *path, int quality, bool progressive,
                 const Tuning &tuning = Tuning());
+// saveJpeg for an image deleted right after: when libjpeg encodes the image
+// whole (progressive and small files), the memory behind the rows it has
+// taken goes back to the system as it goes, so the image and all of its
+// coefficients are never held at once. The pixels read as zeros afterwards.
+Status saveJpegLastUse(Image &image, const char *path, int quality, bool progressive,
+                       const Tuning &tuning = Tuning());
 Status savePng(const Image &image, const char *path, int level, bool interlaced,
                const Tuning &tuning = Tuning());
 

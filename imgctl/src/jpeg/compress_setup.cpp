@@ -126,7 +126,7 @@ void writeMetadata(jpeg_compress_struct &cinfo, const Image &image) {
                                static_cast<unsigned>(image.colour.icc->size()));
 }
 
-void writeRows(jpeg_compress_struct &cinfo, RowFeeder &feeder, uint32_t y0) {
+void writeRows(jpeg_compress_struct &cinfo, RowFeeder &feeder, uint32_t y0, PageRelease *release) {
     JSAMPROW rows[16];
     while (cinfo.next_scanline < cinfo.image_height) {
         uint32_t y = y0 + cinfo.next_scanline;
@@ -135,7 +135,14 @@ void writeRows(jpeg_compress_struct &cinfo, RowFeeder &feeder, uint32_t y0) {
         for (uint32_t i = 0; i < n; ++i)
             rows[i] = feeder.row(y + i);
         jpeg_write_scanlines(&cinfo, rows, n);
+        // libjpeg has taken its own copy of every row it returned for.
+        if (release)
+            release->consumedUpTo(feeder.image().row(y0) +
+                                  cinfo.next_scanline * feeder.image().stride);
     }
+    if (release)
+        release->finish(feeder.image().row(y0) +
+                        size_t{cinfo.image_height} * feeder.image().stride);
 }
 
 } // namespace imgctl

@@ -7,6 +7,7 @@
 
 #include "core/image.h"
 #include "core/pixel_rows.h"
+#include "io/page_release.h"
 
 // jpeglib.h needs size_t and FILE declared before it.
 #include <cstddef>
@@ -38,6 +39,7 @@ class RowFeeder {
   public:
     explicit RowFeeder(const Image &image);
 
+    const Image &image() const { return image_; }
     J_COLOR_SPACE space() const { return space_; }
     int components() const { return components_; }
     // Rows taken straight from the image need no buffer, so several can go at once.
@@ -67,6 +69,9 @@ void configure(jpeg_compress_struct &cinfo, const Image &image, const RowFeeder 
 void writeMetadata(jpeg_compress_struct &cinfo, const Image &image);
 
 // Feeds rows y0 .. y0 + cinfo.image_height - 1 to a started compressor.
-void writeRows(jpeg_compress_struct &cinfo, RowFeeder &feeder, uint32_t y0);
+// With `release`, the image's pages behind the rows fed are handed back as
+// the compressor takes them (for an image not read again).
+void writeRows(jpeg_compress_struct &cinfo, RowFeeder &feeder, uint32_t y0,
+               PageRelease *release = nullptr);
 
 } // namespace imgctl

@@ -56,7 +56,7 @@ void termDestination(j_compress_ptr cinfo) {
 // It holds no object with a destructor, so the error handler's longjmp back
 // here skips nothing that needs cleaning up.
 Status encodeWhole(const Image &image, RowFeeder &feeder, OutputFile &out, int quality,
-                   bool progressive, const char *path) {
+                   bool progressive, const char *path, PageRelease *release) {
     jpeg_compress_struct cinfo;
     JpegErrors err;
     Destination dest;
@@ -78,16 +78,14 @@ Status encodeWhole(const Image &image, RowFeeder &feeder, OutputFile &out, int q
     if (progressive) jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
     writeMetadata(cinfo, image);
-    writeRows(cinfo, feeder, 0);
+    writeRows(cinfo, feeder, 0, release);
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
     return out.status();
 }
 
-} // namespace
-
-Status saveJpeg(const Image &image, const char *path, int quality, bool progressive,
-                const Tuning &tuning) {
+Status save(const Image &image, const char *path, int quality, bool progressive,
+            const Tuning &tuning, bool lastUse) {
     if (Status s = checkImageToSave(image); !s) return s;
     if (image.isPalette() && image.palette.size() > (size_t{1} << image.bitCount))
         return {Error::BadArgument, "the palette has more entries than the bit depth allows"};
@@ -109,8 +107,22 @@ Status saveJpeg(const Image &image, const char *path, int quality, bool progress
                     std::string(path) + ": JPEG split encoder: gave up after writing"};
     }
     RowFeeder feeder(image);
-    if (Status s = encodeWhole(image, feeder, out, quality, progressive, path); !s) return s;
+    PageRelease release(image.pixels.data(), lastUse);
+    if (Status s = encodeWhole(image, feeder, out, quality, progressive, path, &release); !s)
+        return s;
     return out.commit();
+}
+
+} // namespace
+
+Status saveJpeg(const Image &image, const char *path, int quality, bool progressive,
+                const Tuning &tuning) {
+    return save(image, path, quality, progressive, tuning, false);
+}
+
+Status saveJpegLastUse(Image &image, const char *path, int quality, bool progressive,
+                       const Tuning &tuning) {
+    return save(image, path, quality, progressive, tuning, true);
 }
 
 } // namespace imgctl

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The C interface's rules on every function: handles and ownership; what
 // each argument of the four saves does to the file (out of range, it is
-// clamped), what DIBStrip leaves in it, ImgctlStopSaves; and misuse: null and
-// empty paths and arguments, drawing onto null, tiny or malformed surfaces
-// and through rectangles outside them. Nothing crashes, nothing is written
+// clamped), what DIBStrip leaves in it, ImgctlStopSaves and
+// ImgctlReleaseWhileSaving; and misuse: null and empty paths and arguments,
+// drawing onto null, tiny or malformed surfaces and through rectangles
+// outside them. Nothing crashes, nothing is written
 // where it must not be, and each call fails or clamps as the header says.
 #include "corpus.h"
 #include "file_fields.h"
@@ -93,6 +94,38 @@ TEST(Handles, InvalidAndReleasedHandlesFailEverywhere) {
     int32_t second = ToDIB(path.c_str());
     ASSERT_GT(second, first) << lastError();
     EXPECT_EQ(DeleteDIB(second), 1);
+}
+
+// A save marked by ImgctlReleaseWhileSaving writes the file a plain save
+// writes, though it hands back the rows' memory as the encoder takes them (a
+// picture of 9 MB, so memory goes back before the last row is encoded);
+// the image can then only be deleted.
+TEST(Handles, ReleaseWhileSavingWritesTheSameFileThenOnlyDeletes) {
+    TempDir dir;
+    QImage picture(2048, 1536, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(picture.scanLine(y));
+        for (int x = 0; x < picture.width(); ++x)
+            row[x] = qRgb(x & 255, y & 255, (x * y >> 9) & 255);
+    }
+    const std::string bmp = (dir / "big.bmp").string(), plainOut = (dir / "plain.jpg").string(),
+                      marked = (dir / "marked.jpg").string();
+    ASSERT_TRUE(picture.save(QString::fromStdString(bmp), "BMP"));
+    const int32_t plain = ToDIB(bmp.c_str()), last = ToDIB(bmp.c_str());
+    ASSERT_GT(plain, 0) << lastError();
+    ASSERT_GT(last, 0) << lastError();
+    ASSERT_EQ(DIBtoJPG(plainOut.c_str(), plain, 75, 1), 1) << lastError();
+    ASSERT_EQ(ImgctlReleaseWhileSaving(last), 1);
+    ASSERT_EQ(DIBtoJPG(marked.c_str(), last, 75, 1), 1) << lastError();
+    EXPECT_EQ(readFile(marked), readFile(plainOut));
+    BITMAPINFOHEADER header{};
+    EXPECT_EQ(HeadDIB(last, &header), 0);
+    EXPECT_EQ(ImgctlLastErrorCode(), IMGCTL_ERR_BAD_ARGUMENT);
+    EXPECT_NE(lastError().find("released by its last save"), std::string::npos) << lastError();
+    EXPECT_EQ(DIBtoJPG(marked.c_str(), last, 75, 1), 0);
+    EXPECT_EQ(DeleteDIB(last), 1);
+    EXPECT_EQ(DeleteDIB(plain), 1);
+    EXPECT_EQ(ImgctlReleaseWhileSaving(last), 0);
 }
 
 // HeadDIB as loaded (a palette of the header's size, 0 meaning full, an
