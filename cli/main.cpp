@@ -15,6 +15,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -22,6 +23,7 @@
 #include <new>
 #include <pthread.h>
 #include <sstream>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -111,6 +113,9 @@ int main(int argc, char **argv) {
                    stderr);
         return 2;
     }
+    // --jobs is the process's whole thread budget: the library's threads for
+    // one picture share it with the other files (read on the library's first use).
+    if (options.jobs) setenv("IMGCTL_THREADS", std::to_string(options.jobs).c_str(), 1);
     // A reader that goes away is a failed file, not a killed process.
     std::signal(SIGPIPE, SIG_IGN);
     try {

@@ -45,7 +45,9 @@
  *
  * Threads
  *   The library's work runs within one thread budget for the process: as
- *   many threads at once as the processors the process may run on. Image
+ *   many threads at once as the processors the process may run on, or fewer
+ *   when the environment variable IMGCTL_THREADS holds a smaller whole
+ *   number (read on the library's first use; other values are ignored). Image
  *   operations called from several threads at once wait for their turn when
  *   the budget is used up, and one operation alone spreads its work over the
  *   idle processors. The library's threads are made on first use and ended

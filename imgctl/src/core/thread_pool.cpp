@@ -4,6 +4,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <system_error>
 #include <utility>
 
@@ -27,8 +28,23 @@ unsigned ThreadPool::processorCount() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
+unsigned ThreadPool::budgetFor(unsigned processors, const char *limit) {
+    if (!limit || *limit < '1' || *limit > '9') return processors;
+    unsigned long n = 0;
+    for (const char *c = limit; *c; ++c) {
+        if (*c < '0' || *c > '9') return processors;
+        n = n * 10 + static_cast<unsigned>(*c - '0');
+        if (n >= processors) return processors;
+    }
+    return static_cast<unsigned>(n);
+}
+
+unsigned ThreadPool::processBudget() {
+    return budgetFor(processorCount(), std::getenv("IMGCTL_THREADS"));
+}
+
 ThreadPool &ThreadPool::instance() {
-    static ThreadPool pool(processorCount());
+    static ThreadPool pool(processBudget());
     return pool;
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The process's one thread budget: as many threads doing the library's work
-// at once as the process may run on processors, shared by every caller.
+// at once as the process may run on processors (fewer when the environment
+// variable IMGCTL_THREADS says so), shared by every caller.
 //
 // Beside the handle table this is the library's only shared mutable state:
 // one object, made on first use and destroyed at exit (its idle workers are
@@ -33,6 +34,12 @@ class ThreadPool {
   public:
     // The processors this process may run on (its affinity mask), at least 1.
     static unsigned processorCount();
+    // The budget for `processors` processors when IMGCTL_THREADS is `limit`
+    // (null when unset): a whole number from 1 up lowers it; anything else
+    // is ignored.
+    static unsigned budgetFor(unsigned processors, const char *limit);
+    // The budget of this process, read when the pool is made.
+    static unsigned processBudget();
 
     static ThreadPool &instance();
 

@@ -6,7 +6,7 @@
 namespace imgctl {
 
 unsigned Tuning::processorThreads() {
-    return ThreadPool::processorCount();
+    return ThreadPool::processBudget();
 }
 
 Tuning Tuning::everyPath() {

@@ -15,7 +15,8 @@ namespace imgctl {
 inline constexpr uint64_t kNever = UINT64_MAX;
 
 struct Tuning {
-    // The processors the process may run on.
+    // The process's thread budget: the processors it may run on, or fewer
+    // (core/thread_pool.h).
     static unsigned processorThreads();
 
     // Threads one operation may run at once, the calling thread included,

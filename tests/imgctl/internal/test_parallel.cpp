@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The parallel helper: every item runs once (until one throws), on the
 // calling thread when the tuning allows no other, and an exception thrown by
-// an item on another thread reaches the caller instead of ending the process.
+// an item on another thread reaches the caller instead of ending the process;
+// the thread budget the environment sets.
 #include "core/parallel.h"
+#include "core/thread_pool.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace imgctl;
@@ -65,3 +68,13 @@ TEST(RunParallel, RunsEveryItemOnceAndCarriesExceptionsBack) {
 }
 
 } // namespace
+
+// IMGCTL_THREADS lowers the budget with a whole number from 1 up, never
+// raises it past the processors, and is ignored when it is anything else.
+TEST(ThreadBudget, EnvironmentLowersItOnly) {
+    const std::pair<const char *, unsigned> cases[] = {
+        {nullptr, 8}, {"1", 1}, {"7", 7},  {"8", 8},  {"9", 8},  {"99999999999999", 8},
+        {"", 8},      {"0", 8}, {"-2", 8}, {"2 ", 8}, {"2x", 8}, {"+3", 8}};
+    for (const auto &[limit, budget] : cases)
+        EXPECT_EQ(ThreadPool::budgetFor(8, limit), budget) << (limit ? limit : "unset");
+}
