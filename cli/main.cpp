@@ -11,6 +11,7 @@
 #include "batch.h"
 #include "options.h"
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -128,6 +129,15 @@ int main(int argc, char **argv) {
             for (std::string &name : cli::splitFileList(text, options.nulSeparated))
                 options.sources.push_back(std::move(name));
             if (options.sources.empty()) return 0; // an empty list: nothing to do
+        }
+        if (options.sources.size() > 1) {
+            // Memory freed after one file is kept for the next instead of
+            // going back to the system and being faulted in again page by
+            // page, which with two files at once cost 0.6 s of system time
+            // for 40 1080p pictures (0.1 s so). Blocks above 16 MiB (large
+            // pictures) still come and go on their own.
+            mallopt(M_MMAP_THRESHOLD, 16 << 20);
+            mallopt(M_TRIM_THRESHOLD, 16 << 20);
         }
         SignalThread::block();
         // The progress line is for people watching; logs and pipes get only
