@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "core/image.h"
 
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <string>
@@ -43,8 +46,42 @@ const char *errorName(Error e) {
     return "error";
 }
 
+namespace {
+
+constexpr size_t kHugePage = size_t{2} << 20;
+// From this size a buffer is mapped on its own. Sanitizer builds keep every
+// buffer on the heap, where an overrun is caught.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr size_t kMappedFrom = SIZE_MAX;
+#else
+constexpr size_t kMappedFrom = size_t{4} << 20;
+#endif
+
+} // namespace
+
+void PixelFree::operator()(uint8_t *p) const noexcept {
+    if (mapping)
+        munmap(mapping, length);
+    else
+        delete[] p;
+}
+
 bool PixelBuffer::allocate(size_t size) {
-    std::unique_ptr<uint8_t[]> fresh(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
+    if (size >= kMappedFrom && size <= SIZE_MAX - kHugePage) {
+        // A huge page's worth more, to start the buffer on a huge page.
+        const size_t length = size + kHugePage;
+        void *mapping =
+            mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapping == MAP_FAILED) return false;
+        const uintptr_t start =
+            (reinterpret_cast<uintptr_t>(mapping) + kHugePage - 1) & ~(kHugePage - 1);
+        auto *p = reinterpret_cast<uint8_t *>(start);
+        madvise(p, size, MADV_HUGEPAGE); // a hint: without it, ordinary pages
+        data_ = std::unique_ptr<uint8_t[], PixelFree>(p, PixelFree{mapping, length});
+        size_ = size;
+        return true;
+    }
+    std::unique_ptr<uint8_t[], PixelFree> fresh(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
     if (!fresh) return false;
     data_ = std::move(fresh);
     size_ = size;
