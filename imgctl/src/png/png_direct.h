@@ -109,7 +109,14 @@ struct PaethLanes {
     }
     static void store(uint8_t *p, __m128i v, size_t bpp) {
         const uint32_t out = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
-        std::memcpy(p, &out, bpp);
+        if (bpp == 4) {
+            std::memcpy(p, &out, 4);
+            return;
+        }
+        // From the register, not through a copy in memory.
+        const uint16_t low = static_cast<uint16_t>(out);
+        std::memcpy(p, &low, 2);
+        p[2] = static_cast<uint8_t>(out >> 16);
     }
     static __m128i abs16(__m128i v) {
         return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v));
