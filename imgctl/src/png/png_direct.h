@@ -56,6 +56,15 @@ class IdatStream {
     size_t pos_;
 };
 
+template <size_t Bpp> inline void swapRow(const uint8_t *src, uint8_t *dst, uint32_t width) {
+    for (uint32_t x = 0; x < width; ++x, src += Bpp, dst += Bpp) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+        if constexpr (Bpp == 4) dst[3] = src[3];
+    }
+}
+
 // Sub, Average and Paeth depend on the pixel just undone. The loops below
 // keep that pixel in registers instead of reading it back from the row just
 // written: a load of a byte stored a moment before waits for the store, and
@@ -135,20 +144,27 @@ struct PaethLanes {
     }
 };
 
-template <size_t Bpp> inline void unpaethRow(uint8_t *x, const uint8_t *prev, size_t n) {
+// Undoes a Paeth row in place; with Turn, also writes it to `turned` in the
+// image's channel order (B, G, R(, A)), sparing a pass of swapRow.
+template <size_t Bpp, bool Turn = false>
+inline void unpaethRow(uint8_t *x, const uint8_t *prev, size_t n, uint8_t *turned = nullptr) {
     __m128i a = _mm_setzero_si128(), c = a;
     for (size_t i = 0; i < n; i += Bpp) {
         const bool spare = i + 4 <= n;
         const __m128i b = PaethLanes::load(prev + i, Bpp, spare);
         a = PaethLanes::undo(a, b, c, PaethLanes::load(x + i, Bpp, spare));
         PaethLanes::store(x + i, a, Bpp);
+        if constexpr (Turn)
+            PaethLanes::store(turned + i, _mm_shufflelo_epi16(a, _MM_SHUFFLE(3, 0, 1, 2)), Bpp);
         c = b;
     }
 }
 
 #else
-template <size_t Bpp> inline void unpaethRow(uint8_t *x, const uint8_t *prev, size_t n) {
+template <size_t Bpp, bool Turn = false>
+inline void unpaethRow(uint8_t *x, const uint8_t *prev, size_t n, uint8_t *turned = nullptr) {
     undoFromLeft<Bpp>(x, prev, n, paeth);
+    if constexpr (Turn) swapRow<Bpp>(x, turned, static_cast<uint32_t>(n / Bpp));
 }
 
 #endif
@@ -177,15 +193,6 @@ inline bool unfilterRow(uint8_t filter, uint8_t *x, const uint8_t *prev, size_t 
         return true;
     default:
         return false;
-    }
-}
-
-template <size_t Bpp> inline void swapRow(const uint8_t *src, uint8_t *dst, uint32_t width) {
-    for (uint32_t x = 0; x < width; ++x, src += Bpp, dst += Bpp) {
-        dst[0] = src[2];
-        dst[1] = src[1];
-        dst[2] = src[0];
-        if constexpr (Bpp == 4) dst[3] = src[3];
     }
 }
 

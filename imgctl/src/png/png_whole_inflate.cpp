@@ -61,9 +61,13 @@ template <size_t Bpp> Status unfilterInPlace(Image &image, size_t filteredAt) {
     for (uint32_t y = 0; y < height; ++y) {
         const uint8_t *src = base + filteredAt + size_t{y} * rowBytes;
         std::memcpy(cur, src + 1, rowBytes - 1);
-        if (!unfilterRow<Bpp>(src[0], cur, prev, rowBytes - 1))
-            return {Error::Corrupt, "PNG: bad adaptive filter value"};
-        swapRow<Bpp>(cur, image.row(y), width);
+        if (src[0] == 4) { // most rows of a photograph
+            unpaethRow<Bpp, true>(cur, prev, rowBytes - 1, image.row(y));
+        } else {
+            if (!unfilterRow<Bpp>(src[0], cur, prev, rowBytes - 1))
+                return {Error::Corrupt, "PNG: bad adaptive filter value"};
+            swapRow<Bpp>(cur, image.row(y), width);
+        }
         std::swap(prev, cur);
     }
     return Status::ok();
