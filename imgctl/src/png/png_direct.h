@@ -144,9 +144,9 @@ struct PaethLanes {
     }
 };
 
-// Undoes a Paeth row in place; with Turn, also writes it to `turned` in the
+// Undoes a Paeth row in place; with `turned`, also writes it there in the
 // image's channel order (B, G, R(, A)), sparing a pass of swapRow.
-template <size_t Bpp, bool Turn = false>
+template <size_t Bpp>
 inline void unpaethRow(uint8_t *x, const uint8_t *prev, size_t n, uint8_t *turned = nullptr) {
     __m128i a = _mm_setzero_si128(), c = a;
     for (size_t i = 0; i < n; i += Bpp) {
@@ -154,17 +154,17 @@ inline void unpaethRow(uint8_t *x, const uint8_t *prev, size_t n, uint8_t *turne
         const __m128i b = PaethLanes::load(prev + i, Bpp, spare);
         a = PaethLanes::undo(a, b, c, PaethLanes::load(x + i, Bpp, spare));
         PaethLanes::store(x + i, a, Bpp);
-        if constexpr (Turn)
+        if (turned)
             PaethLanes::store(turned + i, _mm_shufflelo_epi16(a, _MM_SHUFFLE(3, 0, 1, 2)), Bpp);
         c = b;
     }
 }
 
 #else
-template <size_t Bpp, bool Turn = false>
+template <size_t Bpp>
 inline void unpaethRow(uint8_t *x, const uint8_t *prev, size_t n, uint8_t *turned = nullptr) {
     undoFromLeft<Bpp>(x, prev, n, paeth);
-    if constexpr (Turn) swapRow<Bpp>(x, turned, static_cast<uint32_t>(n / Bpp));
+    if (turned) swapRow<Bpp>(x, turned, static_cast<uint32_t>(n / Bpp));
 }
 
 #endif

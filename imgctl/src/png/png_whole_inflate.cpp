@@ -62,7 +62,7 @@ template <size_t Bpp> Status unfilterInPlace(Image &image, size_t filteredAt) {
         const uint8_t *src = base + filteredAt + size_t{y} * rowBytes;
         std::memcpy(cur, src + 1, rowBytes - 1);
         if (src[0] == 4) { // most rows of a photograph
-            unpaethRow<Bpp, true>(cur, prev, rowBytes - 1, image.row(y));
+            unpaethRow<Bpp>(cur, prev, rowBytes - 1, image.row(y));
         } else {
             if (!unfilterRow<Bpp>(src[0], cur, prev, rowBytes - 1))
                 return {Error::Corrupt, "PNG: bad adaptive filter value"};
